@@ -1,0 +1,33 @@
+// AES-128 (FIPS-197) with counter mode (NIST SP 800-38A).
+//
+// Plain C functions: no allocation, no failure path, no argument checks.
+// The implementation is table-driven (S-box lookups), so it is not
+// constant-time with respect to the key or the data.
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct AES_ctx {
+  uint8_t round_keys[176];  // 11 round keys of 16 bytes, FIPS-197 byte order
+  uint8_t iv[16];           // counter block (big-endian) or CBC chaining value
+};
+
+// Expands the key; leaves iv as it was.
+void AES_init_ctx(struct AES_ctx* ctx, const uint8_t* key);
+// Expands the key, then copies the 16 iv bytes.
+void AES_init_ctx_iv(struct AES_ctx* ctx, const uint8_t* key, const uint8_t* iv);
+// Copies the 16 iv bytes; leaves the key schedule as it was.
+void AES_ctx_set_iv(struct AES_ctx* ctx, const uint8_t* iv);
+
+// Counter mode, in place, for encryption and decryption alike. Every call
+// starts a fresh keystream block; iv advances by ceil(length / 16), wrapping
+// silently at 2^128.
+void AES_CTR_xcrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, uint32_t length);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,52 @@
+// Protected containers: the key object and the operations that write and
+// open containers.
+//
+// A container is the AES-128-CTR transform of
+//   "Orbit Forge" (11 bytes) | pad count (1 byte) | payload | pad count zero bytes
+// under a key derived from the Key's first 16 bytes, always starting at the
+// same counter block. It hides the payload from casual reading; it does not
+// authenticate it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace orbitforge::util {
+
+class Key {
+ public:
+  // Keeps all N bytes of the array, a terminating zero included.
+  template <std::size_t N>
+  Key(const char (&key)[N])  // NOLINT(google-explicit-constructor,hicpp-explicit-conversions)
+      : bytes_(key, key + N) {}
+  Key(const Key&) = default;
+  Key& operator=(const Key&) = default;
+  ~Key();
+
+  // Byte i modulo the key's length, so indexing wraps around.
+  char operator[](int i) const;
+  [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+// Opens the container at `path` into `*out`, replacing its content.
+// 1: `*out` holds the payload. -1: the file is missing, unreadable, not a
+// regular file, truncated before its header, declares more padding than it
+// holds, or is 4 GiB or larger. -2: the decrypted head is not the magic (the
+// other key version, or not a container). On failure `*out` is untouched.
+int decrypt_file(const char* path, std::vector<unsigned char>* out, const Key& key);
+
+// Opens the container at `in_path` and writes its payload to `out_path`.
+// False on every failure of the in-memory form, without touching `out_path`,
+// and when writing fails (the old `out_path` then stays as it was).
+bool decrypt_file(const char* in_path, const char* out_path, const Key& key);
+
+// Protects the plain file `in_path` into the container `out_path`. The input
+// is read whole before the output is replaced, so both may name one file.
+// False when the input cannot be read whole, when the container would reach
+// 4 GiB, or when writing fails; the old `out_path` then stays as it was.
+bool encrypt_file(const char* in_path, const char* out_path, const Key& key);
+
+}  // namespace orbitforge::util

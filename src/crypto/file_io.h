@@ -1,0 +1,30 @@
+// Whole-file reading and crash-safe writing, shared by the container and
+// digest operations. Not part of the public interface.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace orbitforge::util::detail {
+
+inline constexpr std::uint64_t kNoLengthLimit = std::numeric_limits<std::uint64_t>::max();
+
+// Appends the whole content of the regular file at `path` to `data`.
+// False for a missing path, anything that is not a regular file (directory,
+// FIFO, device: none of them is ever waited on), a file longer than
+// `max_length`, or a short read. Existing content of `data` is kept.
+bool load_file(const char* path, std::vector<unsigned char>& data,
+               std::uint64_t max_length = kNoLengthLimit);
+
+// Replaces the file at `path` with the bytes [first, last). A regular or
+// missing target is replaced atomically (temporary file in the same
+// directory, flushed, renamed over it), keeping an existing file's
+// permission bits; on any failure the target is left as it was and the
+// temporary file is removed. A target that exists but is not a regular file
+// (a device, say) is written directly. True only when every byte was written
+// and the file was closed without error.
+bool save_file(const char* path, const unsigned char* first, const unsigned char* last);
+bool save_file(const char* path, const std::vector<unsigned char>& buffer);
+
+}  // namespace orbitforge::util::detail

@@ -1,0 +1,29 @@
+#include "mac/hex2int.h"
+
+namespace orbitforge::util {
+
+unsigned char text2num(unsigned char c) {
+  if (c >= '0' && c <= '9') {
+    return static_cast<unsigned char>(c - '0');
+  }
+  if (c >= 'A' && c <= 'F') {
+    return static_cast<unsigned char>(c - 'A' + 10);
+  }
+  if (c >= 'a' && c <= 'f') {
+    return static_cast<unsigned char>(c - 'a' + 10);
+  }
+  return kNotAHexDigit;
+}
+
+bool hex2int(unsigned char high, unsigned char low, int position, std::uint64_t& acc) {
+  const unsigned char high_value = text2num(high);
+  const unsigned char low_value = text2num(low);
+  if (high_value > 15 || low_value > 15 || position < 0 || position > 7) {
+    return false;
+  }
+  const std::uint64_t octet = std::uint64_t{high_value} * 16U + low_value;
+  acc += octet << (8U * static_cast<unsigned>(position));
+  return true;
+}
+
+}  // namespace orbitforge::util

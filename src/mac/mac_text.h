@@ -1,0 +1,39 @@
+// MAC list text and entered MAC addresses: separator removal and decoding,
+// shared by every program that reads addresses the way ADRVET does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace orbitforge::mac {
+
+// Hex digits per address once separators are gone.
+inline constexpr std::size_t kDigitsPerAddress = 12;
+
+// ':', line feed, carriage return and '-'. Nothing else, spaces included.
+constexpr bool is_separator(unsigned char c) noexcept {
+  return c == ':' || c == '\n' || c == '\r' || c == '-';
+}
+
+// Drops every separator from `text`, in place.
+void remove_separators(std::vector<unsigned char>& text);
+
+// Appends the bytes of the zero-terminated `text` that are not separators.
+void append_without_separators(const char* text, std::vector<unsigned char>& out);
+
+// Decodes 12 hex digits, first octet most significant. False on a non-hex digit.
+bool decode_address(const unsigned char* digits, std::uint64_t& value);
+
+enum class ListStatus {
+  ok,
+  bad_length,  // not a whole number of 12-digit entries
+  bad_digit,   // an entry holds a character that is not a hex digit
+};
+
+// Decodes separator-free list text into `list`, in text order. On bad_digit
+// `first_bad_entry` holds the index of the first entry that failed.
+ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
+                       std::size_t* first_bad_entry = nullptr);
+
+}  // namespace orbitforge::mac

@@ -1,0 +1,184 @@
+// ADRVET: is a MAC address on the protected list <dir>/engine.dat?
+// Answers with the exit status; prints only when asked (argument 4 "D").
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "crypto/crypto.h"
+#include "crypto/key_versions.h"
+#include "mac/mac_text.h"
+#include "mac/macfunc.h"
+
+namespace {
+
+enum ResultCode : int {
+  kListed = 1,
+  kNotListed = 0,
+  kFileNotFound = -1,
+  kCannotLoad = -2,
+  kWrongKey = -3,
+  kBadDataFile = -4,
+  kBadFileContents = -5,
+  kBadEnteredFormat = -6,
+  kBadEnteredDigits = -7,
+  kBadArguments = -8,
+};
+
+constexpr std::size_t kMacTextSize = 64;
+constexpr std::size_t kListDirSize = 512;
+constexpr std::size_t kListPathSize = 1024;
+constexpr char kListFileName[] = "/engine.dat";
+static_assert(kListDirSize - 1 + sizeof kListFileName <= kListPathSize);
+
+constexpr char kUsage[] =
+    "Invalid arguments.\n\nCorrect usage is:\nADRVET S|U <MAC_list_path> aa:bb:cc:dd:ee::ff [D]\n";
+constexpr char kFileNotFoundMessage[] = "File not found!!!\n";
+constexpr char kCannotLoadMessage[] = "Unable to load input file!!!\n";
+constexpr char kWrongKeyMessage[] = "Wrong key!!!\n";
+constexpr char kBadDataFileMessage[] = "Incorrect data file!!!\n";
+constexpr char kBadFileContentsMessage[] = "Incorrect file contents!!!\n";
+constexpr char kBadEnteredFormatMessage[] = "Incorrect format of entered MAC address!!!\n";
+constexpr char kBadEnteredDigitsMessage[] =
+    "Error converting entered MAC address to number!!!\n";
+constexpr char kListedMessage[] = "MAC address is in the list!\n";
+constexpr char kNotListedMessage[] = "MAC address is not in the list!!!\n";
+
+int finish(bool verbose, int code, const char* message) {
+  if (verbose) {
+    std::puts(message);
+  }
+  return code;
+}
+
+// Copies `text` into `storage` when it fits with its terminator.
+template <std::size_t Size>
+bool copy_argument(const char* text, char (&storage)[Size]) {
+  storage[0] = '\0';
+  if (text == nullptr) {
+    return false;
+  }
+  const std::size_t length = std::strlen(text);
+  if (length >= Size) {
+    return false;
+  }
+  std::memcpy(storage, text, length + 1);
+  return true;
+}
+
+// Opening for reading without blocking, so that a FIFO cannot hang the check.
+bool can_open_for_reading(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+int check(const char* mac_text, const char* list_path, int version, bool verbose) {
+  if (!can_open_for_reading(list_path)) {
+    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
+  }
+  std::vector<unsigned char> list_text;
+  const int opened = orbitforge::util::decrypt_file(list_path, &list_text, orbitforge::util::key_for_version(version));
+  if (opened < 0) {
+    return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
+  }
+
+  orbitforge::mac::remove_separators(list_text);
+  std::vector<std::uint64_t> list;
+  switch (orbitforge::mac::decode_list(list_text, list)) {
+    case orbitforge::mac::ListStatus::bad_length:
+      return finish(verbose, kBadDataFile, kBadDataFileMessage);
+    case orbitforge::mac::ListStatus::bad_digit:
+      return finish(verbose, kBadFileContents, kBadFileContentsMessage);
+    case orbitforge::mac::ListStatus::ok:
+      break;
+  }
+  list_text = {};  // the decoded list is all that is needed from here on
+
+  std::vector<unsigned char> entered;
+  entered.reserve(kMacTextSize);
+  orbitforge::mac::append_without_separators(mac_text, entered);
+  // An address with no digits at all is as malformed as one of the wrong length.
+  if (entered.empty() || entered.size() % orbitforge::mac::kDigitsPerAddress != 0) {
+    return finish(verbose, kBadEnteredFormat, kBadEnteredFormatMessage);
+  }
+  std::uint64_t value = 0;
+  if (!orbitforge::mac::decode_address(entered.data(), value)) {
+    return finish(verbose, kBadEnteredDigits, kBadEnteredDigitsMessage);
+  }
+
+  if (orbitforge::mac::search_address_in_list(value, std::move(list))) {
+    return finish(verbose, kListed, kListedMessage);
+  }
+  return finish(verbose, kNotListed, kNotListedMessage);
+}
+
+}  // namespace
+
+bool RetrieveVersion(const char* text, int& version) {
+  version = 0;
+  if (text == nullptr) {
+    return false;
+  }
+  if (std::strcmp(text, "S") == 0 || std::strcmp(text, "s") == 0) {
+    version = orbitforge::util::kKeyVersionS;
+    return true;
+  }
+  if (std::strcmp(text, "U") == 0 || std::strcmp(text, "u") == 0) {
+    version = orbitforge::util::kKeyVersionU;
+    return true;
+  }
+  return false;
+}
+
+// Drops one trailing '/', since "/engine.dat" is appended.
+bool RetrievePath(const char* text, char (&directory)[kListDirSize]) {
+  if (!copy_argument(text, directory)) {
+    return false;
+  }
+  const std::size_t length = std::strlen(directory);
+  if (length > 0 && directory[length - 1] == '/') {
+    directory[length - 1] = '\0';
+  }
+  return true;
+}
+
+bool RetrieveMACAddress(const char* text, char (&mac_text)[kMacTextSize]) {
+  return copy_argument(text, mac_text);
+}
+
+int main(int argc, char* argv[]) {
+  if (argc < 4) {
+    std::puts(kUsage);
+    return kBadArguments;
+  }
+  const bool verbose = argc > 4 && (std::strcmp(argv[4], "D") == 0 || std::strcmp(argv[4], "d") == 0);
+
+  int version = 0;
+  char list_dir[kListDirSize];
+  char mac_text[kMacTextSize];
+  if (!RetrieveVersion(argv[1], version) || !RetrievePath(argv[2], list_dir) ||
+      !RetrieveMACAddress(argv[3], mac_text)) {
+    return finish(verbose, kBadArguments, kUsage);
+  }
+  char list_path[kListPathSize];
+  std::strcpy(list_path, list_dir);
+  std::strcat(list_path, kListFileName);
+
+  try {
+    return check(mac_text, list_path, version, verbose);
+  } catch (const std::bad_alloc&) {
+    return finish(verbose, kCannotLoad, kCannotLoadMessage);
+  } catch (const std::length_error&) {
+    return finish(verbose, kCannotLoad, kCannotLoadMessage);
+  }
+}
