@@ -45,8 +45,7 @@ constexpr char kWrongKeyMessage[] = "Wrong key!!!\n";
 constexpr char kBadDataFileMessage[] = "Incorrect data file!!!\n";
 constexpr char kBadFileContentsMessage[] = "Incorrect file contents!!!\n";
 constexpr char kBadEnteredFormatMessage[] = "Incorrect format of entered MAC address!!!\n";
-constexpr char kBadEnteredDigitsMessage[] =
-    "Error converting entered MAC address to number!!!\n";
+constexpr char kBadEnteredDigitsMessage[] = "Error converting entered MAC address to number!!!\n";
 constexpr char kListedMessage[] = "MAC address is in the list!\n";
 constexpr char kNotListedMessage[] = "MAC address is not in the list!!!\n";
 
@@ -87,7 +86,8 @@ int check(const char* mac_text, const char* list_path, int version, bool verbose
     return finish(verbose, kFileNotFound, kFileNotFoundMessage);
   }
   std::vector<unsigned char> list_text;
-  const int opened = orbitforge::util::decrypt_file(list_path, &list_text, orbitforge::util::key_for_version(version));
+  const int opened = orbitforge::util::decrypt_file(list_path, &list_text,
+                                                    orbitforge::util::key_for_version(version));
   if (opened < 0) {
     return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
   }
@@ -161,7 +161,8 @@ int main(int argc, char* argv[]) {
     std::puts(kUsage);
     return kBadArguments;
   }
-  const bool verbose = argc > 4 && (std::strcmp(argv[4], "D") == 0 || std::strcmp(argv[4], "d") == 0);
+  const bool verbose =
+      argc > 4 && (std::strcmp(argv[4], "D") == 0 || std::strcmp(argv[4], "d") == 0);
 
   int version = 0;
   char list_dir[kListDirSize];
@@ -171,8 +172,7 @@ int main(int argc, char* argv[]) {
     return finish(verbose, kBadArguments, kUsage);
   }
   char list_path[kListPathSize];
-  std::strcpy(list_path, list_dir);
-  std::strcat(list_path, kListFileName);
+  (void)std::snprintf(list_path, sizeof list_path, "%s%s", list_dir, kListFileName);
 
   try {
     return check(mac_text, list_path, version, verbose);

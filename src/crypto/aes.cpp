@@ -1,13 +1,14 @@
 // Portable AES-128: byte-oriented, S-box by table, GF(2^8) products by xtime.
 #include "crypto/aes.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
 
-constexpr int kBlockBytes = 16;
-constexpr int kRounds = 10;
-constexpr int kKeyWords = 4;
+constexpr std::size_t kBlockBytes = 16;
+constexpr std::size_t kRounds = 10;
+constexpr std::size_t kKeyWords = 4;
 
 using Block = uint8_t[kBlockBytes];
 
@@ -34,7 +35,7 @@ constexpr uint8_t Rcon[11] = {0x8d, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x
 
 void KeyExpansion(uint8_t* round_keys, const uint8_t* key) {
   std::memcpy(round_keys, key, kKeyWords * 4);
-  for (int i = kKeyWords; i < 4 * (kRounds + 1); ++i) {
+  for (std::size_t i = kKeyWords; i < 4 * (kRounds + 1); ++i) {
     uint8_t temp[4];
     std::memcpy(temp, round_keys + 4 * (i - 1), 4);
     if (i % kKeyWords == 0) {
@@ -44,7 +45,7 @@ void KeyExpansion(uint8_t* round_keys, const uint8_t* key) {
       temp[2] = sbox[temp[3]];
       temp[3] = sbox[first];
     }
-    for (int j = 0; j < 4; ++j) {
+    for (std::size_t j = 0; j < 4; ++j) {
       round_keys[4 * i + j] = static_cast<uint8_t>(round_keys[4 * (i - kKeyWords) + j] ^ temp[j]);
     }
   }
@@ -54,8 +55,8 @@ uint8_t xtime(uint8_t b) {
   return static_cast<uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
 }
 
-void AddRoundKey(int round, Block& state, const uint8_t* round_keys) {
-  for (int i = 0; i < kBlockBytes; ++i) {
+void AddRoundKey(std::size_t round, Block& state, const uint8_t* round_keys) {
+  for (std::size_t i = 0; i < kBlockBytes; ++i) {
     state[i] ^= round_keys[round * kBlockBytes + i];
   }
 }
@@ -70,17 +71,17 @@ void SubBytes(Block& state) {
 void ShiftRows(Block& state) {
   Block old;
   std::memcpy(old, state, kBlockBytes);
-  for (int c = 0; c < 4; ++c) {
-    for (int r = 1; r < 4; ++r) {
+  for (std::size_t c = 0; c < 4; ++c) {
+    for (std::size_t r = 1; r < 4; ++r) {
       state[4 * c + r] = old[4 * ((c + r) % 4) + r];
     }
   }
 }
 
 void MixColumns(Block& state) {
-  for (int c = 0; c < 4; ++c) {
+  for (std::size_t c = 0; c < 4; ++c) {
     uint8_t* col = state + 4 * c;
-    const uint8_t all = static_cast<uint8_t>(col[0] ^ col[1] ^ col[2] ^ col[3]);
+    const auto all = static_cast<uint8_t>(col[0] ^ col[1] ^ col[2] ^ col[3]);
     const uint8_t first = col[0];
     col[0] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[0] ^ col[1])));
     col[1] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[1] ^ col[2])));
@@ -91,7 +92,7 @@ void MixColumns(Block& state) {
 
 void Cipher(Block& state, const uint8_t* round_keys) {
   AddRoundKey(0, state, round_keys);
-  for (int round = 1; round < kRounds; ++round) {
+  for (std::size_t round = 1; round < kRounds; ++round) {
     SubBytes(state);
     ShiftRows(state);
     MixColumns(state);
@@ -104,7 +105,7 @@ void Cipher(Block& state, const uint8_t* round_keys) {
 
 // Big-endian 128-bit increment; all 0xff wraps to all zero.
 void increment_counter(uint8_t* counter) {
-  for (int b = kBlockBytes - 1; b >= 0; --b) {
+  for (std::size_t b = kBlockBytes; b-- > 0;) {
     if (counter[b] != 0xff) {
       ++counter[b];
       return;
@@ -128,7 +129,7 @@ void AES_ctx_set_iv(AES_ctx* ctx, const uint8_t* iv) { std::memcpy(ctx->iv, iv, 
 
 void AES_CTR_xcrypt_buffer(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
   Block keystream;
-  int position = kBlockBytes;
+  std::size_t position = kBlockBytes;
   for (uint32_t i = 0; i < length; ++i) {
     if (position == kBlockBytes) {
       std::memcpy(keystream, ctx->iv, kBlockBytes);

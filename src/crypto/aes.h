@@ -5,7 +5,11 @@
 // constant-time with respect to the key or the data.
 #pragma once
 
+#ifdef __cplusplus
+#include <cstdint>
+#else
 #include <stdint.h>
+#endif
 
 #ifdef __cplusplus
 extern "C" {

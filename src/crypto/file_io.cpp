@@ -105,11 +105,11 @@ std::string base_name_of(const std::string& path) {
 std::string temporary_name(const std::string& target, unsigned attempt) {
   static std::atomic<unsigned> sequence{0};
   constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
-  const auto ticks = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   char suffix[96];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u-%llx", static_cast<long>(::getpid()),
-                sequence.fetch_add(1) + attempt, ticks & 0xffffffULL);
+  (void)std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u-%llx", static_cast<long>(::getpid()),
+                      sequence.fetch_add(1) + attempt, ticks & 0xffffffULL);
   std::string dir = directory_of(target);
   std::string name = base_name_of(target).substr(0, kMaxBaseInName);
   return (dir == "/" ? "" : dir) + "/." + name + suffix;
@@ -129,7 +129,8 @@ int create_temporary(const std::string& target, std::string& temp_path) {
 }
 
 void sync_directory(const std::string& target) {
-  const FileDescriptor dir(::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const FileDescriptor dir(
+      ::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) {
     ::fsync(dir.get());  // durability of the rename; the data is already safe
   }

@@ -1,6 +1,6 @@
 #include "crypto/wipe.h"
 
-#include <string.h>
+#include <cstring>
 
 namespace orbitforge::util {
 
@@ -8,7 +8,7 @@ namespace orbitforge::util {
 // unlike a memset just before a buffer is released.
 void wipe(void* data, std::size_t size) noexcept {
   if (data != nullptr && size != 0) {
-    explicit_bzero(data, size);
+    ::explicit_bzero(data, size);
   }
 }
 

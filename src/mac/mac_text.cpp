@@ -21,8 +21,9 @@ void append_without_separators(const char* text, std::vector<unsigned char>& out
 
 bool decode_address(const unsigned char* digits, std::uint64_t& value) {
   std::uint64_t acc = 0;
-  for (int pair = 0; pair < 6; ++pair) {
-    if (!util::hex2int(digits[2 * pair], digits[2 * pair + 1], 5 - pair, acc)) {
+  for (std::size_t pair = 0; pair < 6; ++pair) {
+    const int position = 5 - static_cast<int>(pair);
+    if (!util::hex2int(digits[2 * pair], digits[2 * pair + 1], position, acc)) {
       return false;
     }
   }

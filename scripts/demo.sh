@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds ADRVET, protects the bundled example list under key version S with
+# the library's writer, and checks one listed and one unlisted address.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+
+bin=build/default/bin
+list_dir=build/default/example-list
+mkdir -p "$list_dir"
+"$bin/protect-list" S examples/maclist.txt "$list_dir/engine.dat"
+echo "Protected examples/maclist.txt into $list_dir/engine.dat"
+
+check() {
+  echo
+  echo "\$ ADRVET $*"
+  local status=0
+  "$bin/ADRVET" "$@" || status=$?
+  echo "exit status: $status"
+}
+check S "$list_dir" 52:54:00:12:34:56 D   # on the list: 1
+check S "$list_dir" 52:54:00:12:34:57 D   # not on the list: 0

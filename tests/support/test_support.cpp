@@ -1,0 +1,273 @@
+#include "support/test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace adrvet_test {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/adrvet-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out.good()) {
+    throw std::runtime_error("cannot write " + path);
+  }
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  write_file(path, to_bytes(text));
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> list_directory(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+Bytes from_hex(const std::string& hex) {
+  if (hex.size() % 2 != 0) {
+    throw std::invalid_argument("odd hex length");
+  }
+  Bytes bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    bytes.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+Bytes to_bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+namespace {
+
+std::string trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) {
+    return "";
+  }
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+}  // namespace
+
+std::vector<VectorRecord> read_vector_file(const std::string& relative_path) {
+  const std::string path = std::string(ADRVET_VECTORS_DIR) + "/" + relative_path;
+  std::ifstream in(path);
+  if (!in) {
+    throw std::runtime_error("missing vector file " + path);
+  }
+  std::vector<VectorRecord> records;
+  VectorRecord current;
+  std::string section;
+  auto flush = [&] {
+    if (!current.fields.empty()) {
+      current.section = section;
+      records.push_back(current);
+      current = {};
+    }
+  };
+  std::string line;
+  while (std::getline(in, line)) {
+    line = trim(line);
+    if (line.empty()) {
+      flush();
+      continue;
+    }
+    if (line[0] == '#') {
+      continue;
+    }
+    if (line[0] == '[') {
+      flush();
+      section = upper(line.substr(1, line.find(']') - 1));
+      continue;
+    }
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) {
+      continue;
+    }
+    current.fields[upper(trim(line.substr(0, equals)))] = trim(line.substr(equals + 1));
+  }
+  flush();
+  return records;
+}
+
+std::uint64_t test_seed() {
+  static const std::uint64_t seed = [] {
+    const char* fixed = std::getenv("ADRVET_TEST_SEED");
+    const std::uint64_t value =
+        fixed != nullptr ? std::strtoull(fixed, nullptr, 0) : std::random_device{}();
+    std::cout << "random seed: ADRVET_TEST_SEED=" << value << std::endl;
+    return value;
+  }();
+  return seed;
+}
+
+namespace {
+
+void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+[[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& args,
+                             const ProcessOptions& options, int in_fd, int out_fd, int err_fd) {
+  ::dup2(in_fd, STDIN_FILENO);
+  ::dup2(out_fd, STDOUT_FILENO);
+  ::dup2(err_fd, STDERR_FILENO);
+  if (options.address_space_limit) {
+    const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+    ::setrlimit(RLIMIT_AS, &limit);
+  }
+  if (options.as_nobody && ::geteuid() == 0) {
+    constexpr unsigned kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+      ::_exit(126);
+    }
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const ProcessOptions& options) {
+  int in_pipe[2];
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    exec_child(program, args, options, in_pipe[0], out_pipe[1], err_pipe[1]);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  set_nonblocking(in_pipe[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  ProcessResult result;
+  std::size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (options.stdin_text.empty()) {
+    ::close(in_fd);
+    in_fd = -1;
+  }
+  int out_fd = out_pipe[0];
+  int err_fd = err_pipe[0];
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  while (out_fd >= 0 || err_fd >= 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      result.timed_out = true;
+      break;
+    }
+    pollfd fds[3] = {{in_fd, POLLOUT, 0}, {out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    if (::poll(fds, 3, 100) < 0) {
+      continue;
+    }
+    if (in_fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+      const ssize_t n =
+          ::write(in_fd, options.stdin_text.data() + written, options.stdin_text.size() - written);
+      if (n > 0) {
+        written += static_cast<std::size_t>(n);
+      }
+      if ((n < 0 && errno != EAGAIN) || written == options.stdin_text.size()) {
+        ::close(in_fd);
+        in_fd = -1;
+      }
+    }
+    for (int i = 1; i < 3; ++i) {
+      int& fd = i == 1 ? out_fd : err_fd;
+      if (fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        char chunk[65536];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+          (i == 1 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+        } else {
+          ::close(fd);
+          fd = -1;
+        }
+      }
+    }
+  }
+  for (int fd : {in_fd, out_fd, err_fd}) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  }
+  return result;
+}
+
+}  // namespace adrvet_test

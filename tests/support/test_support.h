@@ -1,0 +1,67 @@
+// Helpers shared by the test programs: scratch directories, files, hex,
+// vector files and running the built programs as processes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace adrvet_test {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh directory under TMPDIR, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const Bytes& bytes);
+void write_file(const std::string& path, const std::string& text);
+Bytes read_file(const std::string& path);
+bool file_exists(const std::string& path);
+std::vector<std::string> list_directory(const std::string& path);
+
+Bytes from_hex(const std::string& hex);
+Bytes to_bytes(const std::string& text);
+
+// One record of a NIST .rsp/.txt vector file: upper-cased keys to values,
+// plus the [SECTION] it stood under.
+struct VectorRecord {
+  std::string section;
+  std::map<std::string, std::string> fields;
+  [[nodiscard]] const std::string& at(const std::string& key) const { return fields.at(key); }
+};
+std::vector<VectorRecord> read_vector_file(const std::string& relative_path);
+
+// Seed for randomized tests: ADRVET_TEST_SEED replays a run; printed either way.
+std::uint64_t test_seed();
+
+struct ProcessResult {
+  int exit_status = -1;  // 0-255, or -1 if it did not exit normally
+  std::string out;
+  std::string err;
+  bool timed_out = false;
+};
+
+struct ProcessOptions {
+  std::string stdin_text;
+  std::optional<std::uint64_t> address_space_limit;  // bytes, RLIMIT_AS
+  int timeout_seconds = 20;
+  bool as_nobody = false;  // when root: run as uid/gid 65534, so permissions apply
+};
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const ProcessOptions& options = {});
+
+}  // namespace adrvet_test
