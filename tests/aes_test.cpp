@@ -155,20 +155,13 @@ TEST(AesContext, SetupFunctionsTouchOnlyTheirField) {
 
 TEST(AesCtr, AgreesWithOpenSsl) {
   std::mt19937_64 rng(adrvet_test::test_seed());
-  auto random_bytes = [&](std::size_t n) {
-    Bytes b(n);
-    for (auto& x : b) {
-      x = static_cast<unsigned char>(rng());
-    }
-    return b;
-  };
   for (int round = 0; round < 300; ++round) {
-    const Bytes key = random_bytes(16);
-    Bytes iv = random_bytes(16);
+    const Bytes key = adrvet_test::random_bytes(rng, 16);
+    Bytes iv = adrvet_test::random_bytes(rng, 16);
     if (round % 3 == 0) {
       std::fill(iv.begin() + 8, iv.end(), 0xff);  // carries across many bytes
     }
-    const Bytes data = random_bytes(rng() % 700);
+    const Bytes data = adrvet_test::random_bytes(rng, rng() % 700);
     ASSERT_EQ(ctr(key, iv, data), adrvet_test::openssl_aes128_ctr(key, iv, data))
         << "round " << round << ", length " << data.size();
   }

@@ -1,4 +1,4 @@
-// AES-128 (FIPS-197) with counter mode (NIST SP 800-38A).
+// AES-128 (FIPS-197) with the counter, ECB and CBC modes (NIST SP 800-38A).
 //
 // Plain C functions: no allocation, no failure path, no argument checks.
 // The implementation is table-driven (S-box lookups), so it is not
@@ -31,6 +31,16 @@ void AES_ctx_set_iv(struct AES_ctx* ctx, const uint8_t* iv);
 // starts a fresh keystream block; iv advances by ceil(length / 16), wrapping
 // silently at 2^128.
 void AES_CTR_xcrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, uint32_t length);
+
+// Forward and inverse cipher of one 16-byte block in place; iv is not used.
+void AES_ECB_encrypt(const struct AES_ctx* ctx, uint8_t* buf);
+void AES_ECB_decrypt(const struct AES_ctx* ctx, uint8_t* buf);
+
+// CBC in place over ceil(length / 16) whole blocks: the buffer must hold
+// them all. No padding. Afterwards iv holds the last ciphertext block, so
+// consecutive calls continue the chain.
+void AES_CBC_encrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, uint32_t length);
+void AES_CBC_decrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, uint32_t length);
 
 #ifdef __cplusplus
 }

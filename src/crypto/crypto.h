@@ -1,5 +1,5 @@
 // Protected containers: the key object and the operations that write and
-// open containers.
+// open containers; and the digest of a file.
 //
 // A container is the AES-128-CTR transform of
 //   "Orbit Forge" (11 bytes) | pad count (1 byte) | payload | pad count zero bytes
@@ -48,5 +48,10 @@ bool decrypt_file(const char* in_path, const char* out_path, const Key& key);
 // False when the input cannot be read whole, when the container would reach
 // 4 GiB, or when writing fails; the old `out_path` then stays as it was.
 bool encrypt_file(const char* in_path, const char* out_path, const Key& key);
+
+// Writes the 32-byte SHA-256 digest of the file at `path`, as stored (a
+// container is digested encrypted), to `out`. `size` must be 32. False, with
+// `out` untouched, for any other size or when the file cannot be read whole.
+bool hash_file(const char* path, char* out, int size);
 
 }  // namespace orbitforge::util

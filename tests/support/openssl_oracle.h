@@ -8,4 +8,10 @@ namespace adrvet_test {
 // AES-128-CTR of `data` from counter block `iv` (one continuous keystream).
 Bytes openssl_aes128_ctr(const Bytes& key, const Bytes& iv, const Bytes& data);
 
+// AES-128-ECB and -CBC over whole blocks, without padding.
+Bytes openssl_aes128_ecb(const Bytes& key, const Bytes& data, bool encrypt);
+Bytes openssl_aes128_cbc(const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt);
+
+Bytes openssl_sha256(const Bytes& data);
+
 }  // namespace adrvet_test

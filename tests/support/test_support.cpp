@@ -158,6 +158,14 @@ std::uint64_t test_seed() {
   return seed;
 }
 
+Bytes random_bytes(std::mt19937_64& rng, std::size_t count) {
+  Bytes bytes(count);
+  for (auto& b : bytes) {
+    b = static_cast<unsigned char>(rng());
+  }
+  return bytes;
+}
+
 namespace {
 
 void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,7 @@ std::vector<VectorRecord> read_vector_file(const std::string& relative_path);
 
 // Seed for randomized tests: ADRVET_TEST_SEED replays a run; printed either way.
 std::uint64_t test_seed();
+Bytes random_bytes(std::mt19937_64& rng, std::size_t count);
 
 struct ProcessResult {
   int exit_status = -1;  // 0-255, or -1 if it did not exit normally
