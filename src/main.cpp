@@ -104,16 +104,14 @@ int check(const char* mac_text, const char* list_path, int version, bool verbose
   }
   list_text = {};  // the decoded list is all that is needed from here on
 
-  std::vector<unsigned char> entered;
-  entered.reserve(kMacTextSize);
-  orbitforge::mac::append_without_separators(mac_text, entered);
-  // An address with no digits at all is as malformed as one of the wrong length.
-  if (entered.empty() || entered.size() % orbitforge::mac::kDigitsPerAddress != 0) {
-    return finish(verbose, kBadEnteredFormat, kBadEnteredFormatMessage);
-  }
   std::uint64_t value = 0;
-  if (!orbitforge::mac::decode_address(entered.data(), value)) {
-    return finish(verbose, kBadEnteredDigits, kBadEnteredDigitsMessage);
+  switch (orbitforge::mac::decode_entered(mac_text, value)) {
+    case orbitforge::mac::EnteredStatus::bad_format:  // no digits at all included
+      return finish(verbose, kBadEnteredFormat, kBadEnteredFormatMessage);
+    case orbitforge::mac::EnteredStatus::bad_digit:
+      return finish(verbose, kBadEnteredDigits, kBadEnteredDigitsMessage);
+    case orbitforge::mac::EnteredStatus::ok:
+      break;
   }
 
   if (orbitforge::mac::search_address_in_list(value, std::move(list))) {

@@ -1,5 +1,7 @@
 #include "crypto/crypto.h"
 
+#include "crypto/container.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -63,38 +65,54 @@ struct WorkingBuffer {
   ~WorkingBuffer() { wipe(bytes.data(), bytes.size()); }
 };
 
-struct OpenedContainer {
-  int result;                // 1, -1 or -2, as decrypt_file reports them
-  std::size_t payload_size;  // payload starts at kHeaderBytes
-};
-
-// Loads and decrypts a container in place and checks its framing.
-OpenedContainer open_container(const char* path, std::vector<unsigned char>& buffer,
-                               const Key& key) {
-  if (!load_file(path, buffer, kMaxContainerBytes) || buffer.size() < kMagicBytes) {
-    return {-1, 0};
+// Loads and decrypts a container in place and checks its framing; on ok
+// the payload is bytes [kHeaderBytes, kHeaderBytes + payload_size).
+ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buffer, const Key& key,
+                              std::size_t& payload_size) {
+  switch (detail::read_whole_file(path, buffer, kMaxContainerBytes)) {
+    case detail::LoadStatus::ok:
+      break;
+    case detail::LoadStatus::cannot_open:
+      return ContainerStatus::cannot_open;
+    case detail::LoadStatus::not_regular_file:
+      return ContainerStatus::not_regular_file;
+    case detail::LoadStatus::too_large:
+      return ContainerStatus::too_large;
+    case detail::LoadStatus::read_failed:
+      return ContainerStatus::read_failed;
+  }
+  if (buffer.size() < kMagicBytes) {
+    return ContainerStatus::too_short;
   }
   transform(buffer, key);
   if (std::memcmp(buffer.data(), magic, kMagicBytes) != 0) {
-    return {-2, 0};
+    return ContainerStatus::wrong_key;
   }
   if (buffer.size() < kHeaderBytes) {
-    return {-1, 0};
+    return ContainerStatus::too_short;
   }
   const std::size_t pad_count = buffer[kPadPosition];
   const std::size_t after_header = buffer.size() - kHeaderBytes;
   if (pad_count > after_header) {
-    return {-1, 0};
+    return ContainerStatus::bad_pad_count;
   }
-  return {1, after_header - pad_count};
+  payload_size = after_header - pad_count;
+  return ContainerStatus::ok;
 }
 
-// Turns "magic | pad count placeholder | payload" into a finished container.
-void seal_container(std::vector<unsigned char>& buffer, const Key& key) {
+// Starts a working buffer with the header; the pad count is set when sealing.
+void start_container(std::vector<unsigned char>& buffer) {
+  buffer.assign(magic, magic + kMagicBytes);
+  buffer.push_back(0);
+}
+
+// Pads, sets the pad count, encrypts and writes: the one container writer.
+bool seal_and_save(const char* path, std::vector<unsigned char>& buffer, const Key& key) {
   const std::size_t pad_count = kBlockBytes - buffer.size() % kBlockBytes;
   buffer.resize(buffer.size() + pad_count, 0);
   buffer[kPadPosition] = static_cast<unsigned char>(pad_count);
   transform(buffer, key);
+  return save_file(path, buffer);
 }
 
 }  // namespace
@@ -110,35 +128,84 @@ char Key::operator[](int i) const {
   return bytes_[static_cast<std::size_t>(wrapped)];
 }
 
-int decrypt_file(const char* path, std::vector<unsigned char>* out, const Key& key) {
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key) {
   WorkingBuffer buffer;
-  const OpenedContainer opened = open_container(path, buffer.bytes, key);
-  if (opened.result == 1) {
-    const auto payload = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
-    out->assign(payload, payload + static_cast<std::ptrdiff_t>(opened.payload_size));
+  std::size_t payload_size = 0;
+  const ContainerStatus status = open_in_place(path, buffer.bytes, key, payload_size);
+  if (status == ContainerStatus::ok) {
+    const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
+    payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
   }
-  return opened.result;
+  return status;
+}
+
+int opening_result(ContainerStatus status) {
+  switch (status) {
+    case ContainerStatus::ok:
+      return 1;
+    case ContainerStatus::wrong_key:
+      return -2;
+    default:
+      return -1;
+  }
+}
+
+const char* describe(ContainerStatus status) {
+  switch (status) {
+    case ContainerStatus::ok:
+      return "ok";
+    case ContainerStatus::cannot_open:
+      return "cannot be opened for reading";
+    case ContainerStatus::not_regular_file:
+      return "not a regular file";
+    case ContainerStatus::too_large:
+      return "4 GiB or larger, outside the container format";
+    case ContainerStatus::read_failed:
+      return "could not be read whole";
+    case ContainerStatus::too_short:
+      return "too short to hold a container header";
+    case ContainerStatus::wrong_key:
+      return "wrong key: written under the other key version, or not a protected list";
+    case ContainerStatus::bad_pad_count:
+      return "damaged: the pad count exceeds the bytes after the header";
+  }
+  return "unknown";
+}
+
+bool write_container(const char* path, const unsigned char* payload, std::size_t size,
+                     const Key& key) {
+  if (size > kMaxPlainBytes) {
+    return false;
+  }
+  WorkingBuffer buffer;
+  buffer.bytes.reserve(kHeaderBytes + size + kBlockBytes);
+  start_container(buffer.bytes);
+  buffer.bytes.insert(buffer.bytes.end(), payload, payload + size);
+  return seal_and_save(path, buffer.bytes, key);
+}
+
+int decrypt_file(const char* path, std::vector<unsigned char>* out, const Key& key) {
+  return opening_result(open_container(path, *out, key));
 }
 
 bool decrypt_file(const char* in_path, const char* out_path, const Key& key) {
   WorkingBuffer buffer;
-  const OpenedContainer opened = open_container(in_path, buffer.bytes, key);
-  if (opened.result != 1) {
+  std::size_t payload_size = 0;
+  if (open_in_place(in_path, buffer.bytes, key, payload_size) != ContainerStatus::ok) {
     return false;
   }
   const unsigned char* payload = buffer.bytes.data() + kHeaderBytes;
-  return save_file(out_path, payload, payload + opened.payload_size);
+  return save_file(out_path, payload, payload + payload_size);
 }
 
 bool encrypt_file(const char* in_path, const char* out_path, const Key& key) {
   WorkingBuffer buffer;
-  buffer.bytes.assign(magic, magic + kMagicBytes);
-  buffer.bytes.push_back(0);  // pad count, set once the payload is in
+  start_container(buffer.bytes);
   if (!load_file(in_path, buffer.bytes, kMaxPlainBytes)) {
     return false;
   }
-  seal_container(buffer.bytes, key);
-  return save_file(out_path, buffer.bytes);
+  return seal_and_save(out_path, buffer.bytes, key);
 }
 
 }  // namespace orbitforge::util

@@ -173,20 +173,23 @@ bool replace_atomically(const std::string& target, const struct stat* old_status
 
 }  // namespace
 
-bool load_file(const char* path, std::vector<unsigned char>& data, std::uint64_t max_length) {
+LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
+                           std::uint64_t max_length) {
   // Non-blocking, so that opening a FIFO never waits for a writer.
   const FileDescriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) {
+    return LoadStatus::cannot_open;
+  }
   struct stat status {};
-  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size < 0) {
-    return false;
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
+    return LoadStatus::not_regular_file;
   }
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length > max_length) {
-    return false;
+    return LoadStatus::too_large;
   }
   if (length == 0) {
-    return true;
+    return LoadStatus::ok;
   }
   const std::size_t old_size = data.size();
   if (length > data.max_size() - old_size - 16) {
@@ -196,7 +199,13 @@ bool load_file(const char* path, std::vector<unsigned char>& data, std::uint64_t
   // Room for a container's zero pad, so sealing never reallocates.
   data.reserve(new_size / 16 * 16 + 16);
   data.resize(new_size);
-  return read_exactly(fd.get(), data.data() + old_size, new_size - old_size);
+  return read_exactly(fd.get(), data.data() + old_size, new_size - old_size)
+             ? LoadStatus::ok
+             : LoadStatus::read_failed;
+}
+
+bool load_file(const char* path, std::vector<unsigned char>& data, std::uint64_t max_length) {
+  return read_whole_file(path, data, max_length) == LoadStatus::ok;
 }
 
 bool save_file(const char* path, const unsigned char* first, const unsigned char* last) {

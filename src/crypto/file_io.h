@@ -10,10 +10,20 @@ namespace orbitforge::util::detail {
 
 inline constexpr std::uint64_t kNoLengthLimit = std::numeric_limits<std::uint64_t>::max();
 
+enum class LoadStatus {
+  ok,
+  cannot_open,       // missing, no permission, bad path
+  not_regular_file,  // directory, FIFO, device: none of them is ever waited on
+  too_large,         // longer than the caller's limit
+  read_failed,       // an error or fewer bytes than the file's length
+};
+
 // Appends the whole content of the regular file at `path` to `data`.
-// False for a missing path, anything that is not a regular file (directory,
-// FIFO, device: none of them is ever waited on), a file longer than
-// `max_length`, or a short read. Existing content of `data` is kept.
+// Existing content of `data` is kept.
+LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
+                           std::uint64_t max_length = kNoLengthLimit);
+
+// The same, true only for LoadStatus::ok.
 bool load_file(const char* path, std::vector<unsigned char>& data,
                std::uint64_t max_length = kNoLengthLimit);
 

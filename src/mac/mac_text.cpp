@@ -52,4 +52,24 @@ ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::
   return ListStatus::ok;
 }
 
+EnteredStatus decode_entered(const char* text, std::uint64_t& value) {
+  std::vector<unsigned char> entered;
+  entered.reserve(64);
+  append_without_separators(text, entered);
+  if (entered.empty() || entered.size() % kDigitsPerAddress != 0) {
+    return EnteredStatus::bad_format;
+  }
+  return decode_address(entered.data(), value) ? EnteredStatus::ok : EnteredStatus::bad_digit;
+}
+
+void format_address(std::uint64_t value, char separator, char* out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t octet = 0; octet < 6; ++octet) {
+    const auto byte = static_cast<unsigned>(value >> (8 * (5 - octet))) & 0xffU;
+    out[3 * octet] = kDigits[byte >> 4];
+    out[3 * octet + 1] = kDigits[byte & 0xfU];
+    out[3 * octet + 2] = octet == 5 ? '\0' : separator;
+  }
+}
+
 }  // namespace orbitforge::mac

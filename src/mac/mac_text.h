@@ -36,4 +36,19 @@ enum class ListStatus {
 ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
                        std::size_t* first_bad_entry = nullptr);
 
+enum class EnteredStatus {
+  ok,
+  bad_format,  // no digits at all, or a count that is not a multiple of 12
+  bad_digit,   // one of the first 12 characters is not a hex digit
+};
+
+// Decodes an entered address the way the check does: separators dropped,
+// a multiple of 12 characters, the first 12 hex digits give the value.
+EnteredStatus decode_entered(const char* text, std::uint64_t& value);
+
+// Writes the address as six lower-case hex pairs joined by `separator`
+// ("aa:bb:cc:dd:ee:ff" for ':'), then a terminator: 18 bytes in all.
+inline constexpr std::size_t kFormattedSize = 18;
+void format_address(std::uint64_t value, char separator, char* out);
+
 }  // namespace orbitforge::mac

@@ -1,0 +1,41 @@
+// Protected containers in detail: why an opening failed, and writing a
+// container from bytes in memory, so that a plain list never has to touch
+// the disk. decrypt_file and encrypt_file (crypto.h) are built on these.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "crypto/crypto.h"
+
+namespace orbitforge::util {
+
+enum class ContainerStatus {
+  ok,
+  cannot_open,       // missing, no permission, bad path
+  not_regular_file,  // a directory, FIFO or device
+  too_large,         // 4 GiB or more: outside the format
+  read_failed,       // an I/O error or a short read
+  too_short,         // fewer than 11 bytes, or the magic with no pad count
+  wrong_key,         // the decrypted head is not the magic
+  bad_pad_count,     // more padding declared than bytes after the header
+};
+
+// Opens the container at `path`; on ok `payload` holds exactly its payload,
+// otherwise `payload` is untouched.
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key);
+
+// decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
+int opening_result(ContainerStatus status);
+
+// A short English description, for messages.
+const char* describe(ContainerStatus status);
+
+// Writes `payload` as a container to `path`, crash-safe like encrypt_file.
+// False when the container would reach 4 GiB or when writing fails; the old
+// file then stays as it was.
+bool write_container(const char* path, const unsigned char* payload, std::size_t size,
+                     const Key& key);
+
+}  // namespace orbitforge::util
