@@ -1,0 +1,106 @@
+#include "address_parser.h"
+
+#include "mac/hex2int.h"
+#include "mac/mac_text.h"
+
+namespace adrvet_list {
+namespace {
+
+constexpr bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view strip(std::string_view line) {
+  const auto comment = line.find('#');
+  if (comment != std::string_view::npos) {
+    line = line.substr(0, comment);
+  }
+  while (!line.empty() && is_blank(line.front())) {
+    line.remove_prefix(1);
+  }
+  while (!line.empty() && is_blank(line.back())) {
+    line.remove_suffix(1);
+  }
+  return line;
+}
+
+bool digit_value(char c, std::uint64_t& acc) {
+  const unsigned char value = orbitforge::util::text2num(static_cast<unsigned char>(c));
+  if (value > 15) {
+    return false;
+  }
+  acc = acc << 4U | value;
+  return true;
+}
+
+// aabb.ccdd.eeff, as Cisco writes addresses.
+bool parse_dotted(std::string_view text, std::uint64_t& value) {
+  if (text.size() != 14 || text[4] != '.' || text[9] != '.') {
+    return false;
+  }
+  std::uint64_t acc = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i != 4 && i != 9 && !digit_value(text[i], acc)) {
+      return false;
+    }
+  }
+  value = acc;
+  return true;
+}
+
+}  // namespace
+
+ParsedLine parse_list_line(std::string_view line) {
+  ParsedLine parsed;
+  parsed.content = strip(line);
+  if (parsed.content.empty()) {
+    return parsed;
+  }
+  if (parse_dotted(parsed.content, parsed.value)) {
+    parsed.kind = ParsedLine::Kind::address;
+    return parsed;
+  }
+  std::uint64_t acc = 0;
+  std::size_t digits = 0;
+  for (const char c : parsed.content) {
+    if (orbitforge::mac::is_separator(static_cast<unsigned char>(c))) {
+      continue;
+    }
+    if (!digit_value(c, acc)) {
+      parsed.kind = ParsedLine::Kind::invalid;
+      parsed.reason =
+          is_blank(c) ? "more than one word on the line" : "not a hex digit or separator";
+      return parsed;
+    }
+    ++digits;
+  }
+  if (digits != orbitforge::mac::kDigitsPerAddress) {
+    parsed.kind = ParsedLine::Kind::invalid;
+    parsed.reason = digits < orbitforge::mac::kDigitsPerAddress ? "too few hex digits (need 12)"
+                                                                : "too many hex digits (need 12)";
+    return parsed;
+  }
+  parsed.kind = ParsedLine::Kind::address;
+  parsed.value = acc;
+  return parsed;
+}
+
+const char* unusual_address_kind(std::uint64_t value) {
+  constexpr std::uint64_t kBroadcast = 0xFFFFFFFFFFFFULL;
+  const auto first_octet = static_cast<unsigned>(value >> 40U);
+  if (value == 0) {
+    return "all-zero address";
+  }
+  if (value == kBroadcast) {
+    return "broadcast address";
+  }
+  if ((first_octet & 1U) != 0) {
+    return "multicast address";
+  }
+  if ((first_octet & 2U) != 0) {
+    return "locally administered address";
+  }
+  return nullptr;
+}
+
+}  // namespace adrvet_list

@@ -1,0 +1,26 @@
+// The lines of a plain list, as administrators write them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace adrvet_list {
+
+struct ParsedLine {
+  enum class Kind { blank, address, invalid } kind = Kind::blank;
+  std::uint64_t value = 0;
+  const char* reason = "";   // for invalid lines
+  std::string_view content;  // the line without comment and surrounding white space
+};
+
+// One line: an address in any notation ADRVET accepts for an entered address
+// (hex pairs with ':' or '-' or none, either case; exactly 12 digits), or
+// the dotted form aabb.ccdd.eeff. '#' starts a comment; blank lines and
+// surrounding white space are ignored.
+ParsedLine parse_list_line(std::string_view line);
+
+// Why an address deserves a second look, or nullptr: all-zero, broadcast,
+// multicast, locally administered.
+const char* unusual_address_kind(std::uint64_t value);
+
+}  // namespace adrvet_list

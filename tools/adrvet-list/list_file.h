@@ -1,0 +1,52 @@
+// Protected lists as adrvet-list sees them: where the file is, what ADRVET
+// would make of it, and writing a list in canonical form.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crypto/crypto.h"
+
+namespace adrvet_list {
+
+// A directory names <dir>/engine.dat, composed as ADRVET composes it (one
+// trailing '/' dropped); anything else names the container file itself.
+std::string list_file_path(const std::string& list);
+
+struct LoadedList {
+  int adrvet_code = 0;                 // 0 when usable; otherwise ADRVET's answer, -1 to -5
+  std::string problem;                 // why it is unusable, for messages
+  std::vector<unsigned char> payload;  // the stored payload, when the container opened
+  std::vector<std::uint64_t> values;   // the addresses in file order, when usable
+  [[nodiscard]] bool usable() const { return adrvet_code == 0; }
+};
+
+// Opens and decodes a list exactly as ADRVET does.
+LoadedList load_list(const std::string& path, const orbitforge::util::Key& key);
+
+// "adrvet-list: PATH: ADRVET would answer N: problem" on standard error.
+void report_unusable(const std::string& path, const LoadedList& list);
+
+// load_list for a LIST argument and a key version; reports an unusable list
+// and then gives false.
+bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list);
+
+// True when `path` exists (a dangling symbolic link does not).
+bool path_exists(const std::string& path);
+
+// One address per line in lower-case colon notation.
+std::vector<unsigned char> canonical_payload(const std::vector<std::uint64_t>& values);
+
+// Sorts ascending and drops duplicates; returns how many were dropped.
+std::size_t sort_unique(std::vector<std::uint64_t>& values);
+
+// Writes the values (already sorted and unique) as a protected list, with a
+// message on failure.
+bool write_list(const std::string& path, const std::vector<std::uint64_t>& values,
+                const orbitforge::util::Key& key);
+
+// "aa:bb:cc:dd:ee:ff".
+std::string colon_text(std::uint64_t value);
+
+}  // namespace adrvet_list
