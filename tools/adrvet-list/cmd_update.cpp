@@ -66,8 +66,10 @@ int run_update(int argc, char* argv[], bool adding) {
     return kExitUsage;
   }
   std::vector<std::uint64_t> requested;
-  if (!parse_addresses({options->positional.begin() + 1, options->positional.end()}, options->quiet,
-                       command, requested)) {
+  // Only addresses being added deserve a warning about their kind.
+  const bool quiet = options->quiet || !adding;
+  if (!parse_addresses({options->positional.begin() + 1, options->positional.end()}, quiet, command,
+                       requested)) {
     error("%s: nothing changed", command);
     return kExitData;
   }
