@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds ADRVET, protects the bundled example list under key version S with
-# the library's writer, and checks one listed and one unlisted address.
+# adrvet-list, and checks one listed and one unlisted address.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +11,7 @@ cmake --build --preset default
 bin=build/default/bin
 list_dir=build/default/example-list
 mkdir -p "$list_dir"
-"$bin/protect-list" S examples/maclist.txt "$list_dir/engine.dat"
-echo "Protected examples/maclist.txt into $list_dir/engine.dat"
+"$bin/adrvet-list" pack -k S examples/maclist.txt "$list_dir"
 
 check() {
   echo
@@ -21,5 +20,5 @@ check() {
   "$bin/ADRVET" "$@" || status=$?
   echo "exit status: $status"
 }
-check S "$list_dir" 52:54:00:12:34:56 D   # on the list: 1
-check S "$list_dir" 52:54:00:12:34:57 D   # not on the list: 0
+check S "$list_dir" 3c:22:fb:12:34:56 D   # on the list: 1
+check S "$list_dir" 3c:22:fb:12:34:57 D   # not on the list: 0

@@ -53,7 +53,7 @@ void print_help() {
 
 int main(int argc, char* argv[]) {
   if (argc < 2) {
-    print_help();
+    adrvet_list::error("no command given; see 'adrvet-list --help'");
     return adrvet_list::kExitUsage;
   }
   const char* name = argv[1];
