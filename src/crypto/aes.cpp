@@ -1,253 +1,54 @@
-// Portable AES-128: byte-oriented, S-box by table, GF(2^8) products by xtime.
+// The exported AES-128 functions: key set-up here, the modes in the
+// implementation the processor runs fastest (see aes_impl.h).
 #include "crypto/aes.h"
 
-#include <cstddef>
 #include <cstring>
 
-namespace {
+#include "crypto/aes_impl.h"
 
-constexpr std::size_t kBlockBytes = 16;
-constexpr std::size_t kRounds = 10;
-constexpr std::size_t kKeyWords = 4;
-
-using Block = uint8_t[kBlockBytes];
-
-constexpr uint8_t sbox[256] = {
-    0x63, 0x7c, 0x77, 0x7b, 0xf2, 0x6b, 0x6f, 0xc5, 0x30, 0x01, 0x67, 0x2b, 0xfe, 0xd7, 0xab, 0x76,
-    0xca, 0x82, 0xc9, 0x7d, 0xfa, 0x59, 0x47, 0xf0, 0xad, 0xd4, 0xa2, 0xaf, 0x9c, 0xa4, 0x72, 0xc0,
-    0xb7, 0xfd, 0x93, 0x26, 0x36, 0x3f, 0xf7, 0xcc, 0x34, 0xa5, 0xe5, 0xf1, 0x71, 0xd8, 0x31, 0x15,
-    0x04, 0xc7, 0x23, 0xc3, 0x18, 0x96, 0x05, 0x9a, 0x07, 0x12, 0x80, 0xe2, 0xeb, 0x27, 0xb2, 0x75,
-    0x09, 0x83, 0x2c, 0x1a, 0x1b, 0x6e, 0x5a, 0xa0, 0x52, 0x3b, 0xd6, 0xb3, 0x29, 0xe3, 0x2f, 0x84,
-    0x53, 0xd1, 0x00, 0xed, 0x20, 0xfc, 0xb1, 0x5b, 0x6a, 0xcb, 0xbe, 0x39, 0x4a, 0x4c, 0x58, 0xcf,
-    0xd0, 0xef, 0xaa, 0xfb, 0x43, 0x4d, 0x33, 0x85, 0x45, 0xf9, 0x02, 0x7f, 0x50, 0x3c, 0x9f, 0xa8,
-    0x51, 0xa3, 0x40, 0x8f, 0x92, 0x9d, 0x38, 0xf5, 0xbc, 0xb6, 0xda, 0x21, 0x10, 0xff, 0xf3, 0xd2,
-    0xcd, 0x0c, 0x13, 0xec, 0x5f, 0x97, 0x44, 0x17, 0xc4, 0xa7, 0x7e, 0x3d, 0x64, 0x5d, 0x19, 0x73,
-    0x60, 0x81, 0x4f, 0xdc, 0x22, 0x2a, 0x90, 0x88, 0x46, 0xee, 0xb8, 0x14, 0xde, 0x5e, 0x0b, 0xdb,
-    0xe0, 0x32, 0x3a, 0x0a, 0x49, 0x06, 0x24, 0x5c, 0xc2, 0xd3, 0xac, 0x62, 0x91, 0x95, 0xe4, 0x79,
-    0xe7, 0xc8, 0x37, 0x6d, 0x8d, 0xd5, 0x4e, 0xa9, 0x6c, 0x56, 0xf4, 0xea, 0x65, 0x7a, 0xae, 0x08,
-    0xba, 0x78, 0x25, 0x2e, 0x1c, 0xa6, 0xb4, 0xc6, 0xe8, 0xdd, 0x74, 0x1f, 0x4b, 0xbd, 0x8b, 0x8a,
-    0x70, 0x3e, 0xb5, 0x66, 0x48, 0x03, 0xf6, 0x0e, 0x61, 0x35, 0x57, 0xb9, 0x86, 0xc1, 0x1d, 0x9e,
-    0xe1, 0xf8, 0x98, 0x11, 0x69, 0xd9, 0x8e, 0x94, 0x9b, 0x1e, 0x87, 0xe9, 0xce, 0x55, 0x28, 0xdf,
-    0x8c, 0xa1, 0x89, 0x0d, 0xbf, 0xe6, 0x42, 0x68, 0x41, 0x99, 0x2d, 0x0f, 0xb0, 0x54, 0xbb, 0x16};
-
-constexpr uint8_t rsbox[256] = {
-    0x52, 0x09, 0x6a, 0xd5, 0x30, 0x36, 0xa5, 0x38, 0xbf, 0x40, 0xa3, 0x9e, 0x81, 0xf3, 0xd7, 0xfb,
-    0x7c, 0xe3, 0x39, 0x82, 0x9b, 0x2f, 0xff, 0x87, 0x34, 0x8e, 0x43, 0x44, 0xc4, 0xde, 0xe9, 0xcb,
-    0x54, 0x7b, 0x94, 0x32, 0xa6, 0xc2, 0x23, 0x3d, 0xee, 0x4c, 0x95, 0x0b, 0x42, 0xfa, 0xc3, 0x4e,
-    0x08, 0x2e, 0xa1, 0x66, 0x28, 0xd9, 0x24, 0xb2, 0x76, 0x5b, 0xa2, 0x49, 0x6d, 0x8b, 0xd1, 0x25,
-    0x72, 0xf8, 0xf6, 0x64, 0x86, 0x68, 0x98, 0x16, 0xd4, 0xa4, 0x5c, 0xcc, 0x5d, 0x65, 0xb6, 0x92,
-    0x6c, 0x70, 0x48, 0x50, 0xfd, 0xed, 0xb9, 0xda, 0x5e, 0x15, 0x46, 0x57, 0xa7, 0x8d, 0x9d, 0x84,
-    0x90, 0xd8, 0xab, 0x00, 0x8c, 0xbc, 0xd3, 0x0a, 0xf7, 0xe4, 0x58, 0x05, 0xb8, 0xb3, 0x45, 0x06,
-    0xd0, 0x2c, 0x1e, 0x8f, 0xca, 0x3f, 0x0f, 0x02, 0xc1, 0xaf, 0xbd, 0x03, 0x01, 0x13, 0x8a, 0x6b,
-    0x3a, 0x91, 0x11, 0x41, 0x4f, 0x67, 0xdc, 0xea, 0x97, 0xf2, 0xcf, 0xce, 0xf0, 0xb4, 0xe6, 0x73,
-    0x96, 0xac, 0x74, 0x22, 0xe7, 0xad, 0x35, 0x85, 0xe2, 0xf9, 0x37, 0xe8, 0x1c, 0x75, 0xdf, 0x6e,
-    0x47, 0xf1, 0x1a, 0x71, 0x1d, 0x29, 0xc5, 0x89, 0x6f, 0xb7, 0x62, 0x0e, 0xaa, 0x18, 0xbe, 0x1b,
-    0xfc, 0x56, 0x3e, 0x4b, 0xc6, 0xd2, 0x79, 0x20, 0x9a, 0xdb, 0xc0, 0xfe, 0x78, 0xcd, 0x5a, 0xf4,
-    0x1f, 0xdd, 0xa8, 0x33, 0x88, 0x07, 0xc7, 0x31, 0xb1, 0x12, 0x10, 0x59, 0x27, 0x80, 0xec, 0x5f,
-    0x60, 0x51, 0x7f, 0xa9, 0x19, 0xb5, 0x4a, 0x0d, 0x2d, 0xe5, 0x7a, 0x9f, 0x93, 0xc9, 0x9c, 0xef,
-    0xa0, 0xe0, 0x3b, 0x4d, 0xae, 0x2a, 0xf5, 0xb0, 0xc8, 0xeb, 0xbb, 0x3c, 0x83, 0x53, 0x99, 0x61,
-    0x17, 0x2b, 0x04, 0x7e, 0xba, 0x77, 0xd6, 0x26, 0xe1, 0x69, 0x14, 0x63, 0x55, 0x21, 0x0c, 0x7d};
-
-// Rcon[i / 4] for i = 4..43; index 0 is never read.
-constexpr uint8_t Rcon[11] = {0x8d, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1b, 0x36};
-
-void KeyExpansion(uint8_t* round_keys, const uint8_t* key) {
-  std::memcpy(round_keys, key, kKeyWords * 4);
-  for (std::size_t i = kKeyWords; i < 4 * (kRounds + 1); ++i) {
-    uint8_t temp[4];
-    std::memcpy(temp, round_keys + 4 * (i - 1), 4);
-    if (i % kKeyWords == 0) {
-      const uint8_t first = temp[0];  // RotWord, then SubWord
-      temp[0] = static_cast<uint8_t>(sbox[temp[1]] ^ Rcon[i / kKeyWords]);
-      temp[1] = sbox[temp[2]];
-      temp[2] = sbox[temp[3]];
-      temp[3] = sbox[first];
-    }
-    for (std::size_t j = 0; j < 4; ++j) {
-      round_keys[4 * i + j] = static_cast<uint8_t>(round_keys[4 * (i - kKeyWords) + j] ^ temp[j]);
-    }
-  }
-}
-
-uint8_t xtime(uint8_t b) {
-  return static_cast<uint8_t>((b << 1) ^ ((b & 0x80) != 0 ? 0x1b : 0x00));
-}
-
-void AddRoundKey(std::size_t round, uint8_t* state, const uint8_t* round_keys) {
-  for (std::size_t i = 0; i < kBlockBytes; ++i) {
-    state[i] ^= round_keys[round * kBlockBytes + i];
-  }
-}
-
-void SubBytes(uint8_t* state) {
-  for (std::size_t i = 0; i < kBlockBytes; ++i) {
-    state[i] = sbox[state[i]];
-  }
-}
-
-// Byte 4c + r is row r, column c; row r rotates left by r.
-void ShiftRows(uint8_t* state) {
-  Block old;
-  std::memcpy(old, state, kBlockBytes);
-  for (std::size_t c = 0; c < 4; ++c) {
-    for (std::size_t r = 1; r < 4; ++r) {
-      state[4 * c + r] = old[4 * ((c + r) % 4) + r];
-    }
-  }
-}
-
-void MixColumns(uint8_t* state) {
-  for (std::size_t c = 0; c < 4; ++c) {
-    uint8_t* col = state + 4 * c;
-    const auto all = static_cast<uint8_t>(col[0] ^ col[1] ^ col[2] ^ col[3]);
-    const uint8_t first = col[0];
-    col[0] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[0] ^ col[1])));
-    col[1] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[1] ^ col[2])));
-    col[2] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[2] ^ col[3])));
-    col[3] ^= static_cast<uint8_t>(all ^ xtime(static_cast<uint8_t>(col[3] ^ first)));
-  }
-}
-
-void Cipher(uint8_t* state, const uint8_t* round_keys) {
-  AddRoundKey(0, state, round_keys);
-  for (std::size_t round = 1; round < kRounds; ++round) {
-    SubBytes(state);
-    ShiftRows(state);
-    MixColumns(state);
-    AddRoundKey(round, state, round_keys);
-  }
-  SubBytes(state);
-  ShiftRows(state);
-  AddRoundKey(kRounds, state, round_keys);
-}
-
-void InvSubBytes(uint8_t* state) {
-  for (std::size_t i = 0; i < kBlockBytes; ++i) {
-    state[i] = rsbox[state[i]];
-  }
-}
-
-// Row r rotates right by r.
-void InvShiftRows(uint8_t* state) {
-  Block old;
-  std::memcpy(old, state, kBlockBytes);
-  for (std::size_t c = 0; c < 4; ++c) {
-    for (std::size_t r = 1; r < 4; ++r) {
-      state[4 * c + r] = old[4 * ((c + 4 - r) % 4) + r];
-    }
-  }
-}
-
-// x * y in GF(2^8) by repeated xtime; y is always one of the fixed matrix
-// coefficients, so the loop does not depend on the data.
-uint8_t multiply(uint8_t x, uint8_t y) {
-  uint8_t product = 0;
-  for (; y != 0; y = static_cast<uint8_t>(y >> 1)) {
-    if ((y & 1) != 0) {
-      product ^= x;
-    }
-    x = xtime(x);
-  }
-  return product;
-}
-
-void InvMixColumns(uint8_t* state) {
-  for (std::size_t c = 0; c < 4; ++c) {
-    uint8_t* col = state + 4 * c;
-    const uint8_t a0 = col[0];
-    const uint8_t a1 = col[1];
-    const uint8_t a2 = col[2];
-    const uint8_t a3 = col[3];
-    col[0] = multiply(a0, 0x0e) ^ multiply(a1, 0x0b) ^ multiply(a2, 0x0d) ^ multiply(a3, 0x09);
-    col[1] = multiply(a0, 0x09) ^ multiply(a1, 0x0e) ^ multiply(a2, 0x0b) ^ multiply(a3, 0x0d);
-    col[2] = multiply(a0, 0x0d) ^ multiply(a1, 0x09) ^ multiply(a2, 0x0e) ^ multiply(a3, 0x0b);
-    col[3] = multiply(a0, 0x0b) ^ multiply(a1, 0x0d) ^ multiply(a2, 0x09) ^ multiply(a3, 0x0e);
-  }
-}
-
-// FIPS-197 InvCipher on the forward key schedule (not the equivalent inverse cipher).
-void InvCipher(uint8_t* state, const uint8_t* round_keys) {
-  AddRoundKey(kRounds, state, round_keys);
-  for (std::size_t round = kRounds - 1; round > 0; --round) {
-    InvShiftRows(state);
-    InvSubBytes(state);
-    AddRoundKey(round, state, round_keys);
-    InvMixColumns(state);
-  }
-  InvShiftRows(state);
-  InvSubBytes(state);
-  AddRoundKey(0, state, round_keys);
-}
-
-void XorWithIv(uint8_t* block, const uint8_t* iv) {
-  for (std::size_t i = 0; i < kBlockBytes; ++i) {
-    block[i] ^= iv[i];
-  }
-}
-
-// Big-endian 128-bit increment; all 0xff wraps to all zero.
-void increment_counter(uint8_t* counter) {
-  for (std::size_t b = kBlockBytes; b-- > 0;) {
-    if (counter[b] != 0xff) {
-      ++counter[b];
-      return;
-    }
-    counter[b] = 0x00;
-  }
-}
-
-}  // namespace
+using orbitforge::util::detail::aes_active_backend;
 
 extern "C" {
 
-void AES_init_ctx(AES_ctx* ctx, const uint8_t* key) { KeyExpansion(ctx->round_keys, key); }
+void AES_init_ctx(AES_ctx* ctx, const uint8_t* key) {
+  orbitforge::util::detail::aes_key_expansion(ctx->round_keys, key);
+}
 
 void AES_init_ctx_iv(AES_ctx* ctx, const uint8_t* key, const uint8_t* iv) {
-  KeyExpansion(ctx->round_keys, key);
-  std::memcpy(ctx->iv, iv, kBlockBytes);
+  orbitforge::util::detail::aes_key_expansion(ctx->round_keys, key);
+  std::memcpy(ctx->iv, iv, sizeof ctx->iv);
 }
 
-void AES_ctx_set_iv(AES_ctx* ctx, const uint8_t* iv) { std::memcpy(ctx->iv, iv, kBlockBytes); }
+void AES_ctx_set_iv(AES_ctx* ctx, const uint8_t* iv) { std::memcpy(ctx->iv, iv, sizeof ctx->iv); }
 
 void AES_CTR_xcrypt_buffer(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
-  Block keystream;
-  std::size_t position = kBlockBytes;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (position == kBlockBytes) {
-      std::memcpy(keystream, ctx->iv, kBlockBytes);
-      Cipher(keystream, ctx->round_keys);
-      increment_counter(ctx->iv);
-      position = 0;
-    }
-    buf[i] ^= keystream[position++];
-  }
+  aes_active_backend().ctr_xcrypt(ctx, buf, length);
 }
 
-void AES_ECB_encrypt(const AES_ctx* ctx, uint8_t* buf) { Cipher(buf, ctx->round_keys); }
+void AES_ECB_encrypt(const AES_ctx* ctx, uint8_t* buf) {
+  aes_active_backend().ecb_encrypt(ctx, buf);
+}
 
-void AES_ECB_decrypt(const AES_ctx* ctx, uint8_t* buf) { InvCipher(buf, ctx->round_keys); }
+void AES_ECB_decrypt(const AES_ctx* ctx, uint8_t* buf) {
+  aes_active_backend().ecb_decrypt(ctx, buf);
+}
 
-// Whole blocks: a length that is not a multiple of 16 is rounded up.
 void AES_CBC_encrypt_buffer(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
-  const uint8_t* chain = ctx->iv;
-  for (uint64_t offset = 0; offset < length; offset += kBlockBytes) {
-    uint8_t* block = buf + offset;
-    XorWithIv(block, chain);
-    Cipher(block, ctx->round_keys);
-    chain = block;
-  }
-  std::memmove(ctx->iv, chain, kBlockBytes);
+  aes_active_backend().cbc_encrypt(ctx, buf, length);
 }
 
 void AES_CBC_decrypt_buffer(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
-  for (uint64_t offset = 0; offset < length; offset += kBlockBytes) {
-    uint8_t* block = buf + offset;
-    Block ciphertext;  // kept: decryption overwrites the block in place
-    std::memcpy(ciphertext, block, kBlockBytes);
-    InvCipher(block, ctx->round_keys);
-    XorWithIv(block, ctx->iv);
-    std::memcpy(ctx->iv, ciphertext, kBlockBytes);
-  }
+  aes_active_backend().cbc_decrypt(ctx, buf, length);
 }
 
 }  // extern "C"
+
+namespace orbitforge::util::detail {
+
+const AesBackend& aes_active_backend() {
+  static const AesBackend& backend =
+      aes_ni_backend() != nullptr ? *aes_ni_backend() : aes_portable_backend();
+  return backend;
+}
+
+}  // namespace orbitforge::util::detail

@@ -1,0 +1,14 @@
+// What the processor offers beyond the portable baseline, detected once at
+// run time, so that one binary runs everywhere and uses fast paths where it can.
+#pragma once
+
+namespace orbitforge::util::detail {
+
+struct CpuFeatures {
+  bool aes_ni = false;  // AES-NI with SSSE3 and SSE4.1
+  bool sha_ni = false;  // SHA extensions with SSSE3 and SSE4.1
+};
+
+const CpuFeatures& cpu_features();
+
+}  // namespace orbitforge::util::detail
