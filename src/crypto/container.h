@@ -38,4 +38,12 @@ const char* describe(ContainerStatus status);
 bool write_container(const char* path, const unsigned char* payload, std::size_t size,
                      const Key& key);
 
+namespace detail {
+
+// The AES-128 key derived from `key` and the initial counter block of every
+// container, for tests and benchmarks that check the format from outside.
+void container_key_material(const Key& key, unsigned char* aes_key, unsigned char* counter);
+
+}  // namespace detail
+
 }  // namespace orbitforge::util

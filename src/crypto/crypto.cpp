@@ -33,14 +33,18 @@ constexpr std::uint64_t kMaxContainerBytes = (std::uint64_t{1} << 32) - 1;
 // Largest plain file whose container (rounded up past the next block) still fits.
 constexpr std::uint64_t kMaxPlainBytes = kMaxContainerBytes + 1 - kBlockBytes - kHeaderBytes - 1;
 
-void setup_aes_context(AES_ctx& ctx, const Key& key) {
-  std::uint8_t aes_key[16];
-  std::memcpy(aes_key, key_mask, sizeof aes_key);
+void derive_aes_key(const Key& key, std::uint8_t* aes_key) {
+  std::memcpy(aes_key, key_mask, sizeof key_mask);
   if (key.size() > 0) {
     for (int i = 0; i < 16; ++i) {
       aes_key[i] ^= static_cast<std::uint8_t>(key[i]);
     }
   }
+}
+
+void setup_aes_context(AES_ctx& ctx, const Key& key) {
+  std::uint8_t aes_key[16];
+  derive_aes_key(key, aes_key);
   AES_init_ctx_iv(&ctx, aes_key, initial_counter_block);
   wipe(aes_key, sizeof aes_key);
 }
@@ -207,5 +211,14 @@ bool encrypt_file(const char* in_path, const char* out_path, const Key& key) {
   }
   return seal_and_save(out_path, buffer.bytes, key);
 }
+
+namespace detail {
+
+void container_key_material(const Key& key, unsigned char* aes_key, unsigned char* counter) {
+  derive_aes_key(key, aes_key);
+  std::memcpy(counter, initial_counter_block, sizeof initial_counter_block);
+}
+
+}  // namespace detail
 
 }  // namespace orbitforge::util

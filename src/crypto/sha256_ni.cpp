@@ -28,6 +28,7 @@ __attribute__((target("sha,ssse3,sse4.1"))) void ni_compress(uint32_t* hash_word
     const __m128i abef_before = state0;
     const __m128i cdgh_before = state1;
     __m128i msgs[4];
+#pragma GCC unroll 16
     for (int group = 0; group < 16; ++group) {
       if (group < 4) {
         msgs[group] = _mm_shuffle_epi8(
