@@ -11,8 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/container.h"
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
+#include "mac/canonical_list.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
 
@@ -81,30 +83,8 @@ bool can_open_for_reading(const char* path) {
   return true;
 }
 
-int check(const char* mac_text, const char* list_path, int version, bool verbose) {
-  if (!can_open_for_reading(list_path)) {
-    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
-  }
-  std::vector<unsigned char> list_text;
-  const int opened = orbitforge::util::decrypt_file(list_path, &list_text,
-                                                    orbitforge::util::key_for_version(version));
-  if (opened < 0) {
-    return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
-  }
-
-  orbitforge::mac::remove_separators(list_text);
-  std::vector<std::uint64_t> list;
-  switch (orbitforge::mac::decode_list(list_text, list)) {
-    case orbitforge::mac::ListStatus::bad_length:
-      return finish(verbose, kBadDataFile, kBadDataFileMessage);
-    case orbitforge::mac::ListStatus::bad_digit:
-      return finish(verbose, kBadFileContents, kBadFileContentsMessage);
-    case orbitforge::mac::ListStatus::ok:
-      break;
-  }
-  list_text = {};  // the decoded list is all that is needed from here on
-
-  std::uint64_t value = 0;
+// The entered address, after the list has passed its own tests.
+int decode_entered(const char* mac_text, bool verbose, std::uint64_t& value) {
   switch (orbitforge::mac::decode_entered(mac_text, value)) {
     case orbitforge::mac::EnteredStatus::bad_format:  // no digits at all included
       return finish(verbose, kBadEnteredFormat, kBadEnteredFormatMessage);
@@ -113,11 +93,59 @@ int check(const char* mac_text, const char* list_path, int version, bool verbose
     case orbitforge::mac::EnteredStatus::ok:
       break;
   }
+  return kListed;
+}
 
-  if (orbitforge::mac::search_address_in_list(value, std::move(list))) {
-    return finish(verbose, kListed, kListedMessage);
+int answer(bool listed, bool verbose) {
+  return listed ? finish(verbose, kListed, kListedMessage)
+                : finish(verbose, kNotListed, kNotListedMessage);
+}
+
+// Any other layout: decode every entry, then search the decoded list.
+int check_decoded(const unsigned char* payload, std::size_t size, std::vector<unsigned char>& image,
+                  const char* mac_text, bool verbose) {
+  std::vector<std::uint64_t> list;
+  switch (orbitforge::mac::decode_list(payload, size, list)) {
+    case orbitforge::mac::ListStatus::bad_length:
+      return finish(verbose, kBadDataFile, kBadDataFileMessage);
+    case orbitforge::mac::ListStatus::bad_digit:
+      return finish(verbose, kBadFileContents, kBadFileContentsMessage);
+    case orbitforge::mac::ListStatus::ok:
+      break;
   }
-  return finish(verbose, kNotListed, kNotListedMessage);
+  image = {};  // the decoded list is all that is needed from here on
+  std::uint64_t value = 0;
+  const int entered = decode_entered(mac_text, verbose, value);
+  if (entered != kListed) {
+    return entered;
+  }
+  return answer(orbitforge::mac::search_address_in_list(value, std::move(list)), verbose);
+}
+
+int check(const char* mac_text, const char* list_path, int version, bool verbose) {
+  if (!can_open_for_reading(list_path)) {
+    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
+  }
+  std::vector<unsigned char> image;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+  const auto status = orbitforge::util::open_container_in_place(
+      list_path, image, orbitforge::util::key_for_version(version), offset, size);
+  const int opened = orbitforge::util::opening_result(status);
+  if (opened < 0) {
+    return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
+  }
+  const unsigned char* payload = image.data() + offset;
+  // Lists in the layout adrvet-list writes are searched where they stand.
+  if (!orbitforge::mac::is_canonical_list(payload, size)) {
+    return check_decoded(payload, size, image, mac_text, verbose);
+  }
+  std::uint64_t value = 0;
+  const int entered = decode_entered(mac_text, verbose, value);
+  if (entered != kListed) {
+    return entered;
+  }
+  return answer(orbitforge::mac::canonical_list_contains(payload, size, value), verbose);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <random>
 
+#include "mac/canonical_list.h"
 #include "mac/hex2int.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
@@ -119,6 +122,115 @@ TEST(Search, NeverFindsAnAbsentValueInAnUnsortedList) {
       if (std::find(list.begin(), list.end(), value) == list.end()) {
         ASSERT_FALSE(search_address_in_list(value, list)) << "round " << round;
       }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The plain model of list decoding: drop separators, then 12 digits an entry.
+ListStatus model_decode(std::vector<unsigned char> text, std::vector<std::uint64_t>& list,
+                        std::size_t& bad) {
+  orbitforge::mac::remove_separators(text);
+  list.clear();
+  if (text.size() % 12 != 0) {
+    return ListStatus::bad_length;
+  }
+  for (std::size_t k = 0; k < text.size() / 12; ++k) {
+    std::uint64_t value = 0;
+    if (!orbitforge::mac::decode_address(text.data() + 12 * k, value)) {
+      bad = k;
+      list.clear();
+      return ListStatus::bad_digit;
+    }
+    list.push_back(value);
+  }
+  return ListStatus::ok;
+}
+
+std::string canonical_text(const std::vector<std::uint64_t>& values) {
+  std::string text;
+  for (std::uint64_t v : values) {
+    char line[19];
+    std::snprintf(line, sizeof line, "%02x:%02x:%02x:%02x:%02x:%02x\n",
+                  static_cast<unsigned>(v >> 40 & 0xff), static_cast<unsigned>(v >> 32 & 0xff),
+                  static_cast<unsigned>(v >> 24 & 0xff), static_cast<unsigned>(v >> 16 & 0xff),
+                  static_cast<unsigned>(v >> 8 & 0xff), static_cast<unsigned>(v & 0xff));
+    text += line;
+  }
+  return text;
+}
+
+TEST(ListDecoding, OnePassDecoderAgreesWithTheModel) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 3);
+  const std::string alphabet = "0123456789abcdefABCDEF:-\r\n g.";
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<unsigned char> text(rng() % 80);
+    for (auto& c : text) {
+      // Mostly hex digits, so that many texts decode or nearly do.
+      c = static_cast<unsigned char>(alphabet[rng() % (rng() % 4 == 0 ? alphabet.size() : 16)]);
+    }
+    std::vector<std::uint64_t> got;
+    std::vector<std::uint64_t> want;
+    std::size_t got_bad = 99;
+    std::size_t want_bad = 99;
+    const auto want_status = model_decode(text, want, want_bad);
+    ASSERT_EQ(decode_list(text, got, &got_bad), want_status) << "round " << round;
+    if (want_status == ListStatus::ok) {
+      ASSERT_EQ(got, want) << "round " << round;
+    }
+    if (want_status == ListStatus::bad_digit) {
+      ASSERT_EQ(got_bad, want_bad) << "round " << round;
+    }
+  }
+}
+
+TEST(CanonicalList, RecognisesExactlyTheCanonicalLayout) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 5);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::uint64_t> values(rng() % 20);  // crosses the 144-byte chunks
+    for (auto& v : values) {
+      v = rng() & 0xFFFFFFFFFFFFULL;
+    }
+    std::string text = canonical_text(values);
+    if (round % 2 == 1 && !text.empty()) {
+      const std::size_t at = rng() % text.size();
+      text[at] = "0aF:-\n\rgG. "[rng() % 11];
+    }
+    if (round % 3 == 1 && rng() % 2 == 0) {
+      text = text.substr(0, text.size() - 1);
+    }
+    // Canonical means: whole lines of hex pairs with ':' between and '\n' after.
+    bool canonical = text.size() % 18 == 0;
+    for (std::size_t i = 0; canonical && i < text.size(); ++i) {
+      const std::size_t col = i % 18;
+      const auto c = static_cast<unsigned char>(text[i]);
+      canonical = col == 17 ? c == '\n' : col % 3 == 2 ? c == ':' : std::isxdigit(c) != 0;
+    }
+    const auto bytes = to_bytes(text);
+    ASSERT_EQ(orbitforge::mac::is_canonical_list(bytes.data(), bytes.size()), canonical)
+        << "round " << round << ": " << text;
+  }
+}
+
+TEST(CanonicalList, SearchAgreesWithTheDecodedSearch) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 9);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::uint64_t> values(rng() % 50);
+    for (auto& v : values) {
+      v = rng() % 80;
+    }
+    if (round % 4 != 0) {
+      std::sort(values.begin(), values.end());  // and now and then unsorted, as files may be
+    }
+    const auto bytes = to_bytes(canonical_text(values));
+    ASSERT_TRUE(orbitforge::mac::is_canonical_list(bytes.data(), bytes.size()));
+    for (std::uint64_t probe = 0; probe < 82; ++probe) {
+      ASSERT_EQ(orbitforge::mac::canonical_list_contains(bytes.data(), bytes.size(), probe),
+                search_address_in_list(probe, values))
+          << "round " << round << " probe " << probe;
     }
   }
 }

@@ -23,7 +23,7 @@ struct EncryptionKeys {
 
 ADRVET_TARGET_AES inline EncryptionKeys load_keys(const AES_ctx* ctx) {
   EncryptionKeys keys;
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 0; r <= kRounds; ++r) {
     keys.k[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ctx->round_keys + 16 * r));
   }
@@ -34,7 +34,7 @@ ADRVET_TARGET_AES inline EncryptionKeys load_keys(const AES_ctx* ctx) {
 ADRVET_TARGET_AES inline EncryptionKeys decryption_keys(const EncryptionKeys& enc) {
   EncryptionKeys dec;
   dec.k[0] = enc.k[kRounds];
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 1; r < kRounds; ++r) {
     dec.k[r] = _mm_aesimc_si128(enc.k[kRounds - r]);
   }
@@ -44,7 +44,7 @@ ADRVET_TARGET_AES inline EncryptionKeys decryption_keys(const EncryptionKeys& en
 
 ADRVET_TARGET_AES inline __m128i encrypt_block(__m128i block, const EncryptionKeys& keys) {
   block = _mm_xor_si128(block, keys.k[0]);
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 1; r < kRounds; ++r) {
     block = _mm_aesenc_si128(block, keys.k[r]);
   }
@@ -53,7 +53,7 @@ ADRVET_TARGET_AES inline __m128i encrypt_block(__m128i block, const EncryptionKe
 
 ADRVET_TARGET_AES inline __m128i decrypt_block(__m128i block, const EncryptionKeys& dec) {
   block = _mm_xor_si128(block, dec.k[0]);
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 1; r < kRounds; ++r) {
     block = _mm_aesdec_si128(block, dec.k[r]);
   }
@@ -61,36 +61,36 @@ ADRVET_TARGET_AES inline __m128i decrypt_block(__m128i block, const EncryptionKe
 }
 
 ADRVET_TARGET_AES inline void encrypt_lanes(__m128i (&blocks)[kLanes], const EncryptionKeys& keys) {
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (auto& b : blocks) {
     b = _mm_xor_si128(b, keys.k[0]);
   }
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 1; r < kRounds; ++r) {
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (auto& b : blocks) {
       b = _mm_aesenc_si128(b, keys.k[r]);
     }
   }
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (auto& b : blocks) {
     b = _mm_aesenclast_si128(b, keys.k[kRounds]);
   }
 }
 
 ADRVET_TARGET_AES inline void decrypt_lanes(__m128i (&blocks)[kLanes], const EncryptionKeys& dec) {
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (auto& b : blocks) {
     b = _mm_xor_si128(b, dec.k[0]);
   }
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (int r = 1; r < kRounds; ++r) {
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (auto& b : blocks) {
       b = _mm_aesdec_si128(b, dec.k[r]);
     }
   }
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
   for (auto& b : blocks) {
     b = _mm_aesdeclast_si128(b, dec.k[kRounds]);
   }
@@ -147,7 +147,7 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
   std::size_t block = 0;
   for (; block + kLanes <= full_blocks; block += kLanes) {
     __m128i lanes[kLanes];
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (std::size_t j = 0; j < kLanes; ++j) {
       Counter c = counter;
       c.advance(j);
@@ -156,7 +156,7 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
     counter.advance(kLanes);
     encrypt_lanes(lanes, keys);
     uint8_t* at = buf + block * kBlockBytes;
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (std::size_t j = 0; j < kLanes; ++j) {
       store(at + j * kBlockBytes, _mm_xor_si128(load(at + j * kBlockBytes), lanes[j]));
     }
@@ -221,13 +221,13 @@ ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
     uint8_t* at = buf + i * kBlockBytes;
     __m128i cipher[kLanes];
     __m128i lanes[kLanes];
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (std::size_t j = 0; j < kLanes; ++j) {
       cipher[j] = load(at + j * kBlockBytes);
       lanes[j] = cipher[j];
     }
     decrypt_lanes(lanes, dec);
-    #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (std::size_t j = 0; j < kLanes; ++j) {
       store(at + j * kBlockBytes, _mm_xor_si128(lanes[j], j == 0 ? chain : cipher[j - 1]));
     }

@@ -1,6 +1,7 @@
 #include "mac/mac_text.h"
 
 #include <algorithm>
+#include <array>
 
 #include "mac/hex2int.h"
 
@@ -31,25 +32,68 @@ bool decode_address(const unsigned char* digits, std::uint64_t& value) {
   return true;
 }
 
-ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
-                       std::size_t* first_bad_entry) {
-  if (text.size() % kDigitsPerAddress != 0) {
+namespace {
+
+// Digit values, kNotAHexDigit for other bytes, and kSeparator for the four
+// separators: one lookup per byte of a list.
+constexpr unsigned char kSeparator = 0xfe;
+const std::array<unsigned char, 256>& byte_classes() {
+  static const std::array<unsigned char, 256> table = [] {
+    std::array<unsigned char, 256> classes{};
+    for (std::size_t c = 0; c < classes.size(); ++c) {
+      const auto byte = static_cast<unsigned char>(c);
+      classes[c] = is_separator(byte) ? kSeparator : util::text2num(byte);
+    }
+    return classes;
+  }();
+  return table;
+}
+
+}  // namespace
+
+ListStatus decode_list(const unsigned char* text, std::size_t size,
+                       std::vector<std::uint64_t>& list, std::size_t* first_bad_entry) {
+  const auto& kByteClass = byte_classes();
+  list.clear();
+  list.reserve(size / kDigitsPerAddress);
+  std::size_t digits = 0;  // every byte that is not a separator
+  std::size_t i = 0;
+  std::uint64_t acc = 0;
+  for (; i < size; ++i) {
+    const unsigned char value = kByteClass[text[i]];
+    if (value == kSeparator) {
+      continue;
+    }
+    if (value > 15) {
+      break;
+    }
+    acc = acc << 4U | value;
+    if (++digits % kDigitsPerAddress == 0) {
+      list.push_back(acc);
+      acc = 0;
+    }
+  }
+  if (i == size) {
+    return digits % kDigitsPerAddress == 0 ? ListStatus::ok : ListStatus::bad_length;
+  }
+  // A bad digit: the length still decides first, so count what is left.
+  const std::size_t bad_entry = digits / kDigitsPerAddress;
+  for (; i < size; ++i) {
+    digits += kByteClass[text[i]] == kSeparator ? 0U : 1U;
+  }
+  list.clear();
+  if (digits % kDigitsPerAddress != 0) {
     return ListStatus::bad_length;
   }
-  const std::size_t entries = text.size() / kDigitsPerAddress;
-  list.clear();
-  list.reserve(entries);
-  for (std::size_t k = 0; k < entries; ++k) {
-    std::uint64_t value = 0;
-    if (!decode_address(text.data() + k * kDigitsPerAddress, value)) {
-      if (first_bad_entry != nullptr) {
-        *first_bad_entry = k;
-      }
-      return ListStatus::bad_digit;
-    }
-    list.push_back(value);
+  if (first_bad_entry != nullptr) {
+    *first_bad_entry = bad_entry;
   }
-  return ListStatus::ok;
+  return ListStatus::bad_digit;
+}
+
+ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
+                       std::size_t* first_bad_entry) {
+  return decode_list(text.data(), text.size(), list, first_bad_entry);
 }
 
 EnteredStatus decode_entered(const char* text, std::uint64_t& value) {

@@ -31,8 +31,12 @@ enum class ListStatus {
   bad_digit,   // an entry holds a character that is not a hex digit
 };
 
-// Decodes separator-free list text into `list`, in text order. On bad_digit
+// Decodes list text into `list`, in text order, dropping separators as it
+// goes (one pass, no filtered copy). A length that is not a whole number of
+// entries is bad_length wherever a bad digit stands; on bad_digit
 // `first_bad_entry` holds the index of the first entry that failed.
+ListStatus decode_list(const unsigned char* text, std::size_t size,
+                       std::vector<std::uint64_t>& list, std::size_t* first_bad_entry = nullptr);
 ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
                        std::size_t* first_bad_entry = nullptr);
 

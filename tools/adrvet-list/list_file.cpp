@@ -37,16 +37,15 @@ void locate_entry(const std::vector<unsigned char>& payload, std::size_t entry, 
 }
 
 void decode(LoadedList& list) {
-  std::vector<unsigned char> text = list.payload;
-  orbitforge::mac::remove_separators(text);
   std::size_t bad_entry = 0;
-  switch (orbitforge::mac::decode_list(text, list.values, &bad_entry)) {
+  switch (orbitforge::mac::decode_list(list.payload, list.values, &bad_entry)) {
     case orbitforge::mac::ListStatus::ok:
       return;
     case orbitforge::mac::ListStatus::bad_length:
       list.adrvet_code = -4;
-      list.problem = "the list text holds " + std::to_string(text.size()) +
-                     " digits once separators are dropped, not a multiple of 12";
+      list.problem =
+          "the list text is not a whole number of 12-digit entries once separators "
+          "are dropped";
       break;
     case orbitforge::mac::ListStatus::bad_digit: {
       std::size_t offset = 0;

@@ -1,0 +1,133 @@
+#include "mac/canonical_list.h"
+
+#include <array>
+
+#include "mac/hex2int.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace orbitforge::mac {
+namespace {
+
+// Separator positions of a canonical line: ':' at 2, 5, 8, 11, 14, '\n' at 17.
+constexpr char expected_at(std::size_t position) {
+  const std::size_t column = position % kCanonicalLineBytes;
+  if (column == kCanonicalLineBytes - 1) {
+    return '\n';
+  }
+  return column % 3 == 2 ? ':' : 0;  // 0: a hex digit belongs here
+}
+
+bool is_hex_digit(unsigned char c) {
+  return (c >= '0' && c <= '9') || ((c | 0x20U) >= 'a' && (c | 0x20U) <= 'f');
+}
+
+bool lines_valid_scalar(const unsigned char* text, std::size_t first, std::size_t size) {
+  for (std::size_t i = first; i < size; ++i) {
+    const char expected = expected_at(i);
+    if (expected == 0 ? !is_hex_digit(text[i]) : text[i] != static_cast<unsigned char>(expected)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+#if defined(__SSE2__)
+// 144 bytes, the least common multiple of a line (18) and a vector (16),
+// hold eight lines in nine vectors, each with a fixed pattern of separators.
+constexpr std::size_t kChunkBytes = 144;
+constexpr std::size_t kVectors = kChunkBytes / 16;
+
+struct Patterns {
+  std::array<std::array<unsigned char, 16>, kVectors> colon{};
+  std::array<std::array<unsigned char, 16>, kVectors> newline{};
+  std::array<std::array<unsigned char, 16>, kVectors> digit{};
+};
+
+constexpr Patterns kPatterns = [] {
+  Patterns p;
+  for (std::size_t i = 0; i < kChunkBytes; ++i) {
+    const char expected = expected_at(i);
+    p.colon[i / 16][i % 16] = expected == ':' ? 0xff : 0;
+    p.newline[i / 16][i % 16] = expected == '\n' ? 0xff : 0;
+    p.digit[i / 16][i % 16] = expected == 0 ? 0xff : 0;
+  }
+  return p;
+}();
+
+__m128i load_pattern(const std::array<unsigned char, 16>& pattern) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern.data()));
+}
+
+// Unsigned "v < limit + 1" per byte, with limit + 1 at most 0x80.
+__m128i below_or_equal(__m128i v, char limit) {
+  return _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(limit)), v);
+}
+
+bool chunk_valid(const unsigned char* chunk) {
+  __m128i all_ok = _mm_set1_epi8(-1);
+  for (std::size_t k = 0; k < kVectors; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * k));
+    const __m128i digit = below_or_equal(_mm_sub_epi8(v, _mm_set1_epi8('0')), 9);
+    const __m128i letter =
+        below_or_equal(_mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a')), 5);
+    const __m128i ok = _mm_or_si128(
+        _mm_and_si128(_mm_or_si128(digit, letter), load_pattern(kPatterns.digit[k])),
+        _mm_or_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(':')), load_pattern(kPatterns.colon[k])),
+            _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                          load_pattern(kPatterns.newline[k]))));
+    all_ok = _mm_and_si128(all_ok, ok);
+  }
+  return _mm_movemask_epi8(all_ok) == 0xffff;
+}
+#endif
+
+// Entries of an accepted text are valid, so hex2int cannot fail here.
+std::uint64_t decode_line(const unsigned char* line) {
+  std::uint64_t value = 0;
+  for (int pair = 0; pair < 6; ++pair) {
+    const auto at = static_cast<std::size_t>(3 * pair);
+    (void)util::hex2int(line[at], line[at + 1], 5 - pair, value);
+  }
+  return value;
+}
+
+}  // namespace
+
+bool is_canonical_list(const unsigned char* text, std::size_t size) {
+  if (size % kCanonicalLineBytes != 0) {
+    return false;
+  }
+  std::size_t checked = 0;
+#if defined(__SSE2__)
+  for (; checked + kChunkBytes <= size; checked += kChunkBytes) {
+    if (!chunk_valid(text + checked)) {
+      return false;
+    }
+  }
+#endif
+  return lines_valid_scalar(text, checked, size);
+}
+
+bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value) {
+  // Lower bound, then one equality test, as search_address_in_list does.
+  std::size_t first = 0;
+  std::size_t count = size / kCanonicalLineBytes;
+  const std::size_t end = count;
+  while (count > 0) {
+    const std::size_t step = count / 2;
+    const std::size_t mid = first + step;
+    if (decode_line(text + mid * kCanonicalLineBytes) < value) {
+      first = mid + 1;
+      count -= step + 1;
+    } else {
+      count = step;
+    }
+  }
+  return first != end && !(value < decode_line(text + first * kCanonicalLineBytes));
+}
+
+}  // namespace orbitforge::mac

@@ -1,0 +1,22 @@
+// Lookups straight in list text of the canonical layout, one address per
+// line as "aa:bb:cc:dd:ee:ff\n", which adrvet-list writes: entry k is bytes
+// 18k to 18k + 17, so a binary search needs to decode only the entries it
+// visits. Other layouts are decoded in full (mac_text.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orbitforge::mac {
+
+inline constexpr std::size_t kCanonicalLineBytes = 18;
+
+// True when the text is whole canonical lines with hex digits of either case.
+// Such a text always decodes without error.
+bool is_canonical_list(const unsigned char* text, std::size_t size);
+
+// The same answer as search_address_in_list over the decoded list, for a text
+// that is_canonical_list accepted.
+bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value);
+
+}  // namespace orbitforge::mac
