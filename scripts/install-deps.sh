@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing ADRVET need.
+# Installs the Debian packages that building and testing ADRVET need, and
+# any further packages named as arguments (the benchmarks name theirs).
 # Only missing packages are installed, so running it again costs nothing.
 set -euo pipefail
 
@@ -7,6 +8,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev   # toolchains, sanitizer runtimes
   libgtest-dev libbenchmark-dev                     # test and benchmark frameworks
   libssl-dev python3 python3-cryptography-vectors   # test oracles and published vectors
+  "$@"
 )
 
 missing=()

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -101,11 +103,24 @@ int answer(bool listed, bool verbose) {
                 : finish(verbose, kNotListed, kNotListedMessage);
 }
 
-// Any other layout: decode every entry, then search the decoded list.
-int check_decoded(const unsigned char* payload, std::size_t size, std::vector<unsigned char>& image,
-                  const char* mac_text, bool verbose) {
+int opening_failed(int opened, bool verbose) {
+  return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
+}
+
+// Any other layout: load the whole list, decode every entry, search the
+// decoded list.
+int check_decoded(const char* mac_text, const char* list_path, const orbitforge::util::Key& key,
+                  bool verbose) {
+  std::vector<unsigned char> image;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+  const int opened = orbitforge::util::opening_result(
+      orbitforge::util::open_container_in_place(list_path, image, key, offset, size));
+  if (opened < 0) {
+    return opening_failed(opened, verbose);
+  }
   std::vector<std::uint64_t> list;
-  switch (orbitforge::mac::decode_list(payload, size, list)) {
+  switch (orbitforge::mac::decode_list(image.data() + offset, size, list)) {
     case orbitforge::mac::ListStatus::bad_length:
       return finish(verbose, kBadDataFile, kBadDataFileMessage);
     case orbitforge::mac::ListStatus::bad_digit:
@@ -122,30 +137,63 @@ int check_decoded(const unsigned char* payload, std::size_t size, std::vector<un
   return answer(orbitforge::mac::search_address_in_list(value, std::move(list)), verbose);
 }
 
-int check(const char* mac_text, const char* list_path, int version, bool verbose) {
-  if (!can_open_for_reading(list_path)) {
-    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
+// Lists in the layout adrvet-list writes are validated piece by piece and
+// searched in the file itself, decrypting only the entries the search
+// visits: little memory and one pass whatever the list's length. No answer
+// when the list is in another layout.
+std::optional<int> check_canonical(orbitforge::util::ContainerReader& reader, const char* mac_text,
+                                   bool verbose) {
+  constexpr std::size_t kLine = orbitforge::mac::kCanonicalLineBytes;
+  constexpr std::size_t kChunk = kLine * 8 * 512;  // whole lines; small enough to stay in the L2 cache
+  const std::uint64_t size = reader.payload_size();
+  if (size % kLine != 0) {
+    return std::nullopt;
   }
-  std::vector<unsigned char> image;
-  std::size_t offset = 0;
-  std::size_t size = 0;
-  const auto status = orbitforge::util::open_container_in_place(
-      list_path, image, orbitforge::util::key_for_version(version), offset, size);
-  const int opened = orbitforge::util::opening_result(status);
-  if (opened < 0) {
-    return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
-  }
-  const unsigned char* payload = image.data() + offset;
-  // Lists in the layout adrvet-list writes are searched where they stand.
-  if (!orbitforge::mac::is_canonical_list(payload, size)) {
-    return check_decoded(payload, size, image, mac_text, verbose);
+  std::vector<unsigned char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(size, kChunk)));
+  for (std::uint64_t offset = 0; offset < size; offset += chunk.size()) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, kChunk));
+    if (!reader.read_payload(offset, chunk.data(), length)) {
+      return finish(verbose, kCannotLoad, kCannotLoadMessage);
+    }
+    if (!orbitforge::mac::is_canonical_list(chunk.data(), length)) {
+      return std::nullopt;
+    }
   }
   std::uint64_t value = 0;
   const int entered = decode_entered(mac_text, verbose, value);
   if (entered != kListed) {
     return entered;
   }
-  return answer(orbitforge::mac::canonical_list_contains(payload, size, value), verbose);
+  bool read_failed = false;
+  const bool listed = orbitforge::mac::lower_bound_contains(
+      static_cast<std::size_t>(size / kLine), value, [&](std::size_t k) -> std::uint64_t {
+        unsigned char line[kLine];
+        if (!reader.read_payload(std::uint64_t{k} * kLine, line, kLine)) {
+          read_failed = true;
+          return 0;
+        }
+        return orbitforge::mac::decode_canonical_line(line);
+      });
+  if (read_failed) {
+    return finish(verbose, kCannotLoad, kCannotLoadMessage);
+  }
+  return answer(listed, verbose);
+}
+
+int check(const char* mac_text, const char* list_path, int version, bool verbose) {
+  if (!can_open_for_reading(list_path)) {
+    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
+  }
+  const orbitforge::util::Key key = orbitforge::util::key_for_version(version);
+  orbitforge::util::ContainerReader reader;
+  const int opened = orbitforge::util::opening_result(reader.open(list_path, key));
+  if (opened < 0) {
+    return opening_failed(opened, verbose);
+  }
+  if (const auto answered = check_canonical(reader, mac_text, verbose)) {
+    return *answered;
+  }
+  return check_decoded(mac_text, list_path, key, verbose);
 }
 
 }  // namespace

@@ -244,11 +244,22 @@ TEST(ExhaustedMemory, ReportsCannotLoadNeverAnAnswer) {
   if (ADRVET_SANITIZED) {
     GTEST_SKIP() << "sanitizer runtimes need more address space than the limit allows";
   }
+  // 64 MiB of entries without separators: a layout that is decoded in full.
   TempDir dir;
-  write_file(dir.file("engine.dat"), Bytes{});
-  ASSERT_EQ(::truncate(dir.file("engine.dat").c_str(), off_t{512} << 20), 0);  // sparse 512 MiB
+  std::string entries;
+  entries.reserve(64 << 20);
+  while (entries.size() < (64U << 20)) {
+    entries += "a4b5c6d7e8f9";
+  }
+  write_file(dir.file("plain"), entries);
+  entries = {};
+  ASSERT_TRUE(orbitforge::util::encrypt_file(dir.file("plain").c_str(),
+                                             dir.file("engine.dat").c_str(),
+                                             orbitforge::util::key_for_version(1)));
+  // Without the limit the list answers; with it the check must say it could not load.
+  EXPECT_EQ(run_process(ADRVET_BINARY, {"S", dir.path(), "a4b5c6d7e8f9"}).exit_status, 1);
   adrvet_test::ProcessOptions options;
-  options.address_space_limit = std::uint64_t{128} << 20;
+  options.address_space_limit = std::uint64_t{48} << 20;
   const auto result =
       run_process(ADRVET_BINARY, {"S", dir.path(), "52:54:00:12:34:56", "D"}, options);
   EXPECT_EQ(result.exit_status, shell_status(-2));

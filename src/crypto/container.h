@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "crypto/aes.h"
 #include "crypto/crypto.h"
 
 namespace orbitforge::util {
@@ -45,6 +47,30 @@ const char* describe(ContainerStatus status);
 // file then stays as it was.
 bool write_container(const char* path, const unsigned char* payload, std::size_t size,
                      const Key& key);
+
+// Reads a container piece by piece instead of whole: open() checks the
+// header and framing (the same statuses as open_container, except that a
+// read error may also surface later, from read_payload), and payload bytes
+// are decrypted on request, since counter mode can start anywhere.
+class ContainerReader {
+ public:
+  ContainerReader() = default;
+  ContainerReader(const ContainerReader&) = delete;
+  ContainerReader& operator=(const ContainerReader&) = delete;
+  ~ContainerReader();
+
+  ContainerStatus open(const char* path, const Key& key);
+  [[nodiscard]] std::uint64_t payload_size() const noexcept { return payload_size_; }
+  // Decrypts payload bytes [offset, offset + size) into `out`; false on a
+  // read error or a range past the payload.
+  bool read_payload(std::uint64_t offset, unsigned char* out, std::size_t size);
+
+ private:
+  int fd_ = -1;
+  AES_ctx ctx_{};
+  unsigned char first_counter_[16]{};
+  std::uint64_t payload_size_ = 0;
+};
 
 namespace detail {
 

@@ -1,6 +1,7 @@
 #include "crypto/crypto.h"
 
 #include "crypto/container.h"
+#include "crypto/container_format.h"
 
 #include <cstdint>
 #include <cstring>
@@ -15,23 +16,12 @@ namespace {
 using detail::load_file;
 using detail::save_file;
 
-constexpr unsigned char magic[11] = {'O', 'r', 'b', 'i', 't', ' ', 'F', 'o', 'r', 'g', 'e'};
-constexpr std::size_t kMagicBytes = sizeof magic;
-constexpr std::size_t kHeaderBytes = kMagicBytes + 1;  // magic, then the pad count
-constexpr std::size_t kPadPosition = kMagicBytes;
-constexpr std::size_t kBlockBytes = 16;
-
 // Fixed for all time: every list ever written depends on these bytes.
 constexpr std::uint8_t key_mask[16] = {0x74, 0xbd, 0xa9, 0x60, 0x79, 0xe1, 0xc2, 0xee,
                                        0x72, 0x0b, 0x35, 0x93, 0xad, 0x60, 0x82, 0x9f};
 
 constexpr std::uint8_t initial_counter_block[16] = {0x5a, 0x3e, 0x91, 0xc7, 0x08, 0xd2, 0x6b, 0x4f,
                                                     0xa1, 0xe3, 0x77, 0x19, 0xbc, 0x02, 0x8d, 0x64};
-
-// The counter-mode byte count is 32 bits wide, so a container stays below 4 GiB.
-constexpr std::uint64_t kMaxContainerBytes = (std::uint64_t{1} << 32) - 1;
-// Largest plain file whose container (rounded up past the next block) still fits.
-constexpr std::uint64_t kMaxPlainBytes = kMaxContainerBytes + 1 - kBlockBytes - kHeaderBytes - 1;
 
 void derive_aes_key(const Key& key, std::uint8_t* aes_key) {
   std::memcpy(aes_key, key_mask, sizeof key_mask);
@@ -42,14 +32,28 @@ void derive_aes_key(const Key& key, std::uint8_t* aes_key) {
   }
 }
 
-void setup_aes_context(AES_ctx& ctx, const Key& key) {
+}  // namespace
+
+void detail::setup_aes_context(AES_ctx& ctx, const Key& key) {
   std::uint8_t aes_key[16];
   derive_aes_key(key, aes_key);
   AES_init_ctx_iv(&ctx, aes_key, initial_counter_block);
   wipe(aes_key, sizeof aes_key);
 }
 
-void clear_aes_context(AES_ctx& ctx) { wipe(&ctx, sizeof ctx); }
+void detail::clear_aes_context(AES_ctx& ctx) { wipe(&ctx, sizeof ctx); }
+
+namespace {
+
+using detail::clear_aes_context;
+using detail::kBlockBytes;
+using detail::kHeaderBytes;
+using detail::kMagicBytes;
+using detail::kMaxContainerBytes;
+using detail::kMaxPlainBytes;
+using detail::kPadPosition;
+using detail::magic;
+using detail::setup_aes_context;
 
 // Applies the container keystream to the whole buffer, from byte 0.
 void transform(std::vector<unsigned char>& buffer, const Key& key) {

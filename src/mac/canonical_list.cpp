@@ -3,6 +3,7 @@
 #include <array>
 
 #include "mac/hex2int.h"
+#include "mac/macfunc.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -85,17 +86,16 @@ bool chunk_valid(const unsigned char* chunk) {
 }
 #endif
 
-// Entries of an accepted text are valid, so hex2int cannot fail here.
-std::uint64_t decode_line(const unsigned char* line) {
+}  // namespace
+
+std::uint64_t decode_canonical_line(const unsigned char* line) {
   std::uint64_t value = 0;
   for (int pair = 0; pair < 6; ++pair) {
     const auto at = static_cast<std::size_t>(3 * pair);
-    (void)util::hex2int(line[at], line[at + 1], 5 - pair, value);
+    (void)util::hex2int(line[at], line[at + 1], 5 - pair, value);  // valid in an accepted text
   }
   return value;
 }
-
-}  // namespace
 
 bool is_canonical_list(const unsigned char* text, std::size_t size) {
   if (size % kCanonicalLineBytes != 0) {
@@ -113,21 +113,9 @@ bool is_canonical_list(const unsigned char* text, std::size_t size) {
 }
 
 bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value) {
-  // Lower bound, then one equality test, as search_address_in_list does.
-  std::size_t first = 0;
-  std::size_t count = size / kCanonicalLineBytes;
-  const std::size_t end = count;
-  while (count > 0) {
-    const std::size_t step = count / 2;
-    const std::size_t mid = first + step;
-    if (decode_line(text + mid * kCanonicalLineBytes) < value) {
-      first = mid + 1;
-      count -= step + 1;
-    } else {
-      count = step;
-    }
-  }
-  return first != end && !(value < decode_line(text + first * kCanonicalLineBytes));
+  return lower_bound_contains(size / kCanonicalLineBytes, value, [text](std::size_t k) {
+    return decode_canonical_line(text + k * kCanonicalLineBytes);
+  });
 }
 
 }  // namespace orbitforge::mac

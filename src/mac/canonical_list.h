@@ -15,6 +15,9 @@ inline constexpr std::size_t kCanonicalLineBytes = 18;
 // Such a text always decodes without error.
 bool is_canonical_list(const unsigned char* text, std::size_t size);
 
+// The value of one line of an accepted text.
+std::uint64_t decode_canonical_line(const unsigned char* line);
+
 // The same answer as search_address_in_list over the decoded list, for a text
 // that is_canonical_list accepted.
 bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value);
