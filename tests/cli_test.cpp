@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <random>
 #include <set>
@@ -52,6 +53,23 @@ class ListFixture : public ::testing::Test {
     make_list("space_length", "aa bb:cc:dd:ee:ff\n");
     make_list("space_digit", "aabb ccddeef\n");
     make_list("unsorted", "aa:bb:cc:dd:ee:ff\n00:00:00:00:00:01\n");
+    // Long lists in the layout adrvet-list writes, past the pieces the check reads at once.
+    std::string lines;
+    for (int i = 0; i < 9000; ++i) {
+      char line[19];
+      std::snprintf(line, sizeof line, "00:00:00:00:%02x:%02x\n", i >> 8, i & 0xff);
+      lines += line;
+    }
+    make_list("canonical", lines);
+    std::string upper = lines;
+    for (char& c : upper) {
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    make_list("canonical_upper", upper);
+    std::string late_bad_digit = lines;
+    late_bad_digit[18 * 8500 + 4] = 'g';
+    make_list("canonical_bad_digit", late_bad_digit);
+    make_list("canonical_bad_length", lines + "00:00:00:00:ff:f\n");
     ::mkdir(dir("missing").c_str(), 0755);
     ::mkdir(dir("is_dir").c_str(), 0755);
     ::mkdir((dir("is_dir") + "/engine.dat").c_str(), 0755);
@@ -122,6 +140,14 @@ TEST_F(ListFixture, ResultCodeTable) {
       {{"S", "@space_digit", "52:54:00:12:34:56", "D"}, -5, kBadContents},
       {{"S", "@good", "aabb.ccdd.eeff", "D"}, -6, kBadFormat},
       {{"S", "@good", "gg:bb:cc:dd:ee:ff", "D"}, -7, kBadDigits},
+      {{"S", "@canonical", "00:00:00:00:23:27", "D"}, 1, kListed},
+      {{"S", "@canonical", "00:00:00:00:23:28", "D"}, 0, kNotListed},
+      {{"S", "@canonical", "00:00:00:00:00:00", "D"}, 1, kListed},
+      {{"S", "@canonical_upper", "00:00:00:00:1a:bc", "D"}, 1, kListed},
+      {{"S", "@canonical_bad_digit", "00:00:00:00:00:01", "D"}, -5, kBadContents},
+      {{"S", "@canonical_bad_length", "00:00:00:00:00:01", "D"}, -4, kBadData},
+      {{"S", "@canonical", "aabb.ccdd.eeff", "D"}, -6, kBadFormat},
+      {{"S", "@canonical", "gg:bb:cc:dd:ee:ff", "D"}, -7, kBadDigits},
       // A faulty list decides before a faulty address.
       {{"S", "@bad_length", "aabb.ccdd.eeff", "D"}, -4, kBadData},
   });
