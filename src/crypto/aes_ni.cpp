@@ -24,7 +24,7 @@ struct EncryptionKeys {
 ADRVET_TARGET_AES inline EncryptionKeys load_keys(const AES_ctx* ctx) {
   EncryptionKeys keys;
 #pragma GCC unroll 16
-  for (int r = 0; r <= kRounds; ++r) {
+  for (std::size_t r = 0; r <= kRounds; ++r) {
     keys.k[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ctx->round_keys + 16 * r));
   }
   return keys;

@@ -29,7 +29,7 @@ __attribute__((target("sha,ssse3,sse4.1"))) void ni_compress(uint32_t* hash_word
     const __m128i cdgh_before = state1;
     __m128i msgs[4];
 #pragma GCC unroll 16
-    for (int group = 0; group < 16; ++group) {
+    for (std::size_t group = 0; group < 16; ++group) {
       if (group < 4) {
         msgs[group] = _mm_shuffle_epi8(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * group)), byte_swap);

@@ -90,9 +90,10 @@ bool chunk_valid(const unsigned char* chunk) {
 
 std::uint64_t decode_canonical_line(const unsigned char* line) {
   std::uint64_t value = 0;
-  for (int pair = 0; pair < 6; ++pair) {
-    const auto at = static_cast<std::size_t>(3 * pair);
-    (void)util::hex2int(line[at], line[at + 1], 5 - pair, value);  // valid in an accepted text
+  for (std::size_t pair = 0; pair < 6; ++pair) {
+    const int position = 5 - static_cast<int>(pair);
+    (void)util::hex2int(line[3 * pair], line[3 * pair + 1], position,
+                        value);  // valid: accepted text
   }
   return value;
 }

@@ -20,7 +20,9 @@ void message(const char* prefix, const char* format, va_list args) {
   va_end(copy);
   if (needed >= static_cast<int>(sizeof chunk)) {
     std::string large(static_cast<std::size_t>(needed) + 1, '\0');
-    (void)std::vsnprintf(large.data(), large.size(), format, args);
+    (void)std::vsnprintf(
+        large.data(), large.size(), format,
+        args);  // NOLINT(clang-analyzer-valist.Uninitialized): started by the caller
     large.resize(static_cast<std::size_t>(needed));
     text += large;
   } else if (needed > 0) {
