@@ -16,7 +16,8 @@ void message(const char* prefix, const char* format, va_list args) {
   char chunk[1024];
   va_list copy;
   va_copy(copy, args);
-  const int needed = std::vsnprintf(chunk, sizeof chunk, format, copy);
+  const int needed = std::vsnprintf(chunk, sizeof chunk, format,
+                                    copy);  // NOLINT(clang-analyzer-valist.Uninitialized)
   va_end(copy);
   if (needed >= static_cast<int>(sizeof chunk)) {
     std::string large(static_cast<std::size_t>(needed) + 1, '\0');
