@@ -3,35 +3,31 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "crypto/container.h"
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
-#include "mac/canonical_list.h"
-#include "mac/mac_text.h"
-#include "mac/macfunc.h"
+#include "mac/list_check.h"
 
 namespace {
 
+// The codes after the list has been opened come from the shared list check.
 enum ResultCode : int {
-  kListed = 1,
-  kNotListed = 0,
+  kListed = orbitforge::mac::kCheckListed,
+  kNotListed = orbitforge::mac::kCheckNotListed,
   kFileNotFound = -1,
-  kCannotLoad = -2,
+  kCannotLoad = orbitforge::mac::kCheckCannotLoad,
   kWrongKey = -3,
-  kBadDataFile = -4,
-  kBadFileContents = -5,
-  kBadEnteredFormat = -6,
-  kBadEnteredDigits = -7,
+  kBadDataFile = orbitforge::mac::kCheckBadLength,
+  kBadFileContents = orbitforge::mac::kCheckBadContents,
+  kBadEnteredFormat = orbitforge::mac::kCheckBadFormat,
+  kBadEnteredDigits = orbitforge::mac::kCheckBadEntered,
   kBadArguments = -8,
 };
 
@@ -85,115 +81,48 @@ bool can_open_for_reading(const char* path) {
   return true;
 }
 
-// The entered address, after the list has passed its own tests.
-int decode_entered(const char* mac_text, bool verbose, std::uint64_t& value) {
-  switch (orbitforge::mac::decode_entered(mac_text, value)) {
-    case orbitforge::mac::EnteredStatus::bad_format:  // no digits at all included
-      return finish(verbose, kBadEnteredFormat, kBadEnteredFormatMessage);
-    case orbitforge::mac::EnteredStatus::bad_digit:
-      return finish(verbose, kBadEnteredDigits, kBadEnteredDigitsMessage);
-    case orbitforge::mac::EnteredStatus::ok:
-      break;
+const char* message_for(int code) {
+  switch (code) {
+    case kListed:
+      return kListedMessage;
+    case kNotListed:
+      return kNotListedMessage;
+    case kFileNotFound:
+      return kFileNotFoundMessage;
+    case kCannotLoad:
+      return kCannotLoadMessage;
+    case kWrongKey:
+      return kWrongKeyMessage;
+    case kBadDataFile:
+      return kBadDataFileMessage;
+    case kBadFileContents:
+      return kBadFileContentsMessage;
+    case kBadEnteredFormat:
+      return kBadEnteredFormatMessage;
+    case kBadEnteredDigits:
+      return kBadEnteredDigitsMessage;
+    default:
+      return kUsage;
   }
-  return kListed;
-}
-
-int answer(bool listed, bool verbose) {
-  return listed ? finish(verbose, kListed, kListedMessage)
-                : finish(verbose, kNotListed, kNotListedMessage);
-}
-
-int opening_failed(int opened, bool verbose) {
-  return finish(verbose, opened - 1, opened == -1 ? kCannotLoadMessage : kWrongKeyMessage);
-}
-
-// Any other layout: load the whole list, decode every entry, search the
-// decoded list.
-int check_decoded(const char* mac_text, const char* list_path, const orbitforge::util::Key& key,
-                  bool verbose) {
-  std::vector<unsigned char> image;
-  std::size_t offset = 0;
-  std::size_t size = 0;
-  const int opened = orbitforge::util::opening_result(
-      orbitforge::util::open_container_in_place(list_path, image, key, offset, size));
-  if (opened < 0) {
-    return opening_failed(opened, verbose);
-  }
-  std::vector<std::uint64_t> list;
-  switch (orbitforge::mac::decode_list(image.data() + offset, size, list)) {
-    case orbitforge::mac::ListStatus::bad_length:
-      return finish(verbose, kBadDataFile, kBadDataFileMessage);
-    case orbitforge::mac::ListStatus::bad_digit:
-      return finish(verbose, kBadFileContents, kBadFileContentsMessage);
-    case orbitforge::mac::ListStatus::ok:
-      break;
-  }
-  image = {};  // the decoded list is all that is needed from here on
-  std::uint64_t value = 0;
-  const int entered = decode_entered(mac_text, verbose, value);
-  if (entered != kListed) {
-    return entered;
-  }
-  return answer(orbitforge::mac::search_address_in_list(value, std::move(list)), verbose);
-}
-
-// Lists in the layout adrvet-list writes are validated piece by piece and
-// searched in the file itself, decrypting only the entries the search
-// visits: little memory and one pass whatever the list's length. No answer
-// when the list is in another layout.
-std::optional<int> check_canonical(orbitforge::util::ContainerReader& reader, const char* mac_text,
-                                   bool verbose) {
-  constexpr std::size_t kLine = orbitforge::mac::kCanonicalLineBytes;
-  constexpr std::size_t kChunk = kLine * 8 * 512;  // whole lines; small enough to stay in the L2 cache
-  const std::uint64_t size = reader.payload_size();
-  if (size % kLine != 0) {
-    return std::nullopt;
-  }
-  std::vector<unsigned char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(size, kChunk)));
-  for (std::uint64_t offset = 0; offset < size; offset += chunk.size()) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, kChunk));
-    if (!reader.read_payload(offset, chunk.data(), length)) {
-      return finish(verbose, kCannotLoad, kCannotLoadMessage);
-    }
-    if (!orbitforge::mac::is_canonical_list(chunk.data(), length)) {
-      return std::nullopt;
-    }
-  }
-  std::uint64_t value = 0;
-  const int entered = decode_entered(mac_text, verbose, value);
-  if (entered != kListed) {
-    return entered;
-  }
-  bool read_failed = false;
-  const bool listed = orbitforge::mac::lower_bound_contains(
-      static_cast<std::size_t>(size / kLine), value, [&](std::size_t k) -> std::uint64_t {
-        unsigned char line[kLine];
-        if (!reader.read_payload(std::uint64_t{k} * kLine, line, kLine)) {
-          read_failed = true;
-          return 0;
-        }
-        return orbitforge::mac::decode_canonical_line(line);
-      });
-  if (read_failed) {
-    return finish(verbose, kCannotLoad, kCannotLoadMessage);
-  }
-  return answer(listed, verbose);
 }
 
 int check(const char* mac_text, const char* list_path, int version, bool verbose) {
   if (!can_open_for_reading(list_path)) {
     return finish(verbose, kFileNotFound, kFileNotFoundMessage);
   }
-  const orbitforge::util::Key key = orbitforge::util::key_for_version(version);
   orbitforge::util::ContainerReader reader;
-  const int opened = orbitforge::util::opening_result(reader.open(list_path, key));
+  const int opened = orbitforge::util::opening_result(
+      reader.open(list_path, orbitforge::util::key_for_version(version)));
   if (opened < 0) {
-    return opening_failed(opened, verbose);
+    return finish(verbose, opened - 1, message_for(opened - 1));
   }
-  if (const auto answered = check_canonical(reader, mac_text, verbose)) {
-    return *answered;
-  }
-  return check_decoded(mac_text, list_path, key, verbose);
+  const int code = orbitforge::mac::check_list(
+      reader.payload_size(),
+      [&reader](std::uint64_t offset, unsigned char* out, std::size_t size) {
+        return reader.read_payload(offset, out, size);
+      },
+      mac_text);
+  return finish(verbose, code, message_for(code));
 }
 
 }  // namespace

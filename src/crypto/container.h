@@ -28,14 +28,6 @@ enum class ContainerStatus {
 ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
                                const Key& key);
 
-// The same without copying the payload, for large lists: on ok `image` holds
-// the whole decrypted container and the payload is its bytes
-// [payload_offset, payload_offset + payload_size); the caller then holds
-// plaintext. On failure `image` is wiped and emptied.
-ContainerStatus open_container_in_place(const char* path, std::vector<unsigned char>& image,
-                                        const Key& key, std::size_t& payload_offset,
-                                        std::size_t& payload_size);
-
 // decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
 int opening_result(ContainerStatus status);
 

@@ -148,20 +148,6 @@ ContainerStatus open_container(const char* path, std::vector<unsigned char>& pay
   return status;
 }
 
-ContainerStatus open_container_in_place(const char* path, std::vector<unsigned char>& image,
-                                        const Key& key, std::size_t& payload_offset,
-                                        std::size_t& payload_size) {
-  image.clear();
-  const ContainerStatus status = open_in_place(path, image, key, payload_size);
-  if (status != ContainerStatus::ok) {
-    wipe(image.data(), image.size());
-    image.clear();
-    return status;
-  }
-  payload_offset = kHeaderBytes;
-  return status;
-}
-
 int opening_result(ContainerStatus status) {
   switch (status) {
     case ContainerStatus::ok:

@@ -1,0 +1,100 @@
+#include "mac/list_check.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "mac/canonical_list.h"
+#include "mac/mac_text.h"
+#include "mac/macfunc.h"
+
+namespace orbitforge::mac {
+namespace {
+
+// The entered address is looked at only once the list has passed its tests.
+std::optional<int> entered_failure(const char* mac_text, std::uint64_t& value) {
+  switch (decode_entered(mac_text, value)) {
+    case EnteredStatus::bad_format:  // no digits at all included
+      return kCheckBadFormat;
+    case EnteredStatus::bad_digit:
+      return kCheckBadEntered;
+    case EnteredStatus::ok:
+      break;
+  }
+  return std::nullopt;
+}
+
+int answer(bool listed) { return listed ? kCheckListed : kCheckNotListed; }
+
+// Canonical text is searched where it stands, decoding only the entries the
+// search visits. No answer when the text is in another layout.
+std::optional<int> check_canonical(std::uint64_t size, const ListTextReader& read,
+                                   const char* mac_text, std::size_t piece_bytes) {
+  if (size % kCanonicalLineBytes != 0) {
+    return std::nullopt;
+  }
+  const std::size_t piece =
+      std::max(piece_bytes / kCanonicalLineBytes, std::size_t{1}) * kCanonicalLineBytes;
+  std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, piece)));
+  for (std::uint64_t offset = 0; offset < size; offset += piece) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, piece));
+    if (!read(offset, buffer.data(), length)) {
+      return kCheckCannotLoad;
+    }
+    if (!is_canonical_list(buffer.data(), length)) {
+      return std::nullopt;
+    }
+  }
+  std::uint64_t value = 0;
+  if (const auto failure = entered_failure(mac_text, value)) {
+    return failure;
+  }
+  bool read_failed = false;
+  const bool listed =
+      lower_bound_contains(static_cast<std::size_t>(size / kCanonicalLineBytes), value,
+                           [&](std::size_t k) -> std::uint64_t {
+                             unsigned char line[kCanonicalLineBytes];
+                             if (!read(std::uint64_t{k} * kCanonicalLineBytes, line, sizeof line)) {
+                               read_failed = true;
+                               return 0;
+                             }
+                             return decode_canonical_line(line);
+                           });
+  return read_failed ? kCheckCannotLoad : answer(listed);
+}
+
+// Any other layout: every entry decoded, then the decoded list searched.
+int check_decoded(std::uint64_t size, const ListTextReader& read, const char* mac_text) {
+  std::vector<std::uint64_t> list;
+  {
+    std::vector<unsigned char> text(static_cast<std::size_t>(size));
+    if (!read(0, text.data(), text.size())) {
+      return kCheckCannotLoad;
+    }
+    switch (decode_list(text, list)) {
+      case ListStatus::bad_length:
+        return kCheckBadLength;
+      case ListStatus::bad_digit:
+        return kCheckBadContents;
+      case ListStatus::ok:
+        break;
+    }
+  }  // the decoded list is all that is needed from here on
+  std::uint64_t value = 0;
+  if (const auto failure = entered_failure(mac_text, value)) {
+    return *failure;
+  }
+  return answer(search_address_in_list(value, std::move(list)));
+}
+
+}  // namespace
+
+int check_list(std::uint64_t size, const ListTextReader& read, const char* mac_text,
+               std::size_t piece_bytes) {
+  if (const auto answered = check_canonical(size, read, mac_text, piece_bytes)) {
+    return *answered;
+  }
+  return check_decoded(size, read, mac_text);
+}
+
+}  // namespace orbitforge::mac
