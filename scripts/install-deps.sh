@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev   # toolchains, sanitizer runtimes
-  libgtest-dev libbenchmark-dev                     # test and benchmark frameworks
+  libgtest-dev libbenchmark-dev valgrind            # test and benchmark frameworks, memcheck
   libssl-dev python3 python3-cryptography-vectors   # test oracles and published vectors
   "$@"
 )

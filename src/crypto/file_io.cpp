@@ -1,6 +1,8 @@
 #include "crypto/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,18 +103,51 @@ std::string base_name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Hidden, recognisable name beside the target: ".<name>.tmp-<pid>-<n>".
+constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
+
+// Temporary files of `target` start with ".<name>.tmp-", then the writer's pid.
+std::string temporary_prefix(const std::string& target) {
+  return "." + base_name_of(target).substr(0, kMaxBaseInName) + ".tmp-";
+}
+
+std::string in_directory(const std::string& dir, const std::string& name) {
+  return (dir == "/" ? "" : dir) + "/" + name;
+}
+
+// Hidden, recognisable name beside the target: ".<name>.tmp-<pid>-<n>-<t>".
 std::string temporary_name(const std::string& target, unsigned attempt) {
   static std::atomic<unsigned> sequence{0};
-  constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
   const auto ticks =
       static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   char suffix[96];
-  (void)std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u-%llx", static_cast<long>(::getpid()),
+  (void)std::snprintf(suffix, sizeof suffix, "%ld-%u-%llx", static_cast<long>(::getpid()),
                       sequence.fetch_add(1) + attempt, ticks & 0xffffffULL);
-  std::string dir = directory_of(target);
-  std::string name = base_name_of(target).substr(0, kMaxBaseInName);
-  return (dir == "/" ? "" : dir) + "/." + name + suffix;
+  return in_directory(directory_of(target), temporary_prefix(target) + suffix);
+}
+
+// A writer killed before its rename leaves its temporary file behind; the
+// next write of the same target removes those whose writer is gone.
+void remove_stale_temporaries(const std::string& target) {
+  const std::string dir = directory_of(target);
+  const std::string prefix = temporary_prefix(target);
+  DIR* entries = ::opendir(dir.c_str());
+  if (entries == nullptr) {
+    return;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) {
+      continue;
+    }
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    const bool writer_gone = pid > 0 && end != nullptr && *end == '-' &&
+                             ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    if (writer_gone) {
+      ::unlink(in_directory(dir, name).c_str());
+    }
+  }
+  ::closedir(entries);
 }
 
 int create_temporary(const std::string& target, std::string& temp_path) {
@@ -155,6 +190,7 @@ bool keep_attributes(int fd, const struct stat& old_status) {
 
 bool replace_atomically(const std::string& target, const struct stat* old_status,
                         const unsigned char* data, std::size_t length) {
+  remove_stale_temporaries(target);
   std::string temp_path;
   FileDescriptor fd(create_temporary(target, temp_path));
   if (!fd.valid()) {

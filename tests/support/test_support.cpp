@@ -158,6 +158,8 @@ std::uint64_t test_seed() {
   return seed;
 }
 
+bool wrapped_run() { return std::getenv("ADRVET_TEST_WRAPPER") != nullptr; }
+
 Bytes random_bytes(std::mt19937_64& rng, std::size_t count) {
   Bytes bytes(count);
   for (auto& b : bytes) {
@@ -167,6 +169,21 @@ Bytes random_bytes(std::mt19937_64& rng, std::size_t count) {
 }
 
 namespace {
+
+// ADRVET_TEST_WRAPPER (for example a valgrind command line) runs the
+// project's own programs under a tool; other programs run as they are.
+std::vector<std::string> wrapper_for(const std::string& program) {
+  std::vector<std::string> words;
+  const char* wrapper = std::getenv("ADRVET_TEST_WRAPPER");
+  if (wrapper == nullptr || (program != ADRVET_BINARY && program != ADRVET_LIST_BINARY)) {
+    return words;
+  }
+  std::istringstream split(wrapper);
+  for (std::string word; split >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
 
 void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -185,13 +202,15 @@ void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NON
       ::_exit(126);
     }
   }
+  std::vector<std::string> words = wrapper_for(program);
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
+  for (auto& word : words) {
+    argv.push_back(word.data());
   }
   argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
+  ::execv(argv[0], argv.data());
   ::_exit(127);
 }
 
@@ -228,16 +247,23 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   }
   int out_fd = out_pipe[0];
   int err_fd = err_pipe[0];
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + std::chrono::seconds(options.timeout_seconds);
   while (out_fd >= 0 || err_fd >= 0) {
+    if (options.kill_after_microseconds && !result.killed &&
+        std::chrono::steady_clock::now() - started >=
+            std::chrono::microseconds(*options.kill_after_microseconds)) {
+      ::kill(pid, SIGKILL);
+      result.killed = true;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
       result.timed_out = true;
       break;
     }
     pollfd fds[3] = {{in_fd, POLLOUT, 0}, {out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    if (::poll(fds, 3, 100) < 0) {
+    const int wait_ms = options.kill_after_microseconds && !result.killed ? 1 : 100;
+    if (::poll(fds, 3, wait_ms) < 0) {
       continue;
     }
     if (in_fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {

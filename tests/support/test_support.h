@@ -54,14 +54,21 @@ struct ProcessResult {
   std::string out;
   std::string err;
   bool timed_out = false;
+  bool killed = false;  // by kill_after_microseconds
 };
 
 struct ProcessOptions {
   std::string stdin_text;
   std::optional<std::uint64_t> address_space_limit;  // bytes, RLIMIT_AS
   int timeout_seconds = 20;
-  bool as_nobody = false;  // when root: run as uid/gid 65534, so permissions apply
+  bool as_nobody = false;
+  std::optional<int>
+      kill_after_microseconds;  // SIGKILL the process then, if still running  // when root: run as
+                                // uid/gid 65534, so permissions apply
 };
+
+// True when ADRVET_TEST_WRAPPER runs the programs under a tool such as valgrind.
+bool wrapped_run();
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const ProcessOptions& options = {});
