@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Checks the installation the way users meet it: the manual pages render
+# without warnings; a staged install serves a CMake and a pkg-config
+# consumer; the Debian package installs, works and removes cleanly.
+#   scripts/check-install.sh [--no-deb]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh groff-base man-db dpkg-dev pkg-config make
+
+for page in docs/man/*.[13]; do
+  warnings=$(groff -ww -z -man "$page" 2>&1)
+  if [ -n "$warnings" ]; then
+    echo "$page: $warnings" >&2
+    exit 1
+  fi
+done
+echo "manual pages render without warnings"
+
+cmake --preset default >/dev/null
+cmake --build --preset default
+stage=$PWD/build/default/stage
+rm -rf "$stage"
+DESTDIR="$stage" cmake --install build/default >/dev/null
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' build/default/CMakeCache.txt)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake -S examples/consumer/cmake -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$stage$prefix" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+"$work/cmake/consumer" "$work/cmake.dat"
+
+pc_dir=$(dirname "$(find "$stage" -name adrvet.pc)")
+PKG_CONFIG_PATH="$pc_dir" make -s -C examples/consumer/pkg-config -B consumer >/dev/null
+mv examples/consumer/pkg-config/consumer "$work/pkg-consumer"
+"$work/pkg-consumer" "$work/pkg.dat"
+
+[ "${1:-}" = "--no-deb" ] && exit 0
+
+(cd build/default && cpack -G DEB >/dev/null)
+deb=$(ls build/default/adrvet_*.deb)
+dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Section\|Depends\|Maintainer\):/  &/p'
+dpkg -i "$deb" >/dev/null
+printf '3c:22:fb:12:34:56\n00:1a:2b:3c:4d:5e\n' > "$work/macs.txt"
+mkdir "$work/list"
+/usr/bin/adrvet-list pack -k S "$work/macs.txt" "$work/list"
+status=0
+/usr/bin/ADRVET S "$work/list" 3c:22:fb:12:34:56 D || status=$?
+[ "$status" -eq 1 ] || { echo "installed ADRVET answered $status" >&2; exit 1; }
+man -w ADRVET >/dev/null && man -w adrvet-list >/dev/null && man -w 3 adrvet >/dev/null
+dpkg -r adrvet >/dev/null
+[ ! -e /usr/bin/ADRVET ] || { echo "ADRVET still installed after removal" >&2; exit 1; }
+echo "the Debian package installs, works and removes cleanly"
