@@ -34,20 +34,9 @@ int adrvet(const std::string& key, const std::string& dir, const std::string& ma
 
 std::string text_of(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
-std::string hex12(std::uint64_t v) {
-  char buf[13];
-  std::snprintf(buf, sizeof buf, "%012llx", static_cast<unsigned long long>(v));
-  return buf;
-}
+using adrvet_test::hex12;
 
-std::string colon(std::uint64_t v) {
-  std::string h = hex12(v);
-  std::string out;
-  for (std::size_t i = 0; i < 12; i += 2) {
-    out += (i == 0 ? "" : ":") + h.substr(i, 2);
-  }
-  return out;
-}
+std::string colon(std::uint64_t v) { return adrvet_test::colon_address(v); }
 
 // A list written by the library's own writer, for damaged and unsorted cases.
 void write_raw_list(const std::string& path, const std::string& payload, int version = 1) {
@@ -135,9 +124,8 @@ TEST_F(ListTool, PackWarnsAboutUnusualAddresses) {
       "55\n";
   const auto loud = list_tool({"pack", "-k", "S", "-", file("c.dat")}, input);
   EXPECT_EQ(loud.exit_status, 0);
-  for (const char* expected :
-       {"-:1: all-zero address", "-:2: broadcast address", "-:3: multicast address",
-        "-:4: locally administered address"}) {
+  for (const char* expected : {"-:1: all-zero address", "-:2: broadcast address",
+                               "-:3: multicast address", "-:4: locally administered address"}) {
     EXPECT_NE(loud.err.find(std::string("warning: ") + expected), std::string::npos) << expected;
   }
   const auto quiet = list_tool({"pack", "-k", "S", "--quiet", "-", file("c.dat")}, input);

@@ -300,13 +300,8 @@ TEST(LargeList, HitsAndMissesAtTheEndsAndInTheMiddle) {
   }
   std::string text;
   text.reserve(values.size() * 18);
-  for (std::uint64_t v : values) {
-    char line[19];
-    std::snprintf(line, sizeof line, "%02x:%02x:%02x:%02x:%02x:%02x\n",
-                  static_cast<unsigned>(v >> 40 & 0xff), static_cast<unsigned>(v >> 32 & 0xff),
-                  static_cast<unsigned>(v >> 24 & 0xff), static_cast<unsigned>(v >> 16 & 0xff),
-                  static_cast<unsigned>(v >> 8 & 0xff), static_cast<unsigned>(v & 0xff));
-    text += line;
+  for (const std::uint64_t v : values) {
+    text += adrvet_test::colon_address(v) + "\n";
   }
   TempDir dir;
   write_file(dir.file("plain"), text);
@@ -314,11 +309,7 @@ TEST(LargeList, HitsAndMissesAtTheEndsAndInTheMiddle) {
                                              dir.file("engine.dat").c_str(),
                                              orbitforge::util::key_for_version(1)));
   const std::vector<std::uint64_t> sorted(values.begin(), values.end());
-  const auto hex = [](std::uint64_t v) {
-    char buf[13];
-    std::snprintf(buf, sizeof buf, "%012llx", static_cast<unsigned long long>(v));
-    return std::string(buf);
-  };
+  const auto hex = adrvet_test::hex12;
   const std::size_t middle = sorted.size() / 2;
   const struct {
     std::uint64_t value;

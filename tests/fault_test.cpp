@@ -32,14 +32,7 @@ const orbitforge::util::Key& key_s() {
   return key;
 }
 
-std::string colon(std::uint64_t v) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x",
-                static_cast<unsigned>(v >> 40 & 0xff), static_cast<unsigned>(v >> 32 & 0xff),
-                static_cast<unsigned>(v >> 24 & 0xff), static_cast<unsigned>(v >> 16 & 0xff),
-                static_cast<unsigned>(v >> 8 & 0xff), static_cast<unsigned>(v & 0xff));
-  return text;
-}
+std::string colon(std::uint64_t v) { return adrvet_test::colon_address(v); }
 
 // A plain list of `count` random addresses, and the payload pack makes of it.
 std::string random_list(std::mt19937_64& rng, std::size_t count, std::string& canonical) {

@@ -152,13 +152,8 @@ ListStatus model_decode(std::vector<unsigned char> text, std::vector<std::uint64
 
 std::string canonical_text(const std::vector<std::uint64_t>& values) {
   std::string text;
-  for (std::uint64_t v : values) {
-    char line[19];
-    std::snprintf(line, sizeof line, "%02x:%02x:%02x:%02x:%02x:%02x\n",
-                  static_cast<unsigned>(v >> 40 & 0xff), static_cast<unsigned>(v >> 32 & 0xff),
-                  static_cast<unsigned>(v >> 24 & 0xff), static_cast<unsigned>(v >> 16 & 0xff),
-                  static_cast<unsigned>(v >> 8 & 0xff), static_cast<unsigned>(v & 0xff));
-    text += line;
+  for (const std::uint64_t v : values) {
+    text += adrvet_test::colon_address(v) + "\n";
   }
   return text;
 }

@@ -8,25 +8,11 @@
 
 #include "crypto/container.h"
 #include "crypto/container_format.h"
+#include "crypto/file_io.h"
 #include "crypto/wipe.h"
 
 namespace orbitforge::util {
 namespace {
-
-bool pread_exactly(int fd, unsigned char* out, std::size_t size, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
 
 // counter = first + blocks, as a big-endian 128-bit number.
 void counter_at(const unsigned char* first, std::uint64_t blocks, unsigned char* counter) {
@@ -68,7 +54,7 @@ ContainerStatus ContainerReader::open(const char* path, const Key& key) {
   }
   unsigned char head[detail::kBlockBytes];
   const std::size_t head_size = std::min<std::uint64_t>(size, sizeof head);
-  if (!pread_exactly(fd_, head, head_size, 0)) {
+  if (!detail::read_at(fd_, head, head_size, 0)) {
     return ContainerStatus::read_failed;
   }
   detail::setup_aes_context(ctx_, key);
@@ -95,7 +81,7 @@ bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std
     return false;
   }
   const std::uint64_t file_offset = detail::kHeaderBytes + offset;
-  if (!pread_exactly(fd_, out, size, file_offset)) {
+  if (!detail::read_at(fd_, out, size, file_offset)) {
     return false;
   }
   counter_at(first_counter_, file_offset / detail::kBlockBytes, ctx_.iv);

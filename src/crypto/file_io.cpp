@@ -46,21 +46,6 @@ class FileDescriptor {
   int fd_;
 };
 
-bool read_exactly(int fd, unsigned char* data, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got = ::read(fd, data + done, std::min(length - done, kMaxChunk));
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
 bool write_all(int fd, const unsigned char* data, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
@@ -235,9 +220,25 @@ LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
   // Room for a container's zero pad, so sealing never reallocates.
   data.reserve(new_size / 16 * 16 + 16);
   data.resize(new_size);
-  return read_exactly(fd.get(), data.data() + old_size, new_size - old_size)
+  return read_at(fd.get(), data.data() + old_size, new_size - old_size, 0)
              ? LoadStatus::ok
              : LoadStatus::read_failed;
+}
+
+bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd, out + done, std::min(size - done, kMaxChunk),
+                                static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 bool load_file(const char* path, std::vector<unsigned char>& data, std::uint64_t max_length) {

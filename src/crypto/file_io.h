@@ -27,6 +27,10 @@ LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
 bool load_file(const char* path, std::vector<unsigned char>& data,
                std::uint64_t max_length = kNoLengthLimit);
 
+// Reads exactly `size` bytes at `offset` of the open file `fd`; false on an
+// error or end of file first.
+bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset);
+
 // Replaces the file at `path` with the bytes [first, last). A regular or
 // missing target is replaced atomically (temporary file in the same
 // directory, flushed, renamed over it), keeping an existing file's

@@ -86,6 +86,22 @@ Bytes from_hex(const std::string& hex) {
 
 Bytes to_bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
+std::string hex12(std::uint64_t value) {
+  char text[13];
+  std::snprintf(text, sizeof text, "%012llx",
+                static_cast<unsigned long long>(value & 0xFFFFFFFFFFFFULL));
+  return text;
+}
+
+std::string colon_address(std::uint64_t value) {
+  const std::string digits = hex12(value);
+  std::string text;
+  for (std::size_t i = 0; i < 12; i += 2) {
+    text += (i == 0 ? "" : ":") + digits.substr(i, 2);
+  }
+  return text;
+}
+
 namespace {
 
 std::string trim(const std::string& text) {

@@ -34,6 +34,10 @@ bool file_exists(const std::string& path);
 std::vector<std::string> list_directory(const std::string& path);
 
 Bytes from_hex(const std::string& hex);
+
+// A 48-bit MAC value as "aa:bb:cc:dd:ee:ff", and as twelve hex digits.
+std::string colon_address(std::uint64_t value);
+std::string hex12(std::uint64_t value);
 Bytes to_bytes(const std::string& text);
 
 // One record of a NIST .rsp/.txt vector file: upper-cased keys to values,

@@ -35,10 +35,7 @@ int run_rekey(int argc, char* argv[]) {
   const std::string dest =
       options->positional.size() == 2 ? list_file_path(options->positional[1]) : path;
   std::vector<unsigned char> payload;
-  const auto status = orbitforge::util::open_container(
-      path.c_str(), payload, orbitforge::util::key_for_version(*options->key));
-  if (status != orbitforge::util::ContainerStatus::ok) {
-    error("%s: %s", path.c_str(), orbitforge::util::describe(status));
+  if (!open_payload(path, *options->key, payload)) {
     return kExitData;
   }
   if (!orbitforge::util::write_container(dest.c_str(), payload.data(), payload.size(),

@@ -30,10 +30,7 @@ int run_unpack(int argc, char* argv[]) {
   }
   const std::string path = list_file_path(options->positional[0]);
   std::vector<unsigned char> payload;
-  const auto status = orbitforge::util::open_container(
-      path.c_str(), payload, orbitforge::util::key_for_version(*options->key));
-  if (status != orbitforge::util::ContainerStatus::ok) {
-    error("%s: %s", path.c_str(), orbitforge::util::describe(status));
+  if (!open_payload(path, *options->key, payload)) {
     return kExitData;
   }
   if (options->positional.size() == 2 && options->positional[1] != "-") {

@@ -99,6 +99,16 @@ LoadedList load_list(const std::string& path, const orbitforge::util::Key& key) 
   return list;
 }
 
+bool open_payload(const std::string& path, int key_version, std::vector<unsigned char>& payload) {
+  const ContainerStatus status = orbitforge::util::open_container(
+      path.c_str(), payload, orbitforge::util::key_for_version(key_version));
+  if (status != ContainerStatus::ok) {
+    error("%s: %s", path.c_str(), orbitforge::util::describe(status));
+    return false;
+  }
+  return true;
+}
+
 void report_unusable(const std::string& path, const LoadedList& list) {
   error("%s: ADRVET would answer %d: %s", path.c_str(), list.adrvet_code, list.problem.c_str());
 }

@@ -25,6 +25,10 @@ struct LoadedList {
 // Opens and decodes a list exactly as ADRVET does.
 LoadedList load_list(const std::string& path, const orbitforge::util::Key& key);
 
+// Opens the container at `path` into `payload`; on failure says why and
+// gives false.
+bool open_payload(const std::string& path, int key_version, std::vector<unsigned char>& payload);
+
 // "adrvet-list: PATH: ADRVET would answer N: problem" on standard error.
 void report_unusable(const std::string& path, const LoadedList& list);
 
