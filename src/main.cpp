@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <vector>
 
 #include "crypto/container.h"
 #include "crypto/crypto.h"
