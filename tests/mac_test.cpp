@@ -8,6 +8,7 @@
 
 #include "mac/canonical_list.h"
 #include "mac/hex2int.h"
+#include "mac/list_check.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
 #include "support/test_support.h"
@@ -57,12 +58,19 @@ TEST(Hex2int, PlacesTheOctetAtItsPosition) {
 }
 
 TEST(MacText, SeparatorsAreExactlyTheFourBytes) {
-  std::vector<unsigned char> text = to_bytes("a:b-c\nd\re f.g\th");
-  text.push_back(0);
-  orbitforge::mac::remove_separators(text);
-  std::vector<unsigned char> expected = to_bytes("abcde f.g\th");
-  expected.push_back(0);
-  EXPECT_EQ(text, expected);
+  // Any one byte inside an address: dropped if a separator, else it counts.
+  for (int c = 1; c < 256; ++c) {
+    const std::string text = "aabbcc" + std::string(1, static_cast<char>(c)) + "ddeeff";
+    std::uint64_t value = 0;
+    const bool separator = c == ':' || c == '-' || c == '\n' || c == '\r';
+    EXPECT_EQ(
+        orbitforge::mac::decode_entered(text.c_str(), value) == orbitforge::mac::EnteredStatus::ok,
+        separator)
+        << "byte " << c;
+    if (separator) {
+      EXPECT_EQ(value, 0xAABBCCDDEEFFULL) << "byte " << c;
+    }
+  }
 }
 
 TEST(MacText, DecodesListsAndReportsTheFirstBadEntry) {
@@ -133,7 +141,7 @@ namespace {
 // The plain model of list decoding: drop separators, then 12 digits an entry.
 ListStatus model_decode(std::vector<unsigned char> text, std::vector<std::uint64_t>& list,
                         std::size_t& bad) {
-  orbitforge::mac::remove_separators(text);
+  text.erase(std::remove_if(text.begin(), text.end(), orbitforge::mac::is_separator), text.end());
   list.clear();
   if (text.size() % 12 != 0) {
     return ListStatus::bad_length;
@@ -210,7 +218,7 @@ TEST(CanonicalList, RecognisesExactlyTheCanonicalLayout) {
   }
 }
 
-TEST(CanonicalList, SearchAgreesWithTheDecodedSearch) {
+TEST(CanonicalList, SearchInPlaceAgreesWithTheDecodedSearch) {
   std::mt19937_64 rng(adrvet_test::test_seed() + 9);
   for (int round = 0; round < 300; ++round) {
     std::vector<std::uint64_t> values(rng() % 50);
@@ -223,8 +231,15 @@ TEST(CanonicalList, SearchAgreesWithTheDecodedSearch) {
     const auto bytes = to_bytes(canonical_text(values));
     ASSERT_TRUE(orbitforge::mac::is_canonical_list(bytes.data(), bytes.size()));
     for (std::uint64_t probe = 0; probe < 82; ++probe) {
-      ASSERT_EQ(orbitforge::mac::canonical_list_contains(bytes.data(), bytes.size(), probe),
-                search_address_in_list(probe, values))
+      const std::string entered = adrvet_test::hex12(probe);
+      const int code = orbitforge::mac::check_list(
+          bytes.size(),
+          [&](std::uint64_t offset, unsigned char* out, std::size_t n) {
+            std::copy_n(bytes.begin() + static_cast<long>(offset), n, out);
+            return true;
+          },
+          entered.c_str(), 18 * (1 + rng() % 3));
+      ASSERT_EQ(code, search_address_in_list(probe, values) ? 1 : 0)
           << "round " << round << " probe " << probe;
     }
   }

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "mac/hex2int.h"
-#include "mac/macfunc.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -111,12 +110,6 @@ bool is_canonical_list(const unsigned char* text, std::size_t size) {
   }
 #endif
   return lines_valid_scalar(text, checked, size);
-}
-
-bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value) {
-  return lower_bound_contains(size / kCanonicalLineBytes, value, [text](std::size_t k) {
-    return decode_canonical_line(text + k * kCanonicalLineBytes);
-  });
 }
 
 }  // namespace orbitforge::mac

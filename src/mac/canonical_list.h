@@ -1,7 +1,7 @@
-// Lookups straight in list text of the canonical layout, one address per
-// line as "aa:bb:cc:dd:ee:ff\n", which adrvet-list writes: entry k is bytes
-// 18k to 18k + 17, so a binary search needs to decode only the entries it
-// visits. Other layouts are decoded in full (mac_text.h).
+// List text in the canonical layout, one address per line as
+// "aa:bb:cc:dd:ee:ff\n", which adrvet-list writes: entry k is bytes 18k to
+// 18k + 17, so a binary search (list_check.h) needs to decode only the
+// entries it visits. Other layouts are decoded in full (mac_text.h).
 #pragma once
 
 #include <cstddef>
@@ -17,9 +17,5 @@ bool is_canonical_list(const unsigned char* text, std::size_t size);
 
 // The value of one line of an accepted text.
 std::uint64_t decode_canonical_line(const unsigned char* line);
-
-// The same answer as search_address_in_list over the decoded list, for a text
-// that is_canonical_list accepted.
-bool canonical_list_contains(const unsigned char* text, std::size_t size, std::uint64_t value);
 
 }  // namespace orbitforge::mac

@@ -7,19 +7,6 @@
 
 namespace orbitforge::mac {
 
-void remove_separators(std::vector<unsigned char>& text) {
-  text.erase(std::remove_if(text.begin(), text.end(), is_separator), text.end());
-}
-
-void append_without_separators(const char* text, std::vector<unsigned char>& out) {
-  for (; *text != '\0'; ++text) {
-    const auto c = static_cast<unsigned char>(*text);
-    if (!is_separator(c)) {
-      out.push_back(c);
-    }
-  }
-}
-
 bool decode_address(const unsigned char* digits, std::uint64_t& value) {
   std::uint64_t acc = 0;
   for (std::size_t pair = 0; pair < 6; ++pair) {
@@ -95,6 +82,20 @@ ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::
                        std::size_t* first_bad_entry) {
   return decode_list(text.data(), text.size(), list, first_bad_entry);
 }
+
+namespace {
+
+// Appends the bytes of the zero-terminated `text` that are not separators.
+void append_without_separators(const char* text, std::vector<unsigned char>& out) {
+  for (; *text != '\0'; ++text) {
+    const auto c = static_cast<unsigned char>(*text);
+    if (!is_separator(c)) {
+      out.push_back(c);
+    }
+  }
+}
+
+}  // namespace
 
 EnteredStatus decode_entered(const char* text, std::uint64_t& value) {
   std::vector<unsigned char> entered;

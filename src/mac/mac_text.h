@@ -16,12 +16,6 @@ constexpr bool is_separator(unsigned char c) noexcept {
   return c == ':' || c == '\n' || c == '\r' || c == '-';
 }
 
-// Drops every separator from `text`, in place.
-void remove_separators(std::vector<unsigned char>& text);
-
-// Appends the bytes of the zero-terminated `text` that are not separators.
-void append_without_separators(const char* text, std::vector<unsigned char>& out);
-
 // Decodes 12 hex digits, first octet most significant. False on a non-hex digit.
 bool decode_address(const unsigned char* digits, std::uint64_t& value);
 
