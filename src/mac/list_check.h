@@ -26,7 +26,7 @@ using ListTextReader =
 
 // Whole canonical lines ("aa:bb:cc:dd:ee:ff\n") read at once: about 72 KiB,
 // small enough to stay in the L2 cache while it is decrypted and checked.
-inline constexpr std::size_t kCheckPieceBytes = 18 * 8 * 512;
+inline constexpr std::size_t kCheckPieceBytes = std::size_t{18} * 8 * 512;
 
 // Checks `mac_text` against the `size` bytes of list text behind `read`.
 // Text in the canonical layout is validated in pieces of `piece_bytes`

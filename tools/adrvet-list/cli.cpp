@@ -136,6 +136,8 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
   return options;
 }
 
+namespace {
+
 bool expect_positionals(const Options& options, std::size_t min, std::size_t max,
                         const char* command) {
   const std::size_t count = options.positional.size();
@@ -149,6 +151,25 @@ bool expect_positionals(const Options& options, std::size_t min, std::size_t max
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::optional<Options> start_command(int argc, char* argv[], const CommandSpec& spec, int& status) {
+  status = kExitUsage;
+  auto options = parse_options(argc, argv, spec.options, spec.name);
+  if (!options) {
+    return std::nullopt;
+  }
+  if (options->help) {
+    status = show_help(spec.usage);
+    return std::nullopt;
+  }
+  if (!expect_positionals(*options, spec.min_arguments, spec.max_arguments, spec.name)) {
+    return std::nullopt;
+  }
+  status = kExitOk;
+  return options;
 }
 
 Output::~Output() {

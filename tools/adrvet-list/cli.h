@@ -47,9 +47,19 @@ struct Options {
 // options given twice, and bad key versions, with a message; then nullopt.
 std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed, const char* command);
 
-// Checks the number of positional arguments, with a message when wrong.
-bool expect_positionals(const Options& options, std::size_t min, std::size_t max,
-                        const char* command);
+// What a command accepts.
+struct CommandSpec {
+  const char* name;
+  const char* usage;  // the --help text
+  unsigned options;   // OptionFlag bits
+  std::size_t min_arguments;
+  std::size_t max_arguments;
+};
+
+// Parses a command's options and counts its arguments. When it gives
+// nullopt the command is over and exits with `status`: 0 after --help, 2
+// after a message about a wrong command line.
+std::optional<Options> start_command(int argc, char* argv[], const CommandSpec& spec, int& status);
 
 // Key version letter: "S"/"s" gives 1, "U"/"u" gives 2.
 std::optional<int> parse_key_version(const std::string& text);

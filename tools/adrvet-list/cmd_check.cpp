@@ -51,15 +51,10 @@ void answer(Output& out, std::string_view shown, const std::string& text,
 }  // namespace
 
 int run_check(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey, "check");
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"check", kUsage, kOptKey, 1, SIZE_MAX}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 1, SIZE_MAX, "check")) {
-    return kExitUsage;
+    return status;
   }
   LoadedList list;
   if (!load_usable_list(options->positional[0], *options->key, list)) {

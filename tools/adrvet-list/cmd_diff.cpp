@@ -18,15 +18,11 @@ constexpr char kUsage[] =
 }  // namespace
 
 int run_diff(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey | kOptKeyB, "diff");
+  int status = kExitOk;
+  const auto options =
+      start_command(argc, argv, {"diff", kUsage, kOptKey | kOptKeyB, 2, 2}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 2, 2, "diff")) {
-    return kExitUsage;
+    return status;
   }
   LoadedList a;
   LoadedList b;

@@ -39,18 +39,12 @@ std::string digest_line(const char* digest, const std::string& name) {
 }  // namespace
 
 int run_digest(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, 0, "digest");
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"digest", kUsage, 0, 1, SIZE_MAX}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 1, SIZE_MAX, "digest")) {
-    return kExitUsage;
+    return status;
   }
   Output out;
-  int status = kExitOk;
   for (const std::string& name : options->positional) {
     char digest[32];
     if (!orbitforge::util::hash_file(name.c_str(), digest, sizeof digest)) {

@@ -85,15 +85,11 @@ void write_nft(Output& out, const std::vector<std::uint64_t>& values, const std:
 }  // namespace
 
 int run_export(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey | kOptFormat | kOptName, "export");
+  int status = kExitOk;
+  const auto options =
+      start_command(argc, argv, {"export", kUsage, kOptKey | kOptFormat | kOptName, 1, 1}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 1, 1, "export")) {
-    return kExitUsage;
+    return status;
   }
   Format format = Format::plain;
   if (options->format && !parse_format(*options->format, format)) {

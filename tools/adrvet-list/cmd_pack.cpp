@@ -72,15 +72,11 @@ bool read_input(const std::string& input, std::vector<unsigned char>& data) {
 }  // namespace
 
 int run_pack(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey | kOptQuiet, "pack");
+  int status = kExitOk;
+  const auto options =
+      start_command(argc, argv, {"pack", kUsage, kOptKey | kOptQuiet, 2, 2}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 2, 2, "pack")) {
-    return kExitUsage;
+    return status;
   }
   const std::string& input = options->positional[0];
   const std::string dest = list_file_path(options->positional[1]);

@@ -17,18 +17,13 @@ constexpr char kUsage[] =
 }  // namespace
 
 int run_rekey(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey | kOptTo, "rekey");
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"rekey", kUsage, kOptKey | kOptTo, 1, 2}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
+    return status;
   }
   if (!options->to) {
     error("rekey: the new key version is required: --to S or --to U");
-    return kExitUsage;
-  }
-  if (!expect_positionals(*options, 1, 2, "rekey")) {
     return kExitUsage;
   }
   const std::string path = list_file_path(options->positional[0]);

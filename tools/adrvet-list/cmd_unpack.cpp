@@ -18,15 +18,10 @@ constexpr char kUsage[] =
 }  // namespace
 
 int run_unpack(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey, "unpack");
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"unpack", kUsage, kOptKey, 1, 2}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 1, 2, "unpack")) {
-    return kExitUsage;
+    return status;
   }
   const std::string path = list_file_path(options->positional[0]);
   std::vector<unsigned char> payload;

@@ -55,15 +55,13 @@ void report_addresses(const char* what, const std::vector<std::uint64_t>& values
 
 int run_update(int argc, char* argv[], bool adding) {
   const char* command = adding ? "add" : "remove";
-  const auto options = parse_options(argc, argv, kOptKey | (adding ? kOptQuiet : 0U), command);
+  int status = kExitOk;
+  const auto options = start_command(argc, argv,
+                                     {command, adding ? kAddUsage : kRemoveUsage,
+                                      kOptKey | (adding ? kOptQuiet : 0U), 2, SIZE_MAX},
+                                     status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(adding ? kAddUsage : kRemoveUsage);
-  }
-  if (!expect_positionals(*options, 2, SIZE_MAX, command)) {
-    return kExitUsage;
+    return status;
   }
   std::vector<std::uint64_t> requested;
   // Only addresses being added deserve a warning about their kind.

@@ -19,15 +19,10 @@ constexpr char kUsage[] =
 }  // namespace
 
 int run_verify(int argc, char* argv[]) {
-  const auto options = parse_options(argc, argv, kOptKey, "verify");
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"verify", kUsage, kOptKey, 1, 1}, status);
   if (!options) {
-    return kExitUsage;
-  }
-  if (options->help) {
-    return show_help(kUsage);
-  }
-  if (!expect_positionals(*options, 1, 1, "verify")) {
-    return kExitUsage;
+    return status;
   }
   const std::string path = list_file_path(options->positional[0]);
   const LoadedList list = load_list(path, orbitforge::util::key_for_version(*options->key));
