@@ -61,7 +61,9 @@ std::string payload_of(const std::string& container) {
 
 std::vector<std::string> stray_files(const std::string& dir) {
   std::vector<std::string> names = list_directory(dir);
-  names.erase(std::remove(names.begin(), names.end(), "engine.dat"), names.end());
+  for (const char* expected : {"engine.dat", ".engine.dat.lock"}) {
+    names.erase(std::remove(names.begin(), names.end(), expected), names.end());
+  }
   return names;
 }
 

@@ -9,6 +9,7 @@
 
 #include "crypto/aes.h"
 #include "crypto/crypto.h"
+#include "crypto/file_update.h"
 
 namespace orbitforge::util {
 
@@ -28,17 +29,33 @@ enum class ContainerStatus {
 ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
                                const Key& key);
 
+// The same, and whether the container is framed as its writer frames it
+// (whole 16-byte blocks, a zero pad): a list cut short at an entry
+// boundary opens as a shorter list, and only this tells it apart.
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key, bool* intact);
+
+// Opens the file of a locked update (file_update.h) as a container. A read
+// failure gives read_failed (or too_large), with the reason in
+// `*read_result` when asked for.
+ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
+                               const Key& key, bool* intact, FileResult* read_result = nullptr);
+
 // decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
 int opening_result(ContainerStatus status);
 
 // A short English description, for messages.
 const char* describe(ContainerStatus status);
 
-// Writes `payload` as a container to `path`, crash-safe like encrypt_file.
-// False when the container would reach 4 GiB or when writing fails; the old
-// file then stays as it was.
+// Writes `payload` as a container to `path`, crash-safe like encrypt_file
+// and under the list's lock (file_update.h). False when the container would
+// reach 4 GiB or when writing fails; the old file then stays as it was.
 bool write_container(const char* path, const unsigned char* payload, std::size_t size,
                      const Key& key);
+
+// The same, as the write of a locked update, with the reason of a failure.
+FileResult write_container(FileUpdate& update, const unsigned char* payload, std::size_t size,
+                           const Key& key);
 
 // Reads a container piece by piece instead of whole: open() checks the
 // header and framing (the same statuses as open_container, except that a

@@ -3,11 +3,13 @@
 #include "crypto/container.h"
 #include "crypto/container_format.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "crypto/aes.h"
 #include "crypto/file_io.h"
+#include "crypto/file_update.h"
 #include "crypto/wipe.h"
 
 namespace orbitforge::util {
@@ -73,13 +75,10 @@ struct WorkingBuffer {
   ~WorkingBuffer() { wipe(bytes.data(), bytes.size()); }
 };
 
-// Loads and decrypts a container in place and checks its framing; on ok
-// the payload is bytes [kHeaderBytes, kHeaderBytes + payload_size).
-ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buffer, const Key& key,
-                              std::size_t& payload_size) {
-  switch (detail::read_whole_file(path, buffer, kMaxContainerBytes)) {
+ContainerStatus status_of(detail::LoadStatus loaded) {
+  switch (loaded) {
     case detail::LoadStatus::ok:
-      break;
+      return ContainerStatus::ok;
     case detail::LoadStatus::cannot_open:
       return ContainerStatus::cannot_open;
     case detail::LoadStatus::not_regular_file:
@@ -87,8 +86,25 @@ ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buff
     case detail::LoadStatus::too_large:
       return ContainerStatus::too_large;
     case detail::LoadStatus::read_failed:
-      return ContainerStatus::read_failed;
+      break;
   }
+  return ContainerStatus::read_failed;
+}
+
+// What only the writer guarantees: whole blocks and a zero pad. A list cut
+// short at an entry boundary still opens, and this tells it apart.
+bool framing_intact(const std::vector<unsigned char>& buffer, std::size_t payload_size) {
+  if (buffer.size() % kBlockBytes != 0) {
+    return false;
+  }
+  const auto pad = buffer.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes + payload_size);
+  return std::all_of(pad, buffer.end(), [](unsigned char c) { return c == 0; });
+}
+
+// Decrypts a loaded container in place and checks its framing; on ok the
+// payload is bytes [kHeaderBytes, kHeaderBytes + payload_size).
+ContainerStatus open_loaded(std::vector<unsigned char>& buffer, const Key& key,
+                            std::size_t& payload_size) {
   if (buffer.size() < kMagicBytes) {
     return ContainerStatus::too_short;
   }
@@ -108,19 +124,46 @@ ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buff
   return ContainerStatus::ok;
 }
 
+ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buffer, const Key& key,
+                              std::size_t& payload_size) {
+  const ContainerStatus loaded =
+      status_of(detail::read_whole_file(path, buffer, kMaxContainerBytes));
+  return loaded == ContainerStatus::ok ? open_loaded(buffer, key, payload_size) : loaded;
+}
+
+// Hands out the payload of an opened buffer.
+ContainerStatus take_payload(const WorkingBuffer& buffer, ContainerStatus status,
+                             std::size_t payload_size, std::vector<unsigned char>& payload,
+                             bool* intact) {
+  if (status == ContainerStatus::ok) {
+    const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
+    payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
+    if (intact != nullptr) {
+      *intact = framing_intact(buffer.bytes, payload_size);
+    }
+  }
+  return status;
+}
+
 // Starts a working buffer with the header; the pad count is set when sealing.
 void start_container(std::vector<unsigned char>& buffer) {
   buffer.assign(magic, magic + kMagicBytes);
   buffer.push_back(0);
 }
 
-// Pads, sets the pad count, encrypts and writes: the one container writer.
-bool seal_and_save(const char* path, std::vector<unsigned char>& buffer, const Key& key) {
+// Pads, sets the pad count and encrypts: the one container sealer.
+void seal(std::vector<unsigned char>& buffer, const Key& key) {
   const std::size_t pad_count = kBlockBytes - buffer.size() % kBlockBytes;
   buffer.resize(buffer.size() + pad_count, 0);
   buffer[kPadPosition] = static_cast<unsigned char>(pad_count);
   transform(buffer, key);
-  return save_file(path, buffer);
+}
+
+// A container is a list: its writers take the list's lock, so that they
+// never undo a concurrent update.
+bool save_locked(const char* path, const std::vector<unsigned char>& sealed) {
+  FileUpdate update;
+  return update.begin(path).ok() && update.commit(sealed.data(), sealed.size()).ok();
 }
 
 }  // namespace
@@ -138,14 +181,31 @@ char Key::operator[](int i) const {
 
 ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
                                const Key& key) {
+  return open_container(path, payload, key, nullptr);
+}
+
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key, bool* intact) {
   WorkingBuffer buffer;
   std::size_t payload_size = 0;
   const ContainerStatus status = open_in_place(path, buffer.bytes, key, payload_size);
-  if (status == ContainerStatus::ok) {
-    const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
-    payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
+  return take_payload(buffer, status, payload_size, payload, intact);
+}
+
+ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
+                               const Key& key, bool* intact, FileResult* read_result) {
+  WorkingBuffer buffer;
+  const FileResult read = update.read(buffer.bytes, kMaxContainerBytes);
+  if (read_result != nullptr) {
+    *read_result = read;
   }
-  return status;
+  if (!read.ok()) {
+    return read.status == FileStatus::too_large ? ContainerStatus::too_large
+                                                : ContainerStatus::read_failed;
+  }
+  std::size_t payload_size = 0;
+  const ContainerStatus status = open_loaded(buffer.bytes, key, payload_size);
+  return take_payload(buffer, status, payload_size, payload, intact);
 }
 
 int opening_result(ContainerStatus status) {
@@ -190,7 +250,21 @@ bool write_container(const char* path, const unsigned char* payload, std::size_t
   buffer.bytes.reserve(kHeaderBytes + size + kBlockBytes);
   start_container(buffer.bytes);
   buffer.bytes.insert(buffer.bytes.end(), payload, payload + size);
-  return seal_and_save(path, buffer.bytes, key);
+  seal(buffer.bytes, key);
+  return save_locked(path, buffer.bytes);
+}
+
+FileResult write_container(FileUpdate& update, const unsigned char* payload, std::size_t size,
+                           const Key& key) {
+  if (size > kMaxPlainBytes) {
+    return FileResult::failure(FileStatus::too_large);
+  }
+  WorkingBuffer buffer;
+  buffer.bytes.reserve(kHeaderBytes + size + kBlockBytes);
+  start_container(buffer.bytes);
+  buffer.bytes.insert(buffer.bytes.end(), payload, payload + size);
+  seal(buffer.bytes, key);
+  return update.commit(buffer.bytes.data(), buffer.bytes.size());
 }
 
 int decrypt_file(const char* path, std::vector<unsigned char>* out, const Key& key) {
@@ -213,7 +287,8 @@ bool encrypt_file(const char* in_path, const char* out_path, const Key& key) {
   if (!load_file(in_path, buffer.bytes, kMaxPlainBytes)) {
     return false;
   }
-  return seal_and_save(out_path, buffer.bytes, key);
+  seal(buffer.bytes, key);
+  return save_locked(out_path, buffer.bytes);
 }
 
 namespace detail {

@@ -27,16 +27,20 @@ LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
 bool load_file(const char* path, std::vector<unsigned char>& data,
                std::uint64_t max_length = kNoLengthLimit);
 
+// The same for a file already open.
+LoadStatus read_whole_fd(int fd, std::vector<unsigned char>& data,
+                         std::uint64_t max_length = kNoLengthLimit);
+
+// Writes all `length` bytes to `fd`; false on an error.
+bool write_all(int fd, const unsigned char* data, std::size_t length);
+
 // Reads exactly `size` bytes at `offset` of the open file `fd`; false on an
 // error or end of file first.
 bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset);
 
-// Replaces the file at `path` with the bytes [first, last). A regular or
-// missing target is replaced atomically (temporary file in the same
-// directory, flushed, renamed over it), keeping an existing file's
-// permission bits; on any failure the target is left as it was and the
-// temporary file is removed. A target that exists but is not a regular file
-// (a device, say) is written directly. True only when every byte was written
+// Replaces the file at `path` with the bytes [first, last), as write_file
+// (file_update.h) does: crash-safe, links trusted only when root's or the
+// writer's, a new file created 0600. True only when every byte was written
 // and the file was closed without error.
 bool save_file(const char* path, const unsigned char* first, const unsigned char* last);
 bool save_file(const char* path, const std::vector<unsigned char>& buffer);

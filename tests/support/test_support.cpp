@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -70,6 +71,16 @@ std::vector<std::string> list_directory(const std::string& path) {
   for (const auto& entry : std::filesystem::directory_iterator(path)) {
     names.push_back(entry.path().filename().string());
   }
+  return names;
+}
+
+std::vector<std::string> temporary_files(const std::string& path) {
+  std::vector<std::string> names = list_directory(path);
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [](const std::string& name) {
+                               return name.find(".tmp-") == std::string::npos;
+                             }),
+              names.end());
   return names;
 }
 

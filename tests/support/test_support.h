@@ -32,6 +32,8 @@ void write_file(const std::string& path, const std::string& text);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 std::vector<std::string> list_directory(const std::string& path);
+// The temporary files that writers of `path`'s files left there.
+std::vector<std::string> temporary_files(const std::string& path);
 
 Bytes from_hex(const std::string& hex);
 

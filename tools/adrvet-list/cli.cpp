@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace adrvet_list {
@@ -34,6 +35,32 @@ void message(const char* prefix, const char* format, va_list args) {
 }
 
 constexpr std::size_t kOutputChunk = std::size_t{1} << 20;
+
+// "0", "10", "2.5": seconds, at most a day.
+std::optional<std::chrono::milliseconds> parse_wait(const std::string& text) {
+  constexpr double kMaxSeconds = 86400;
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) {
+    return std::nullopt;
+  }
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !(seconds >= 0) || seconds > kMaxSeconds) {
+    return std::nullopt;
+  }
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+}
+
+std::optional<unsigned> parse_mode(const std::string& text) {
+  constexpr unsigned long kMaxMode = 0777;
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("01234567") != std::string::npos) {
+    return std::nullopt;
+  }
+  const unsigned long mode = std::strtoul(text.c_str(), nullptr, 8);
+  if (mode > kMaxMode) {
+    return std::nullopt;
+  }
+  return static_cast<unsigned>(mode);
+}
 
 }  // namespace
 
@@ -67,6 +94,8 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
       {"key", required_argument, nullptr, 'k'},  {"key-b", required_argument, nullptr, 'B'},
       {"to", required_argument, nullptr, 'T'},   {"format", required_argument, nullptr, 'f'},
       {"name", required_argument, nullptr, 'n'}, {"quiet", no_argument, nullptr, 'q'},
+      {"wait", required_argument, nullptr, 'w'}, {"mode", required_argument, nullptr, 'm'},
+      {"force", no_argument, nullptr, 'F'},      {"allow-empty", no_argument, nullptr, 'E'},
       {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
   struct Rule {
     int code;
@@ -75,7 +104,9 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
   };
   static const Rule rules[] = {{'k', kOptKey, "-k"},      {'B', kOptKeyB, "--key-b"},
                                {'T', kOptTo, "--to"},     {'f', kOptFormat, "--format"},
-                               {'n', kOptName, "--name"}, {'q', kOptQuiet, "--quiet"}};
+                               {'n', kOptName, "--name"}, {'q', kOptQuiet, "--quiet"},
+                               {'w', kOptWait, "--wait"}, {'m', kOptMode, "--mode"},
+                               {'F', kOptForce, "--force"}, {'E', kOptAllowEmpty, "--allow-empty"}};
   Options options;
   unsigned seen = 0;
   opterr = 0;
@@ -124,6 +155,23 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
       options.name = value;
     } else if (code == 'q') {
       options.quiet = true;
+    } else if (code == 'w') {
+      options.wait = parse_wait(value);
+      if (!options.wait) {
+        error("%s: --wait takes a number of seconds, not '%s'", command, value.c_str());
+        return std::nullopt;
+      }
+    } else if (code == 'm') {
+      options.mode = parse_mode(value);
+      if (!options.mode) {
+        error("%s: --mode takes permission bits in octal, 0 to 0777, not '%s'", command,
+              value.c_str());
+        return std::nullopt;
+      }
+    } else if (code == 'F') {
+      options.force = true;
+    } else if (code == 'E') {
+      options.allow_empty = true;
     }
   }
   for (int i = optind; i < argc; ++i) {

@@ -2,6 +2,7 @@
 // messages on standard error, option parsing and buffered standard output.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -30,6 +31,11 @@ enum OptionFlag : unsigned {
   kOptFormat = 1U << 3,  // --format F
   kOptName = 1U << 4,    // --name NAME
   kOptQuiet = 1U << 5,   // -q, --quiet
+  kOptWait = 1U << 6,    // --wait SECONDS, for the list's lock
+  kOptMode = 1U << 7,    // --mode MODE, of a new list
+  kOptForce = 1U << 8,   // --force: rewrite a list that looks damaged
+  kOptAllowEmpty = 1U << 9,  // --allow-empty: pack may write a list of no addresses
+  kWriterOptions = kOptWait | kOptMode,
 };
 
 struct Options {
@@ -40,6 +46,10 @@ struct Options {
   std::optional<std::string> name;
   bool quiet = false;
   bool help = false;
+  std::optional<std::chrono::milliseconds> wait;
+  std::optional<unsigned> mode;
+  bool force = false;
+  bool allow_empty = false;
   std::vector<std::string> positional;
 };
 

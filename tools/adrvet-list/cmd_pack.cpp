@@ -1,29 +1,34 @@
 // pack: plain list in, validated, sorted, de-duplicated protected list out.
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "address_parser.h"
 #include "cli.h"
 #include "commands.h"
-#include "crypto/file_io.h"
+#include "crypto/file_descriptor.h"
 #include "crypto/key_versions.h"
+#include "line_reader.h"
 #include "list_file.h"
+#include "text_excerpt.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list pack -k S|U [--quiet] INPUT DEST\n"
+    "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--wait SECONDS]\n"
+    "                        [--mode MODE] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
     "directory, for DIR/engine.dat, or a file). One address per line, in any notation\n"
     "ADRVET accepts (aa:bb:cc:dd:ee:ff, AA-BB-CC-DD-EE-FF, aabbccddeeff) or as\n"
     "aabb.ccdd.eeff; '#' starts a comment; blank lines are ignored. Invalid lines are\n"
-    "reported and nothing is written. All-zero, broadcast, multicast and locally\n"
-    "administered addresses are accepted with a warning (--quiet: no warnings).\n";
+    "reported and nothing is written; so is an input with no address at all, unless\n"
+    "--allow-empty. All-zero, broadcast, multicast and locally administered\n"
+    "addresses are accepted with a warning (--quiet: no warnings). A new DEST gets\n"
+    "mode MODE (600 by default); an existing one keeps its mode. Waits up to\n"
+    "SECONDS (10) for another writer of DEST.\n";
 
 constexpr std::size_t kReportLimit = 20;
 
@@ -49,32 +54,56 @@ class LimitedReport {
   std::size_t count_ = 0;
 };
 
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
+struct PackInput {
+  std::vector<std::uint64_t> values;
+  std::size_t invalid = 0;
+  bool read = false;  // the whole input was read
+};
 
-bool read_input(const std::string& input, std::vector<unsigned char>& data) {
-  if (input == "-") {
-    if (read_standard_input(data)) {
-      return true;
+// Parses the input line by line, holding no more of a line than parsing needs.
+PackInput parse_input(const std::string& input, int fd, bool quiet) {
+  PackInput parsed;
+  LimitedReport invalid(false);
+  LimitedReport unusual(true);
+  const char* name = input.c_str();
+  LineReader reader(fd);
+  InputLine line;
+  while (reader.next(line)) {
+    if (line.cut() && line.kept.find('#') == std::string_view::npos) {
+      invalid.add("%s:%llu: line too long: %s", name, static_cast<unsigned long long>(line.number),
+                  quoted_excerpt(line.kept, line.length).c_str());
+      continue;
     }
-  } else if (orbitforge::util::detail::load_file(input.c_str(), data)) {
-    return true;
+    const ParsedLine address = parse_list_line(line.kept);
+    if (address.kind == ParsedLine::Kind::invalid) {
+      invalid.add("%s:%llu: %s: %s", name, static_cast<unsigned long long>(line.number),
+                  address.reason, quoted_excerpt(address.content).c_str());
+    } else if (address.kind == ParsedLine::Kind::address) {
+      parsed.values.push_back(address.value);
+      if (const char* kind = unusual_address_kind(address.value); kind != nullptr && !quiet) {
+        unusual.add("%s:%llu: %s: %s", name, static_cast<unsigned long long>(line.number), kind,
+                    quoted_excerpt(address.content).c_str());
+      }
+    }
   }
-  error("%s: cannot read: %s", input.c_str(),
-        errno != 0 ? std::strerror(errno) : "not a regular file");
-  return false;
+  unusual.close("warnings");
+  invalid.close("invalid lines");
+  parsed.invalid = invalid.count();
+  if (reader.error() != 0) {
+    error("%s: cannot read: %s", name, std::strerror(reader.error()));
+    return parsed;
+  }
+  parsed.read = true;
+  return parsed;
 }
 
 }  // namespace
 
 int run_pack(int argc, char* argv[]) {
   int status = kExitOk;
-  const auto options =
-      start_command(argc, argv, {"pack", kUsage, kOptKey | kOptQuiet, 2, 2}, status);
+  const auto options = start_command(
+      argc, argv,
+      {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kWriterOptions, 2, 2}, status);
   if (!options) {
     return status;
   }
@@ -85,47 +114,37 @@ int run_pack(int argc, char* argv[]) {
     return kExitUsage;
   }
 
-  std::vector<unsigned char> text;
-  errno = 0;
-  if (!read_input(input, text)) {
+  std::string reason;
+  const int fd = open_input(input, reason);
+  if (fd < 0) {
+    error("%s: cannot read: %s", input.c_str(), reason.c_str());
     return kExitData;
   }
-  std::vector<std::uint64_t> values;
-  values.reserve(text.size() / 18 + 1);
-  LimitedReport invalid(false);
-  LimitedReport unusual(true);
-  std::size_t line_number = 0;
-  const char* name = input.c_str();
-  for_each_line(text, [&](std::string_view line) {
-    ++line_number;
-    const ParsedLine parsed = parse_list_line(line);
-    if (parsed.kind == ParsedLine::Kind::invalid) {
-      invalid.add("%s:%zu: %s: '%.*s'", name, line_number, parsed.reason,
-                  static_cast<int>(parsed.content.size()), parsed.content.data());
-    } else if (parsed.kind == ParsedLine::Kind::address) {
-      values.push_back(parsed.value);
-      if (const char* kind = unusual_address_kind(parsed.value);
-          kind != nullptr && !options->quiet) {
-        unusual.add("%s:%zu: %s: '%.*s'", name, line_number, kind,
-                    static_cast<int>(parsed.content.size()), parsed.content.data());
-      }
-    }
-  });
-  unusual.close("warnings");
-  invalid.close("invalid lines");
-  if (invalid.count() > 0) {
-    error("%s: %zu invalid line%s; nothing written", name, invalid.count(),
-          invalid.count() == 1 ? "" : "s");
+  const orbitforge::util::detail::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
+  PackInput parsed = parse_input(input, fd, options->quiet);
+  if (!parsed.read) {
     return kExitData;
   }
-  text = {};
+  if (parsed.invalid > 0) {
+    error("%s: %zu invalid line%s; nothing written", input.c_str(), parsed.invalid,
+          parsed.invalid == 1 ? "" : "s");
+    return kExitData;
+  }
+  if (parsed.values.empty() && !options->allow_empty) {
+    error("%s: no addresses; nothing written (an empty list refuses every device: "
+          "--allow-empty writes one)",
+          input.c_str());
+    return kExitData;
+  }
 
-  const std::size_t dropped = sort_unique(values);
-  if (!write_list(dest, values, orbitforge::util::key_for_version(*options->key))) {
+  const std::size_t dropped = sort_unique(parsed.values);
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(dest, *options, update) ||
+      !write_list(update, dest, parsed.values, orbitforge::util::key_for_version(*options->key))) {
     return kExitData;
   }
-  error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
-        values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+  error("wrote %zu address%s to %s (%zu duplicate%s dropped)", parsed.values.size(),
+        parsed.values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
   return kExitOk;
 }
 

@@ -1,7 +1,6 @@
 // rekey: the same payload under the other key version.
 #include "cli.h"
 #include "commands.h"
-#include "crypto/container.h"
 #include "crypto/key_versions.h"
 #include "list_file.h"
 
@@ -9,16 +8,26 @@ namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list rekey -k S|U --to S|U LIST [DEST]\n"
+    "Usage: adrvet-list rekey -k S|U --to S|U [--wait SECONDS] [--mode MODE] [--force]\n"
+    "                         LIST [DEST]\n"
     "\n"
     "Rewrites LIST, whose key version is -k, under the key version --to: into DEST,\n"
-    "or in place when DEST is absent. The payload is kept byte for byte.\n";
+    "or in place when DEST is absent. The payload is kept byte for byte. Waits up to\n"
+    "SECONDS (10) for another writer; --force rewrites a list that looks truncated.\n";
+
+// Reads the source under the update's lock when rekeying in place, so that
+// no concurrent add is undone.
+LoadedList read_source(const std::string& path, bool in_place,
+                       const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key) {
+  return in_place ? load_list(update, key) : load_list(path, key);
+}
 
 }  // namespace
 
 int run_rekey(int argc, char* argv[]) {
   int status = kExitOk;
-  const auto options = start_command(argc, argv, {"rekey", kUsage, kOptKey | kOptTo, 1, 2}, status);
+  const auto options = start_command(
+      argc, argv, {"rekey", kUsage, kOptKey | kOptTo | kOptForce | kWriterOptions, 1, 2}, status);
   if (!options) {
     return status;
   }
@@ -27,18 +36,30 @@ int run_rekey(int argc, char* argv[]) {
     return kExitUsage;
   }
   const std::string path = list_file_path(options->positional[0]);
-  const std::string dest =
-      options->positional.size() == 2 ? list_file_path(options->positional[1]) : path;
-  std::vector<unsigned char> payload;
-  if (!open_payload(path, *options->key, payload)) {
+  const bool in_place = options->positional.size() == 1;
+  const std::string dest = in_place ? path : list_file_path(options->positional[1]);
+  if (!in_place && same_file(path, dest)) {
+    error("rekey: DEST '%s' is LIST itself; leave DEST out to rekey in place", dest.c_str());
+    return kExitUsage;
+  }
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(dest, *options, update)) {
     return kExitData;
   }
-  if (!orbitforge::util::write_container(dest.c_str(), payload.data(), payload.size(),
-                                         orbitforge::util::key_for_version(*options->to))) {
-    error("%s: cannot write the list", dest.c_str());
+  const LoadedList list =
+      read_source(path, in_place, update, orbitforge::util::key_for_version(*options->key));
+  // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
+  // may still be rekeyed; only a container that does not open may not.
+  if (list.adrvet_code <= -1 && list.adrvet_code >= -3) {
+    report_unusable(path, list);
     return kExitData;
   }
-  return kExitOk;
+  if (!may_rewrite(path, list, options->force)) {
+    return kExitData;
+  }
+  return write_payload(update, dest, list.payload, orbitforge::util::key_for_version(*options->to))
+             ? kExitOk
+             : kExitData;
 }
 
 }  // namespace adrvet_list

@@ -1,9 +1,7 @@
 // unpack: the payload of a list exactly as stored.
 #include "cli.h"
 #include "commands.h"
-#include "crypto/container.h"
-#include "crypto/file_io.h"
-#include "crypto/key_versions.h"
+#include "crypto/file_update.h"
 #include "list_file.h"
 
 namespace adrvet_list {
@@ -13,7 +11,8 @@ constexpr char kUsage[] =
     "Usage: adrvet-list unpack -k S|U LIST [OUTPUT]\n"
     "\n"
     "Writes the payload of LIST, byte for byte as stored, to OUTPUT or, when OUTPUT\n"
-    "is absent or -, to standard output.\n";
+    "is absent or -, to standard output. A new OUTPUT gets mode 600: it is the list\n"
+    "in plain text.\n";
 
 }  // namespace
 
@@ -24,14 +23,23 @@ int run_unpack(int argc, char* argv[]) {
     return status;
   }
   const std::string path = list_file_path(options->positional[0]);
+  const bool to_file = options->positional.size() == 2 && options->positional[1] != "-";
+  if (to_file && same_file(path, options->positional[1])) {
+    error("unpack: OUTPUT '%s' is LIST itself; it would replace the protected list with its "
+          "plain text",
+          options->positional[1].c_str());
+    return kExitUsage;
+  }
   std::vector<unsigned char> payload;
   if (!open_payload(path, *options->key, payload)) {
     return kExitData;
   }
-  if (options->positional.size() == 2 && options->positional[1] != "-") {
+  if (to_file) {
     const std::string& output = options->positional[1];
-    if (!orbitforge::util::detail::save_file(output.c_str(), payload)) {
-      error("%s: cannot write", output.c_str());
+    const orbitforge::util::FileResult written =
+        orbitforge::util::write_file(output.c_str(), payload.data(), payload.size());
+    if (!written.ok()) {
+      report_write_failure(output, written);
       return kExitData;
     }
     return kExitOk;

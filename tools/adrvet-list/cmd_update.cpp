@@ -1,45 +1,112 @@
-// add and remove: change a list in place, keeping it sorted and free of duplicates.
+// add and remove: change a list in place, keeping it sorted and free of
+// duplicates, under the list's lock so that concurrent updates all count.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "address_parser.h"
 #include "cli.h"
 #include "commands.h"
 #include "crypto/key_versions.h"
+#include "line_reader.h"
 #include "list_file.h"
+#include "text_excerpt.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kAddUsage[] =
-    "Usage: adrvet-list add -k S|U [--quiet] LIST MAC...\n"
+    "Usage: adrvet-list add -k S|U [--quiet] [--wait SECONDS] [--mode MODE] [--force]\n"
+    "                       LIST MAC...|-\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates; creates\n"
-    "LIST when it does not exist yet. Says how many were added and which were\n"
-    "already present. Addresses are written as for 'pack'.\n";
+    "LIST (mode MODE, 600 by default) when it does not exist yet. '-' reads further\n"
+    "addresses from standard input, one per line as for 'pack'. Says how many were\n"
+    "added and which were already present. Waits up to SECONDS (10) for another\n"
+    "writer of LIST; --force rewrites a list that looks truncated.\n";
 
 constexpr char kRemoveUsage[] =
-    "Usage: adrvet-list remove -k S|U LIST MAC...\n"
+    "Usage: adrvet-list remove -k S|U [--wait SECONDS] [--force] LIST MAC...|-\n"
     "\n"
     "Removes the addresses from LIST, which stays sorted and free of duplicates.\n"
-    "Says how many were removed and which were not on the list.\n";
+    "'-' reads further addresses from standard input, one per line as for 'pack'.\n"
+    "Says how many were removed and which were not on the list. Waits up to\n"
+    "SECONDS (10) for another writer of LIST; --force rewrites a list that looks\n"
+    "truncated.\n";
 
-bool parse_addresses(const std::vector<std::string>& texts, bool quiet, const char* command,
-                     std::vector<std::uint64_t>& values) {
+struct Requested {
+  std::vector<std::uint64_t> values;
   bool all_valid = true;
-  for (const std::string& text : texts) {
-    const ParsedLine parsed = parse_list_line(text);
-    if (parsed.kind != ParsedLine::Kind::address) {
-      error("%s: '%s': %s", command, text.c_str(),
-            parsed.kind == ParsedLine::Kind::blank ? "no address" : parsed.reason);
-      all_valid = false;
+};
+
+// `where` is "add: -:LINE" for a line of standard input, "add" for an
+// argument, whose text is then quoted first, as it was typed.
+void take_address(const ParsedLine& parsed, const std::string& where, std::string_view text,
+                  bool quiet, Requested& requested) {
+  const bool is_line = where.find(':') != std::string::npos;
+  const std::string quoted = quoted_excerpt(is_line ? parsed.content : text);
+  const auto report = [&](auto say, const char* what) {
+    if (is_line) {
+      say("%s: %s: %s", where.c_str(), what, quoted.c_str());
+    } else {
+      say("%s: %s: %s", where.c_str(), quoted.c_str(), what);
+    }
+  };
+  if (parsed.kind == ParsedLine::Kind::invalid) {
+    report(error, parsed.reason);
+    requested.all_valid = false;
+    return;
+  }
+  if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
+    report(warning, kind);
+  }
+  requested.values.push_back(parsed.value);
+}
+
+// Standard input as for pack, so that a hook adding a thousand devices
+// makes one locked update, not a thousand.
+void read_standard_input_addresses(const char* command, bool quiet, Requested& requested) {
+  LineReader reader(STDIN_FILENO);
+  InputLine line;
+  while (reader.next(line)) {
+    const std::string where = std::string(command) + ": -:" + std::to_string(line.number);
+    if (line.cut() && line.kept.find('#') == std::string_view::npos) {
+      error("%s: line too long: %s", where.c_str(), quoted_excerpt(line.kept, line.length).c_str());
+      requested.all_valid = false;
       continue;
     }
-    if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
-      warning("%s: '%s': %s", command, text.c_str(), kind);
+    const ParsedLine parsed = parse_list_line(line.kept);
+    if (parsed.kind != ParsedLine::Kind::blank) {
+      take_address(parsed, where, line.kept, quiet, requested);
     }
-    values.push_back(parsed.value);
   }
-  return all_valid;
+  if (reader.error() != 0) {
+    error("%s: cannot read standard input: %s", command, std::strerror(reader.error()));
+    requested.all_valid = false;
+  }
+}
+
+Requested parse_requested(const std::vector<std::string>& texts, bool quiet, const char* command) {
+  Requested requested;
+  bool read_input = false;
+  for (const std::string& text : texts) {
+    if (text == "-") {
+      if (!read_input) {
+        read_standard_input_addresses(command, quiet, requested);
+      }
+      read_input = true;
+      continue;
+    }
+    const ParsedLine parsed = parse_list_line(text);
+    if (parsed.kind == ParsedLine::Kind::blank) {
+      error("%s: %s: no address", command, quoted_excerpt(text).c_str());
+      requested.all_valid = false;
+      continue;
+    }
+    take_address(parsed, command, text, quiet, requested);
+  }
+  return requested;
 }
 
 void report_addresses(const char* what, const std::vector<std::uint64_t>& values) {
@@ -53,46 +120,8 @@ void report_addresses(const char* what, const std::vector<std::uint64_t>& values
   error("%s: %s", what, text.c_str());
 }
 
-int run_update(int argc, char* argv[], bool adding) {
-  const char* command = adding ? "add" : "remove";
-  int status = kExitOk;
-  const auto options = start_command(argc, argv,
-                                     {command, adding ? kAddUsage : kRemoveUsage,
-                                      kOptKey | (adding ? kOptQuiet : 0U), 2, SIZE_MAX},
-                                     status);
-  if (!options) {
-    return status;
-  }
-  std::vector<std::uint64_t> requested;
-  // Only addresses being added deserve a warning about their kind.
-  const bool quiet = options->quiet || !adding;
-  if (!parse_addresses({options->positional.begin() + 1, options->positional.end()}, quiet, command,
-                       requested)) {
-    error("%s: nothing changed", command);
-    return kExitData;
-  }
-  sort_unique(requested);
-
-  const std::string path = list_file_path(options->positional[0]);
-  const auto key = orbitforge::util::key_for_version(*options->key);
-  LoadedList list;
-  const bool creating = adding && !path_exists(path);
-  if (!creating) {
-    list = load_list(path, key);
-    if (!list.usable()) {
-      report_unusable(path, list);
-      return kExitData;
-    }
-  }
-  std::vector<std::uint64_t> values = list.values;
-  sort_unique(values);
-
-  std::vector<std::uint64_t> changed;
-  std::vector<std::uint64_t> unchanged;
-  for (const std::uint64_t value : requested) {
-    const bool present = std::binary_search(values.begin(), values.end(), value);
-    (present == adding ? unchanged : changed).push_back(value);
-  }
+std::vector<std::uint64_t> apply_change(const std::vector<std::uint64_t>& values,
+                                        const std::vector<std::uint64_t>& changed, bool adding) {
   std::vector<std::uint64_t> result;
   result.reserve(values.size() + (adding ? changed.size() : 0));
   if (adding) {
@@ -102,9 +131,62 @@ int run_update(int argc, char* argv[], bool adding) {
     std::set_difference(values.begin(), values.end(), changed.begin(), changed.end(),
                         std::back_inserter(result));
   }
+  return result;
+}
+
+int run_update(int argc, char* argv[], bool adding) {
+  const char* command = adding ? "add" : "remove";
+  int status = kExitOk;
+  const unsigned allowed =
+      kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode : 0U);
+  const auto options = start_command(
+      argc, argv, {command, adding ? kAddUsage : kRemoveUsage, allowed, 2, SIZE_MAX}, status);
+  if (!options) {
+    return status;
+  }
+  // Only addresses being added deserve a warning about their kind.
+  const bool quiet = options->quiet || !adding;
+  // Standard input is read before the lock is taken: a slow producer must
+  // not hold up the other writers.
+  Requested requested =
+      parse_requested({options->positional.begin() + 1, options->positional.end()}, quiet, command);
+  if (!requested.all_valid) {
+    error("%s: nothing changed", command);
+    return kExitData;
+  }
+  sort_unique(requested.values);
+
+  const std::string path = list_file_path(options->positional[0]);
+  const auto key = orbitforge::util::key_for_version(*options->key);
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(path, *options, update)) {
+    return kExitData;
+  }
+  LoadedList list;
+  const bool creating = adding && !update.exists();
+  if (!creating) {
+    list = load_list(update, key);
+    if (!list.usable()) {
+      report_unusable(path, list);
+      return kExitData;
+    }
+    if (!may_rewrite(path, list, options->force)) {
+      return kExitData;
+    }
+  }
+  std::vector<std::uint64_t> values = list.values;
+  sort_unique(values);
+
+  std::vector<std::uint64_t> changed;
+  std::vector<std::uint64_t> unchanged;
+  for (const std::uint64_t value : requested.values) {
+    const bool present = std::binary_search(values.begin(), values.end(), value);
+    (present == adding ? unchanged : changed).push_back(value);
+  }
+  const std::vector<std::uint64_t> result = apply_change(values, changed, adding);
   // Rewrite when the addresses changed, or to put an untidy list in order.
-  if (creating || canonical_payload(result) != list.payload) {
-    if (!write_list(path, result, key)) {
+  if (creating || !list.intact || canonical_payload(result) != list.payload) {
+    if (!write_list(update, path, result, key)) {
       return kExitData;
     }
   }

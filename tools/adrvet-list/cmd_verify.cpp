@@ -13,8 +13,9 @@ constexpr char kUsage[] =
     "Checks that the container opens, that the list text decodes, and that the\n"
     "entries are in ascending order (otherwise ADRVET may miss listed addresses);\n"
     "counts duplicates, which are harmless. Prints 'ok: N addresses' and exits 0\n"
-    "only when the list is usable and ascending; otherwise says what ADRVET would\n"
-    "answer, or which entry is out of order, and exits 1.\n";
+    "only when the list is usable, whole (not cut short) and ascending; otherwise\n"
+    "says what ADRVET would answer, what looks damaged, or which entry is out of\n"
+    "order, and exits 1.\n";
 
 }  // namespace
 
@@ -28,6 +29,10 @@ int run_verify(int argc, char* argv[]) {
   const LoadedList list = load_list(path, orbitforge::util::key_for_version(*options->key));
   if (!list.usable()) {
     report_unusable(path, list);
+    return kExitData;
+  }
+  if (!list.intact) {
+    error("%s: %s; ADRVET may answer 0 for listed addresses", path.c_str(), damage_description());
     return kExitData;
   }
   const auto& values = list.values;

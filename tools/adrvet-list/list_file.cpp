@@ -61,6 +61,18 @@ void decode(LoadedList& list) {
   list.values.clear();
 }
 
+// ADRVET answers -1 when it cannot open the file, -3 for the wrong key,
+// and -2 for every other failure to load it.
+void note_failure(LoadedList& list, ContainerStatus status, int error_number) {
+  list.adrvet_code = status == ContainerStatus::cannot_open ? -1
+                     : status == ContainerStatus::wrong_key ? -3
+                                                            : -2;
+  list.problem = orbitforge::util::describe(status);
+  if (error_number != 0) {
+    list.problem += std::string(": ") + std::strerror(error_number);
+  }
+}
+
 }  // namespace
 
 std::string list_file_path(const std::string& list) {
@@ -82,21 +94,72 @@ bool path_exists(const std::string& path) {
 
 LoadedList load_list(const std::string& path, const orbitforge::util::Key& key) {
   LoadedList list;
-  const ContainerStatus status = orbitforge::util::open_container(path.c_str(), list.payload, key);
+  const ContainerStatus status =
+      orbitforge::util::open_container(path.c_str(), list.payload, key, &list.intact);
   if (status != ContainerStatus::ok) {
-    // ADRVET answers -1 when it cannot open the file, -3 for the wrong key,
-    // and -2 for every other failure to load it.
-    list.adrvet_code = status == ContainerStatus::cannot_open ? -1
-                       : status == ContainerStatus::wrong_key ? -3
-                                                              : -2;
-    list.problem = orbitforge::util::describe(status);
-    if (status == ContainerStatus::cannot_open) {
-      list.problem += std::string(": ") + std::strerror(errno);
-    }
+    note_failure(list, status, status == ContainerStatus::cannot_open ? errno : 0);
     return list;
   }
   decode(list);
   return list;
+}
+
+LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key) {
+  LoadedList list;
+  orbitforge::util::FileResult read;
+  ContainerStatus status =
+      orbitforge::util::open_container(update, list.payload, key, &list.intact, &read);
+  if (status != ContainerStatus::ok) {
+    if (!read.ok() && read.error == ENOENT) {
+      status = ContainerStatus::cannot_open;
+    }
+    note_failure(list, status, read.error);
+    return list;
+  }
+  decode(list);
+  return list;
+}
+
+bool begin_update(const std::string& path, const Options& options,
+                  orbitforge::util::FileUpdate& update) {
+  orbitforge::util::UpdateOptions settings;
+  if (options.wait) {
+    settings.wait = *options.wait;
+  }
+  if (options.mode) {
+    settings.write.new_file_mode = static_cast<mode_t>(*options.mode);
+  }
+  const orbitforge::util::FileResult begun = update.begin(path.c_str(), settings);
+  if (begun.ok()) {
+    return true;
+  }
+  if (begun.status == orbitforge::util::FileStatus::lock_timeout) {
+    error("%s: another writer holds the list's lock; gave up after %.3g s (--wait sets the limit)",
+          path.c_str(), static_cast<double>(settings.wait.count()) / 1000.0);
+  } else {
+    error("%s: cannot update: %s", path.c_str(), orbitforge::util::describe(begun).c_str());
+  }
+  return false;
+}
+
+const char* damage_description() {
+  return "looks truncated or damaged: its length or its padding is not what adrvet-list writes";
+}
+
+bool may_rewrite(const std::string& path, const LoadedList& list, bool force) {
+  if (list.intact || force) {
+    return true;
+  }
+  error("%s: %s; nothing changed (--force rewrites it as it reads now)", path.c_str(),
+        damage_description());
+  return false;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 bool open_payload(const std::string& path, int key_version, std::vector<unsigned char>& payload) {
@@ -143,16 +206,24 @@ std::size_t sort_unique(std::vector<std::uint64_t>& values) {
   return before - values.size();
 }
 
-bool write_list(const std::string& path, const std::vector<std::uint64_t>& values,
-                const orbitforge::util::Key& key) {
-  const std::vector<unsigned char> payload = canonical_payload(values);
-  errno = 0;
-  if (!orbitforge::util::write_container(path.c_str(), payload.data(), payload.size(), key)) {
-    error("%s: cannot write the list: %s", path.c_str(),
-          errno != 0 ? std::strerror(errno) : "too large");
+void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result) {
+  error("%s: cannot write: %s", path.c_str(), orbitforge::util::describe(result).c_str());
+}
+
+bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
+                   const std::vector<unsigned char>& payload, const orbitforge::util::Key& key) {
+  const orbitforge::util::FileResult written =
+      orbitforge::util::write_container(update, payload.data(), payload.size(), key);
+  if (!written.ok()) {
+    report_write_failure(path, written);
     return false;
   }
   return true;
+}
+
+bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
+                const std::vector<std::uint64_t>& values, const orbitforge::util::Key& key) {
+  return write_payload(update, path, canonical_payload(values), key);
 }
 
 std::string colon_text(std::uint64_t value) {

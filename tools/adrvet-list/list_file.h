@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "crypto/crypto.h"
+#include "crypto/file_update.h"
 
 namespace adrvet_list {
 
@@ -19,11 +21,29 @@ struct LoadedList {
   std::string problem;                 // why it is unusable, for messages
   std::vector<unsigned char> payload;  // the stored payload, when the container opened
   std::vector<std::uint64_t> values;   // the addresses in file order, when usable
+  bool intact = true;  // framed as only the writer frames it: not cut short
   [[nodiscard]] bool usable() const { return adrvet_code == 0; }
 };
 
 // Opens and decodes a list exactly as ADRVET does.
 LoadedList load_list(const std::string& path, const orbitforge::util::Key& key);
+// The same for the list of a locked update, as it is under the lock.
+LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key);
+
+// Starts a locked update of the file at `path` with the command's --wait
+// and --mode; says why and gives false when it cannot.
+bool begin_update(const std::string& path, const Options& options,
+                  orbitforge::util::FileUpdate& update);
+
+// A list that looks cut short is rewritten only with --force, since its
+// rewrite would make the loss permanent; says so and gives false.
+bool may_rewrite(const std::string& path, const LoadedList& list, bool force);
+
+// "looks truncated or damaged: ..." for verify and may_rewrite.
+const char* damage_description();
+
+// True when both paths name one existing file (links followed).
+bool same_file(const std::string& a, const std::string& b);
 
 // Opens the container at `path` into `payload`; on failure says why and
 // gives false.
@@ -45,10 +65,16 @@ std::vector<unsigned char> canonical_payload(const std::vector<std::uint64_t>& v
 // Sorts ascending and drops duplicates; returns how many were dropped.
 std::size_t sort_unique(std::vector<std::uint64_t>& values);
 
-// Writes the values (already sorted and unique) as a protected list, with a
-// message on failure.
-bool write_list(const std::string& path, const std::vector<std::uint64_t>& values,
-                const orbitforge::util::Key& key);
+// Writes the values (already sorted and unique) as the new content of a
+// locked update, with a message on failure.
+bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
+                const std::vector<std::uint64_t>& values, const orbitforge::util::Key& key);
+// The same for a payload kept byte for byte.
+bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
+                   const std::vector<unsigned char>& payload, const orbitforge::util::Key& key);
+
+// "adrvet-list: PATH: cannot write: reason".
+void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result);
 
 // "aa:bb:cc:dd:ee:ff".
 std::string colon_text(std::uint64_t value);

@@ -1,0 +1,155 @@
+#include "crypto/file_replace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "crypto/file_io.h"
+
+namespace orbitforge::util::detail {
+namespace {
+
+constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
+
+// Temporary files of `name` start with ".<name>.tmp-".
+std::string temporary_prefix(const std::string& name) {
+  return "." + name.substr(0, kMaxBaseInName) + ".tmp-";
+}
+
+// Hidden, recognisable name beside the target: ".<name>.tmp-<pid>-<n>-<t>".
+std::string temporary_name(const std::string& name, unsigned attempt) {
+  static std::atomic<unsigned> sequence{0};
+  const auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  char suffix[96];
+  (void)std::snprintf(suffix, sizeof suffix, "%ld-%u-%llx", static_cast<long>(::getpid()),
+                      sequence.fetch_add(1) + attempt, ticks & 0xffffffULL);
+  return temporary_prefix(name) + suffix;
+}
+
+// With the lock held no other writer of this file is alive, so every
+// temporary of ours is stale. Other users' files and anything that is not
+// a regular file are left alone, whatever their names.
+void remove_stale_temporaries(const WriteTarget& target) {
+  const int scan = ::openat(target.directory.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (scan < 0) {
+    return;
+  }
+  DIR* entries = ::fdopendir(scan);
+  if (entries == nullptr) {
+    ::close(scan);
+    return;
+  }
+  const std::string prefix = temporary_prefix(target.name);
+  while (const dirent* entry = ::readdir(entries)) {
+    if (std::string_view(entry->d_name).substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat status {};
+    if (::fstatat(target.directory.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode) && status.st_uid == ::geteuid()) {
+      ::unlinkat(target.directory.get(), entry->d_name, 0);
+    }
+  }
+  ::closedir(entries);
+}
+
+FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_name) {
+  constexpr unsigned kAttempts = 100;
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    temp_name = temporary_name(target.name, attempt);
+    // 0600 from the first moment: the bytes are the list, and the keys are built in.
+    FileDescriptor fd(::openat(target.directory.get(), temp_name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.valid() || errno != EEXIST) {
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return FileDescriptor{};
+}
+
+mode_t current_umask() {
+  const mode_t mask = ::umask(077);
+  ::umask(mask);
+  return mask;
+}
+
+// The old file's owner when the writer may keep it; otherwise at least its
+// group, as careful editors do, so that group readers keep access.
+void keep_ownership(int fd, const struct stat& old_status) {
+  if (::fchown(fd, old_status.st_uid, old_status.st_gid) != 0) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), old_status.st_gid);
+  }
+}
+
+bool give_final_attributes(int fd, const WriteTarget& target, const ReplaceOptions& options) {
+  if (target.exists) {
+    keep_ownership(fd, target.status);
+    return ::fchmod(fd, target.status.st_mode & 07777) == 0;
+  }
+  const mode_t mode =
+      options.apply_umask ? options.new_file_mode & ~current_umask() : options.new_file_mode;
+  return ::fchmod(fd, mode & 07777) == 0;
+}
+
+FileResult write_special(const WriteTarget& target, const unsigned char* data, std::size_t size) {
+  FileDescriptor fd(::openat(target.directory.get(), target.name.c_str(),
+                             O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return FileResult::failure(FileStatus::cannot_open_special, errno);
+  }
+  // Opened without waiting (a FIFO with no reader fails at once); the write
+  // itself may then wait like any write to a pipe or device.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      !write_all(fd.get(), data, size)) {
+    return FileResult::failure(FileStatus::write_failed, errno);
+  }
+  return fd.close() ? FileResult{} : FileResult::failure(FileStatus::write_failed, errno);
+}
+
+}  // namespace
+
+FileResult replace_file(const WriteTarget& target, const unsigned char* data, std::size_t size,
+                        const ReplaceOptions& options) {
+  if (target.exists && !S_ISREG(target.status.st_mode)) {
+    return write_special(target, data, size);
+  }
+  if (options.remove_stale_temporaries) {
+    remove_stale_temporaries(target);
+  }
+  std::string temp_name;
+  FileDescriptor fd = create_temporary(target, temp_name);
+  if (!fd.valid()) {
+    return FileResult::failure(FileStatus::cannot_create, errno);
+  }
+  FileResult result;
+  if (!write_all(fd.get(), data, size) || !give_final_attributes(fd.get(), target, options) ||
+      ::fsync(fd.get()) != 0) {
+    result = FileResult::failure(FileStatus::write_failed, errno);
+  }
+  if (!fd.close() && result.ok()) {
+    result = FileResult::failure(FileStatus::write_failed, errno);
+  }
+  if (result.ok() && ::renameat(target.directory.get(), temp_name.c_str(), target.directory.get(),
+                                target.name.c_str()) != 0) {
+    result = FileResult::failure(FileStatus::rename_failed, errno);
+  }
+  if (!result.ok()) {
+    ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
+    return result;
+  }
+  ::fsync(target.directory.get());  // durability of the rename; the data is already safe
+  return result;
+}
+
+}  // namespace orbitforge::util::detail

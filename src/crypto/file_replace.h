@@ -1,0 +1,30 @@
+// Crash-safe replacement of a file found by resolve_write_target.
+// Internal: not part of the installed interface.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "crypto/file_result.h"
+#include "crypto/write_target.h"
+
+namespace orbitforge::util::detail {
+
+struct ReplaceOptions {
+  mode_t new_file_mode = 0600;  // for a file that does not exist yet
+  bool apply_umask = false;     // new_file_mode less the umask, as open(2) does
+  // Remove temporary files that earlier writers of this file left behind.
+  // Only safe while holding the file's lock, when no other writer is alive.
+  bool remove_stale_temporaries = false;
+};
+
+// A regular or missing file is replaced atomically: a temporary file beside
+// it, created 0600 and given the final mode, owner and group before it is
+// flushed and renamed over the old one; on any failure the old file stays
+// as it was and the temporary is removed. An existing FIFO, device or
+// socket (named directly) is opened without waiting and written in place.
+FileResult replace_file(const WriteTarget& target, const unsigned char* data, std::size_t size,
+                        const ReplaceOptions& options);
+
+}  // namespace orbitforge::util::detail

@@ -1,0 +1,46 @@
+// Why writing or locking a file failed, as a value that carries the
+// system's error number, so that every message can say why.
+#pragma once
+
+#include <string>
+
+namespace orbitforge::util {
+
+enum class FileStatus {
+  ok,
+  bad_path,              // empty, or names a directory
+  cannot_open_directory, // the directory that holds the file
+  untrusted_link,        // a symbolic link owned by another user
+  link_loop,             // too many symbolic links
+  special_through_link,  // a link to a FIFO, device or socket
+  cannot_open_special,   // a FIFO, device or socket named directly
+  cannot_read,           // the current file, during an update
+  lock_failed,           // the lock file cannot be created or opened
+  untrusted_lock,        // the lock file is not one the writer can trust
+  lock_timeout,          // another writer held the lock for the whole wait
+  target_changed,        // replaced by a symbolic link while waiting
+  cannot_create,         // the temporary file
+  write_failed,          // write, flush or close
+  rename_failed,
+  too_large,             // beyond what the container format holds
+  same_file,             // output and input are one file
+};
+
+struct FileResult {
+  FileStatus status = FileStatus::ok;
+  int error = 0;       // errno of the failed call, or 0
+  unsigned owner = 0;  // for untrusted_link and untrusted_lock: whose it is
+
+  [[nodiscard]] bool ok() const noexcept { return status == FileStatus::ok; }
+  static FileResult failure(FileStatus status, int error = 0) noexcept {
+    FileResult result;
+    result.status = status;
+    result.error = error;
+    return result;
+  }
+};
+
+// "cannot create the temporary file: No space left on device", and so on.
+std::string describe(const FileResult& result);
+
+}  // namespace orbitforge::util

@@ -1,0 +1,121 @@
+#include "crypto/file_update.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "crypto/file_io.h"
+#include "crypto/file_replace.h"
+#include "crypto/update_lock.h"
+#include "crypto/write_target.h"
+
+namespace orbitforge::util {
+
+using detail::FileDescriptor;
+using detail::WriteTarget;
+
+struct FileUpdate::State {
+  WriteTarget target;
+  FileDescriptor lock;
+  UpdateOptions options;
+};
+
+FileResult write_file(const char* path, const unsigned char* data, std::size_t size,
+                      const WriteOptions& options) {
+  WriteTarget target;
+  if (FileResult resolved = detail::resolve_write_target(path, target); !resolved.ok()) {
+    return resolved;
+  }
+  return detail::replace_file(target, data, size,
+                              {options.new_file_mode, options.apply_umask, false});
+}
+
+FileUpdate::FileUpdate() : state_(std::make_unique<State>()) {}
+FileUpdate::~FileUpdate() = default;
+
+FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
+  state_ = std::make_unique<State>();
+  state_->options = options;
+  WriteTarget& target = state_->target;
+  if (FileResult resolved = detail::resolve_write_target(path, target); !resolved.ok()) {
+    return resolved;
+  }
+  if (target.exists && !S_ISREG(target.status.st_mode)) {
+    return {};  // a device or FIFO named directly: written in place, nothing to lock beside it
+  }
+  detail::LockOptions lock_options;
+  lock_options.wait = options.wait;
+  lock_options.mode = target.exists ? target.status.st_mode : options.write.new_file_mode;
+  lock_options.group = target.exists ? target.status.st_gid : static_cast<gid_t>(-1);
+  if (FileResult locked = detail::lock_for_update(target, lock_options, state_->lock);
+      !locked.ok()) {
+    return locked;
+  }
+  // Another writer may have created, replaced or removed the file while
+  // this one waited: what counts is the file as it is under the lock.
+  struct stat now {};
+  if (::fstatat(target.directory.get(), target.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) {
+      return FileResult::failure(FileStatus::cannot_read, errno);
+    }
+    target.exists = false;
+    return {};
+  }
+  if (!S_ISREG(now.st_mode)) {
+    return FileResult::failure(FileStatus::target_changed);
+  }
+  target.exists = true;
+  target.status = now;
+  return {};
+}
+
+bool FileUpdate::exists() const { return state_->target.exists; }
+
+FileResult FileUpdate::read(std::vector<unsigned char>& data, std::uint64_t max_length) const {
+  const WriteTarget& target = state_->target;
+  if (!target.exists) {
+    return FileResult::failure(FileStatus::cannot_read, ENOENT);
+  }
+  FileDescriptor fd(::openat(target.directory.get(), target.name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return FileResult::failure(errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_read,
+                               errno == ELOOP ? 0 : errno);
+  }
+  switch (detail::read_whole_fd(fd.get(), data, max_length)) {
+    case detail::LoadStatus::ok:
+      return {};
+    case detail::LoadStatus::too_large:
+      return FileResult::failure(FileStatus::too_large);
+    case detail::LoadStatus::not_regular_file:
+      return FileResult::failure(FileStatus::target_changed);
+    case detail::LoadStatus::cannot_open:
+    case detail::LoadStatus::read_failed:
+      break;
+  }
+  return FileResult::failure(FileStatus::cannot_read, errno != 0 ? errno : EIO);
+}
+
+FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {
+  State& state = *state_;
+  const bool locked = state.lock.valid();
+  FileResult result = detail::replace_file(
+      state.target, data, size,
+      {state.options.write.new_file_mode, state.options.write.apply_umask, locked});
+  if (result.ok() && !state.target.exists) {
+    // Later commits of this update replace the file just made.
+    state.target.exists = ::fstatat(state.target.directory.get(), state.target.name.c_str(),
+                                    &state.target.status, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  return result;
+}
+
+bool FileUpdate::is_same_file(const char* path) const {
+  struct stat other {};
+  const WriteTarget& target = state_->target;
+  return target.exists && ::stat(path, &other) == 0 && other.st_dev == target.status.st_dev &&
+         other.st_ino == target.status.st_ino;
+}
+
+}  // namespace orbitforge::util

@@ -1,0 +1,34 @@
+// Where a write lands: a directory handle and a name in it that is not a
+// symbolic link, found without trusting links that other users planted.
+// Internal: not part of the installed interface.
+//
+// The rule: a symbolic link at the file, or at the directory that holds it,
+// is followed only when it is owned by root or by the writer; any other
+// user's link is refused. A FIFO, device or socket reached through a link
+// is refused; one named directly is written in place, never waited on.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "crypto/file_descriptor.h"
+#include "crypto/file_result.h"
+
+namespace orbitforge::util::detail {
+
+struct WriteTarget {
+  FileDescriptor directory;   // opened with O_DIRECTORY; every access goes through *at()
+  std::string name;           // the file's name in `directory`
+  bool exists = false;
+  bool through_link = false;  // reached by following at least one link
+  struct stat status {};      // of the existing file
+};
+
+FileResult resolve_write_target(const char* path, WriteTarget& target);
+
+// Opens `path`'s directory, applying the link rule to its last component.
+FileResult open_directory_of(const std::string& path, FileDescriptor& directory,
+                             std::string& name);
+
+}  // namespace orbitforge::util::detail
