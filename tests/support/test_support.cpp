@@ -225,7 +225,9 @@ void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NON
   }
   if (options.as_nobody && ::geteuid() == 0) {
     constexpr unsigned kNobody = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+    const std::vector<gid_t> groups(options.extra_groups.begin(), options.extra_groups.end());
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 ||
+        ::setuid(kNobody) != 0) {
       ::_exit(126);
     }
   }
@@ -329,6 +331,21 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     result.exit_status = WEXITSTATUS(status);
   }
   return result;
+}
+
+std::vector<ProcessResult> run_concurrently(const std::string& program,
+                                            const std::vector<std::vector<std::string>>& commands,
+                                            const ProcessOptions& options) {
+  std::vector<ProcessResult> results(commands.size());
+  std::vector<std::thread> threads;
+  threads.reserve(commands.size());
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    threads.emplace_back([&, i] { results[i] = run_process(program, commands[i], options); });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  return results;
 }
 
 }  // namespace adrvet_test

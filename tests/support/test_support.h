@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace adrvet_test {
@@ -67,10 +68,9 @@ struct ProcessOptions {
   std::string stdin_text;
   std::optional<std::uint64_t> address_space_limit;  // bytes, RLIMIT_AS
   int timeout_seconds = 20;
-  bool as_nobody = false;
-  std::optional<int>
-      kill_after_microseconds;  // SIGKILL the process then, if still running  // when root: run as
-                                // uid/gid 65534, so permissions apply
+  bool as_nobody = false;              // when root: run as uid/gid 65534, so permissions apply
+  std::vector<unsigned> extra_groups;  // with as_nobody: supplementary groups
+  std::optional<int> kill_after_microseconds;  // SIGKILL the process then, if still running
 };
 
 // True when ADRVET_TEST_WRAPPER runs the programs under a tool such as valgrind.
@@ -78,5 +78,11 @@ bool wrapped_run();
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const ProcessOptions& options = {});
+
+// Runs every command at once, each in its own thread, and gives their
+// results in the same order.
+std::vector<ProcessResult> run_concurrently(const std::string& program,
+                                            const std::vector<std::vector<std::string>>& commands,
+                                            const ProcessOptions& options = {});
 
 }  // namespace adrvet_test
