@@ -230,7 +230,9 @@ TEST_F(ListTool, ExportFormats) {
     EXPECT_EQ(result.out, c.expected) << (c.options.empty() ? "default" : c.options[1]);
   }
   // nft refuses an empty element list, so an empty set has none.
-  ASSERT_EQ(list_tool({"pack", "-k", "S", "--allow-empty", "-", file("empty.dat")}, "# nothing\n").exit_status, 0);
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--allow-empty", "-", file("empty.dat")}, "# nothing\n")
+                .exit_status,
+            0);
   EXPECT_EQ(list_tool({"export", "-k", "S", "--format", "nft", file("empty.dat")}).out,
             "set adrvet {\n\ttype ether_addr\n}\n");
 }

@@ -3,7 +3,6 @@
 // outlives its holder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <functional>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -44,7 +46,7 @@ ProcessResult list_tool(const std::vector<std::string>& args, const std::string&
 std::optional<std::set<std::uint64_t>> listed(const std::string& container, int version) {
   std::vector<unsigned char> payload;
   if (orbitforge::util::open_container(container.c_str(), payload,
-                                        orbitforge::util::key_for_version(version)) !=
+                                       orbitforge::util::key_for_version(version)) !=
       orbitforge::util::ContainerStatus::ok) {
     return std::nullopt;
   }
@@ -53,7 +55,8 @@ std::optional<std::set<std::uint64_t>> listed(const std::string& container, int 
     const std::string hex(payload.begin() + static_cast<std::ptrdiff_t>(at),
                           payload.begin() + static_cast<std::ptrdiff_t>(at + 17));
     std::string digits;
-    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits), [](char c) { return c != ':'; });
+    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
+                 [](char c) { return c != ':'; });
     values.insert(std::stoull(digits, nullptr, 16));
   }
   return values;
@@ -64,7 +67,7 @@ std::vector<std::uint64_t> distinct_addresses(std::mt19937_64& rng, std::size_t 
   std::set<std::uint64_t> chosen;
   while (chosen.size() < count) {
     const std::uint64_t v = rng() & kUnicast;
-    if (avoid.count(v) == 0) {
+    if (!avoid.contains(v)) {
       chosen.insert(v);
     }
   }
@@ -85,13 +88,15 @@ class ConcurrentUpdates : public ::testing::Test {
     }
     ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list_}, text).exit_status, 0);
   }
-  std::vector<std::string> command(const char* verb, std::uint64_t value,
-                                   const char* key = "S") const {
+  [[nodiscard]] std::vector<std::string> command(const char* verb, std::uint64_t value,
+                                                 const char* key = "S") const {
     return {verb, "-k", key, "--wait", "120", list_, colon(value)};
   }
-  std::set<std::uint64_t> initial_set() const { return {initial_.begin(), initial_.end()}; }
+  [[nodiscard]] std::set<std::uint64_t> initial_set() const {
+    return {initial_.begin(), initial_.end()};
+  }
 
-  std::mt19937_64 rng_;
+  std::mt19937_64 rng_{adrvet_test::test_seed()};
   TempDir dir_;
   std::string list_ = dir_.file("list");
   std::string container_ = list_ + "/engine.dat";
@@ -149,8 +154,7 @@ TEST_F(ConcurrentUpdates, RekeyRacingAddsEndsUnderOneKeyWithEveryAcceptedAddress
     } else {
       // After the rekey, an add under the old key fails loudly instead of undoing it.
       EXPECT_EQ(results[i].exit_status, 1);
-      EXPECT_NE(results[i].err.find("ADRVET would answer -3"), std::string::npos)
-          << results[i].err;
+      EXPECT_NE(results[i].err.find("ADRVET would answer -3"), std::string::npos) << results[i].err;
     }
   }
   EXPECT_EQ(listed(container_, 1), std::nullopt) << "the rekey was undone";
@@ -171,9 +175,9 @@ TEST_F(ConcurrentUpdates, ReadersSeeTheOldListOrTheNewOneNeverAnError) {
             r == 0 ? run_process(ADRVET_BINARY, {"S", list_, colon(stays)})
                    : run_process(ADRVET_LIST_BINARY, {"check", "-k", "S", list_, colon(stays)});
         ++answers;
-        const bool listed_answer = r == 0 ? result.exit_status == 1
-                                          : result.exit_status == 0 &&
-                                                result.out == colon(stays) + "\t1\n";
+        const bool listed_answer =
+            r == 0 ? result.exit_status == 1
+                   : result.exit_status == 0 && result.out == colon(stays) + "\t1\n";
         if (!listed_answer && wrong++ == 0) {
           first_wrong = (r == 0 ? "ADRVET: " : "check: ") + std::to_string(result.exit_status) +
                         " " + result.out + result.err;
@@ -257,8 +261,8 @@ TEST_F(ConcurrentUpdates, AHeldLockMakesWritersWaitThenFailAndDiesWithItsHolder)
     double at_most;
   };
   // The default wait is ten seconds.
-  for (const Case& c : {Case{{"--wait", "0"}, 0, 2}, Case{{"--wait", "1.5"}, 1.4, 6},
-                        Case{{}, 9.9, 19}}) {
+  for (const Case& c :
+       {Case{{"--wait", "0"}, 0, 2}, Case{{"--wait", "1.5"}, 1.4, 6}, Case{{}, 9.9, 19}}) {
     std::vector<std::string> args = {"add", "-k", "S"};
     args.insert(args.end(), c.wait.begin(), c.wait.end());
     args.insert(args.end(), {list_, address});

@@ -36,7 +36,7 @@ std::string hundred_addresses() {
 class ListSafety : public ::testing::Test {
  protected:
   TempDir dir_;
-  std::string file(const std::string& name) const { return dir_.file(name); }
+  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
   std::string list_ = file("list.dat");
   void SetUp() override {
     ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list_}, hundred_addresses()).exit_status, 0);
@@ -67,8 +67,8 @@ TEST_F(ListSafety, ListsCutShortAreReportedAndNotRewrittenWithoutForce) {
       if (length != 1000) {
         EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
       }
-      EXPECT_EQ(read_file(cut), adrvet_test::Bytes(whole.begin(),
-                                                   whole.begin() + static_cast<long>(length)));
+      EXPECT_EQ(read_file(cut),
+                adrvet_test::Bytes(whole.begin(), whole.begin() + static_cast<long>(length)));
     }
     // ADRVET itself keeps its answers for such a file; adrvet-list --force repairs it.
     const ProcessResult forced = list_tool({"add", "-k", "S", "--force", cut, "00:11:22:33:55:00"});
@@ -134,7 +134,9 @@ TEST_F(ListSafety, NewFilesArePrivateUnlessModeSaysOtherwise) {
   const Case cases[] = {
       {{"pack", "-k", "S", in, file("a.dat")}, file("a.dat"), 0600},
       {{"pack", "-k", "S", "--mode", "640", in, file("b.dat")}, file("b.dat"), 0640},
-      {{"add", "-k", "S", "--mode", "0644", file("c.dat"), "00:11:22:33:44:55"}, file("c.dat"), 0644},
+      {{"add", "-k", "S", "--mode", "0644", file("c.dat"), "00:11:22:33:44:55"},
+       file("c.dat"),
+       0644},
       {{"unpack", "-k", "S", list_, file("plain.txt")}, file("plain.txt"), 0600},
   };
   ::umask(022);
@@ -170,8 +172,9 @@ TEST_F(ListSafety, BadLinesAreQuotedShortAndEscaped) {
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << "raw escape reached the terminal";
   EXPECT_EQ(result.err.find('\0'), std::string::npos);
-  EXPECT_NE(result.err.find("-:2: not a hex digit or separator: 'zz\\x1b[31mred\\x07\\x01\\0\\tend'"),
-            std::string::npos)
+  EXPECT_NE(
+      result.err.find("-:2: not a hex digit or separator: 'zz\\x1b[31mred\\x07\\x01\\0\\tend'"),
+      std::string::npos)
       << result.err;
   EXPECT_NE(result.err.find("-:3: line too long: 'xxxx"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("...' (5000 bytes)"), std::string::npos) << result.err;

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -12,6 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -113,15 +115,15 @@ TEST_P(SharedDirectory, OtherUsersTemporaryLookalikesAreNeitherFollowedNorRemove
   ASSERT_EQ(list_tool({"pack", "-k", "S", input_, list_}).exit_status, 0);
   const std::string prefix = shared_ + "/.list.dat.tmp-";
   // Stale-looking names: a dead pid, this process's pid, links and files.
-  ASSERT_EQ(as_nobody("ln -s " + victim_ + " " + prefix + "99999-0-1 && ln -s " + victim_ + " " +
-                      prefix + std::to_string(::getpid()) + "-0-0 && echo mine > " + prefix +
-                      "1-0-0")
-                .exit_status,
-            0);
+  ASSERT_EQ(
+      as_nobody("ln -s " + victim_ + " " + prefix + "99999-0-1 && ln -s " + victim_ + " " + prefix +
+                std::to_string(::getpid()) + "-0-0 && echo mine > " + prefix + "1-0-0")
+          .exit_status,
+      0);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(list_tool({"add", "-k", "S", list_, "00:11:22:33:44:0" + std::to_string(i)})
-                  .exit_status,
-              0);
+    EXPECT_EQ(
+        list_tool({"add", "-k", "S", list_, "00:11:22:33:44:0" + std::to_string(i)}).exit_status,
+        0);
   }
   expect_victim_untouched();
   for (const char* name : {"99999-0-1", "1-0-0"}) {
@@ -141,11 +143,11 @@ TEST_P(SharedDirectory, ALinkSwappedInDuringUpdatesIsNeverWrittenThrough) {
   options.timeout_seconds = 60;
   pid_t attacker = ::fork();
   if (attacker == 0) {
-    const auto result = run_process(
-        "/bin/sh",
-        {"-c", "cd " + shared_ + " && i=0; while [ $i -lt 3000 ]; do ln -sf " + victim_ +
-                   " evil && mv -f evil list.dat; i=$((i+1)); done"},
-        options);
+    const auto result =
+        run_process("/bin/sh",
+                    {"-c", "cd " + shared_ + " && i=0; while [ $i -lt 3000 ]; do ln -sf " +
+                               victim_ + " evil && mv -f evil list.dat; i=$((i+1)); done"},
+                    options);
     ::_exit(result.exit_status);
   }
   for (int i = 0; i < 2000; ++i) {  // until the first swap
@@ -158,9 +160,9 @@ TEST_P(SharedDirectory, ALinkSwappedInDuringUpdatesIsNeverWrittenThrough) {
   int refused = 0;
   for (int i = 0; i < 100; ++i) {
     const ProcessResult result =
-        i % 2 == 0 ? list_tool({"pack", "-k", "S", "--wait", "2", input_, list_})
-                   : list_tool({"add", "-k", "S", "--wait", "2", "--force", list_,
-                                "00:11:22:33:44:56"});
+        i % 2 == 0
+            ? list_tool({"pack", "-k", "S", "--wait", "2", input_, list_})
+            : list_tool({"add", "-k", "S", "--wait", "2", "--force", list_, "00:11:22:33:44:56"});
     EXPECT_FALSE(result.timed_out);
     if (result.exit_status != 0) {
       ++refused;
@@ -252,7 +254,7 @@ TEST(PrivateList, AnotherUserWatchingNeverOpensATemporaryAndGroupMembersKeepTheG
   ASSERT_GT(watcher.pid, 0);
   for (int i = 0; i < 200; ++i) {
     char address[32];
-    std::snprintf(address, sizeof address, "00:11:22:33:%02x:%02x", i / 256, i % 256);
+    (void)std::snprintf(address, sizeof address, "00:11:22:33:%02x:%02x", i / 256, i % 256);
     ASSERT_EQ(list_tool({"add", "-k", "S", list, address}).exit_status, 0);
   }
   ::usleep(200000);
@@ -267,8 +269,9 @@ TEST(PrivateList, AnotherUserWatchingNeverOpensATemporaryAndGroupMembersKeepTheG
   long seen = 0;
   long opened = 0;
   const std::size_t last = report.rfind('\n', report.size() - 2);
-  std::sscanf(report.c_str() + (last == std::string::npos ? 0 : last + 1), "%ld %ld", &seen,
-              &opened);
+  char* end = nullptr;
+  seen = std::strtol(report.c_str() + (last == std::string::npos ? 0 : last + 1), &end, 10);
+  opened = std::strtol(end, nullptr, 10);
   EXPECT_GT(seen, 100) << "the watcher saw too few temporaries to prove anything";
   EXPECT_EQ(opened, 0) << "another user read a temporary of a private list";
 

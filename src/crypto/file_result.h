@@ -8,22 +8,22 @@ namespace orbitforge::util {
 
 enum class FileStatus {
   ok,
-  bad_path,              // empty, or names a directory
-  cannot_open_directory, // the directory that holds the file
-  untrusted_link,        // a symbolic link owned by another user
-  link_loop,             // too many symbolic links
-  special_through_link,  // a link to a FIFO, device or socket
-  cannot_open_special,   // a FIFO, device or socket named directly
-  cannot_read,           // the current file, during an update
-  lock_failed,           // the lock file cannot be created or opened
-  untrusted_lock,        // the lock file is not one the writer can trust
-  lock_timeout,          // another writer held the lock for the whole wait
-  target_changed,        // replaced by a symbolic link while waiting
-  cannot_create,         // the temporary file
-  write_failed,          // write, flush or close
+  bad_path,               // empty, or names a directory
+  cannot_open_directory,  // the directory that holds the file
+  untrusted_link,         // a symbolic link owned by another user
+  link_loop,              // too many symbolic links
+  special_through_link,   // a link to a FIFO, device or socket
+  cannot_open_special,    // a FIFO, device or socket named directly
+  cannot_read,            // the current file, during an update
+  lock_failed,            // the lock file cannot be created or opened
+  untrusted_lock,         // the lock file is not one the writer can trust
+  lock_timeout,           // another writer held the lock for the whole wait
+  target_changed,         // replaced by a symbolic link while waiting
+  cannot_create,          // the temporary file
+  write_failed,           // write, flush or close
   rename_failed,
-  too_large,             // beyond what the container format holds
-  same_file,             // output and input are one file
+  too_large,  // beyond what the container format holds
+  same_file,  // output and input are one file
 };
 
 struct FileResult {

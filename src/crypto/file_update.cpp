@@ -80,8 +80,9 @@ FileResult FileUpdate::read(std::vector<unsigned char>& data, std::uint64_t max_
   FileDescriptor fd(::openat(target.directory.get(), target.name.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) {
-    return FileResult::failure(errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_read,
-                               errno == ELOOP ? 0 : errno);
+    return FileResult::failure(
+        errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_read,
+        errno == ELOOP ? 0 : errno);
   }
   switch (detail::read_whole_fd(fd.get(), data, max_length)) {
     case detail::LoadStatus::ok:

@@ -75,7 +75,8 @@ bool wait_for_lock(int fd, std::chrono::milliseconds wait) {
       errno = EWOULDBLOCK;
       return false;
     }
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(25));
   }
 }
@@ -98,9 +99,9 @@ FileResult lock_for_update(const WriteTarget& target, const LockOptions& options
   for (int attempt = 0; attempt < kMaxReopens; ++attempt) {
     FileDescriptor fd = open_or_create(target, name, options);
     if (!fd.valid()) {
-      return FileResult::failure(errno == ELOOP ? FileStatus::untrusted_lock
-                                                : FileStatus::lock_failed,
-                                 errno == ELOOP ? 0 : errno);
+      return FileResult::failure(
+          errno == ELOOP ? FileStatus::untrusted_lock : FileStatus::lock_failed,
+          errno == ELOOP ? 0 : errno);
     }
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {

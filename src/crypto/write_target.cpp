@@ -1,8 +1,8 @@
 #include "crypto/write_target.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <unistd.h>
+#include <climits>
 
 #include <cerrno>
 #include <utility>
@@ -46,8 +46,7 @@ FileResult step_through_link(int link, FileDescriptor& directory, std::string& n
     return {};  // a name in the same directory
   }
   const int base = target[0] == '/' ? AT_FDCWD : directory.get();
-  FileDescriptor next(
-      ::openat(base, parts.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor next(::openat(base, parts.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!next.valid()) {
     return FileResult::failure(FileStatus::cannot_open_directory, errno);
   }
@@ -59,8 +58,8 @@ FileResult step_through_link(int link, FileDescriptor& directory, std::string& n
 // something that is not a link, or nothing.
 FileResult follow_trusted_links(WriteTarget& target) {
   for (int links = 0;; ++links) {
-    FileDescriptor entry(::openat(target.directory.get(), target.name.c_str(),
-                                  O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor entry(
+        ::openat(target.directory.get(), target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!entry.valid()) {
       if (errno == ENOENT) {
         target.exists = false;

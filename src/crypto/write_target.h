@@ -18,8 +18,8 @@
 namespace orbitforge::util::detail {
 
 struct WriteTarget {
-  FileDescriptor directory;   // opened with O_DIRECTORY; every access goes through *at()
-  std::string name;           // the file's name in `directory`
+  FileDescriptor directory;  // opened with O_DIRECTORY; every access goes through *at()
+  std::string name;          // the file's name in `directory`
   bool exists = false;
   bool through_link = false;  // reached by following at least one link
   struct stat status {};      // of the existing file
@@ -28,7 +28,6 @@ struct WriteTarget {
 FileResult resolve_write_target(const char* path, WriteTarget& target);
 
 // Opens `path`'s directory, applying the link rule to its last component.
-FileResult open_directory_of(const std::string& path, FileDescriptor& directory,
-                             std::string& name);
+FileResult open_directory_of(const std::string& path, FileDescriptor& directory, std::string& name);
 
 }  // namespace orbitforge::util::detail

@@ -76,10 +76,9 @@ std::vector<std::string> list_directory(const std::string& path) {
 
 std::vector<std::string> temporary_files(const std::string& path) {
   std::vector<std::string> names = list_directory(path);
-  names.erase(std::remove_if(names.begin(), names.end(),
-                             [](const std::string& name) {
-                               return name.find(".tmp-") == std::string::npos;
-                             }),
+  names.erase(std::remove_if(
+                  names.begin(), names.end(),
+                  [](const std::string& name) { return name.find(".tmp-") == std::string::npos; }),
               names.end());
   return names;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,7 @@ std::optional<std::chrono::milliseconds> parse_wait(const std::string& text) {
   if (end == nullptr || *end != '\0' || !(seconds >= 0) || seconds > kMaxSeconds) {
     return std::nullopt;
   }
-  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
 std::optional<unsigned> parse_mode(const std::string& text) {
@@ -102,10 +103,10 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
     unsigned flag;
     const char* name;
   };
-  static const Rule rules[] = {{'k', kOptKey, "-k"},      {'B', kOptKeyB, "--key-b"},
-                               {'T', kOptTo, "--to"},     {'f', kOptFormat, "--format"},
-                               {'n', kOptName, "--name"}, {'q', kOptQuiet, "--quiet"},
-                               {'w', kOptWait, "--wait"}, {'m', kOptMode, "--mode"},
+  static const Rule rules[] = {{'k', kOptKey, "-k"},        {'B', kOptKeyB, "--key-b"},
+                               {'T', kOptTo, "--to"},       {'f', kOptFormat, "--format"},
+                               {'n', kOptName, "--name"},   {'q', kOptQuiet, "--quiet"},
+                               {'w', kOptWait, "--wait"},   {'m', kOptMode, "--mode"},
                                {'F', kOptForce, "--force"}, {'E', kOptAllowEmpty, "--allow-empty"}};
   Options options;
   unsigned seen = 0;

@@ -25,15 +25,15 @@ enum ExitStatus : int {
 
 // Options a command may accept.
 enum OptionFlag : unsigned {
-  kOptKey = 1U << 0,     // -k, --key S|U
-  kOptKeyB = 1U << 1,    // --key-b S|U
-  kOptTo = 1U << 2,      // --to S|U
-  kOptFormat = 1U << 3,  // --format F
-  kOptName = 1U << 4,    // --name NAME
-  kOptQuiet = 1U << 5,   // -q, --quiet
-  kOptWait = 1U << 6,    // --wait SECONDS, for the list's lock
-  kOptMode = 1U << 7,    // --mode MODE, of a new list
-  kOptForce = 1U << 8,   // --force: rewrite a list that looks damaged
+  kOptKey = 1U << 0,         // -k, --key S|U
+  kOptKeyB = 1U << 1,        // --key-b S|U
+  kOptTo = 1U << 2,          // --to S|U
+  kOptFormat = 1U << 3,      // --format F
+  kOptName = 1U << 4,        // --name NAME
+  kOptQuiet = 1U << 5,       // -q, --quiet
+  kOptWait = 1U << 6,        // --wait SECONDS, for the list's lock
+  kOptMode = 1U << 7,        // --mode MODE, of a new list
+  kOptForce = 1U << 8,       // --force: rewrite a list that looks damaged
   kOptAllowEmpty = 1U << 9,  // --allow-empty: pack may write a list of no addresses
   kWriterOptions = kOptWait | kOptMode,
 };

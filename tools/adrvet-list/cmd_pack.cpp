@@ -102,8 +102,8 @@ PackInput parse_input(const std::string& input, int fd, bool quiet) {
 int run_pack(int argc, char* argv[]) {
   int status = kExitOk;
   const auto options = start_command(
-      argc, argv,
-      {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kWriterOptions, 2, 2}, status);
+      argc, argv, {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kWriterOptions, 2, 2},
+      status);
   if (!options) {
     return status;
   }
@@ -131,9 +131,10 @@ int run_pack(int argc, char* argv[]) {
     return kExitData;
   }
   if (parsed.values.empty() && !options->allow_empty) {
-    error("%s: no addresses; nothing written (an empty list refuses every device: "
-          "--allow-empty writes one)",
-          input.c_str());
+    error(
+        "%s: no addresses; nothing written (an empty list refuses every device: "
+        "--allow-empty writes one)",
+        input.c_str());
     return kExitData;
   }
 

@@ -18,7 +18,8 @@ constexpr char kUsage[] =
 // Reads the source under the update's lock when rekeying in place, so that
 // no concurrent add is undone.
 LoadedList read_source(const std::string& path, bool in_place,
-                       const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key) {
+                       const orbitforge::util::FileUpdate& update,
+                       const orbitforge::util::Key& key) {
   return in_place ? load_list(update, key) : load_list(path, key);
 }
 

@@ -25,9 +25,10 @@ int run_unpack(int argc, char* argv[]) {
   const std::string path = list_file_path(options->positional[0]);
   const bool to_file = options->positional.size() == 2 && options->positional[1] != "-";
   if (to_file && same_file(path, options->positional[1])) {
-    error("unpack: OUTPUT '%s' is LIST itself; it would replace the protected list with its "
-          "plain text",
-          options->positional[1].c_str());
+    error(
+        "unpack: OUTPUT '%s' is LIST itself; it would replace the protected list with its "
+        "plain text",
+        options->positional[1].c_str());
     return kExitUsage;
   }
   std::vector<unsigned char> payload;

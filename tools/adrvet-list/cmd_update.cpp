@@ -137,8 +137,7 @@ std::vector<std::uint64_t> apply_change(const std::vector<std::uint64_t>& values
 int run_update(int argc, char* argv[], bool adding) {
   const char* command = adding ? "add" : "remove";
   int status = kExitOk;
-  const unsigned allowed =
-      kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode : 0U);
+  const unsigned allowed = kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode : 0U);
   const auto options = start_command(
       argc, argv, {command, adding ? kAddUsage : kRemoveUsage, allowed, 2, SIZE_MAX}, status);
   if (!options) {

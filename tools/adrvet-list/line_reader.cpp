@@ -44,7 +44,8 @@ bool LineReader::next(InputLine& line) {
     const char* start = chunk_.data() + begin_;
     const std::size_t available = end_ - begin_;
     const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
-    const std::size_t piece = newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
+    const std::size_t piece =
+        newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
     if (newline != nullptr && length == 0) {
       // The whole line lies in this piece: no copy.
       begin_ += piece + 1;

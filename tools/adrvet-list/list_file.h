@@ -21,7 +21,7 @@ struct LoadedList {
   std::string problem;                 // why it is unusable, for messages
   std::vector<unsigned char> payload;  // the stored payload, when the container opened
   std::vector<std::uint64_t> values;   // the addresses in file order, when usable
-  bool intact = true;  // framed as only the writer frames it: not cut short
+  bool intact = true;                  // framed as only the writer frames it: not cut short
   [[nodiscard]] bool usable() const { return adrvet_code == 0; }
 };
 
