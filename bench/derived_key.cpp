@@ -3,21 +3,21 @@
 // reveals the derived key.
 //   adrvet-bench-key S|U
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
-#include "crypto/container.h"
+#include "crypto/container_format.h"
 #include "crypto/key_versions.h"
 
 int main(int argc, char* argv[]) {
-  if (argc != 2 || (std::strcmp(argv[1], "S") != 0 && std::strcmp(argv[1], "U") != 0)) {
+  const auto version = argc == 2 ? orbitforge::util::parse_key_version(argv[1]) : std::nullopt;
+  if (!version) {
     (void)std::fputs("usage: adrvet-bench-key S|U\n", stderr);
     return 2;
   }
   unsigned char key[16];
   unsigned char counter[16];
-  orbitforge::util::detail::container_key_material(
-      orbitforge::util::key_for_version(argv[1][0] == 'U' ? 2 : 1), key, counter);
+  orbitforge::util::detail::container_key_material(orbitforge::util::key_for_version(*version),
+                                                   key, counter);
   for (const unsigned char b : key) {
     (void)std::printf("%02x", b);
   }

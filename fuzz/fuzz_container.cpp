@@ -13,6 +13,7 @@
 
 #include "crypto/aes_impl.h"
 #include "crypto/container.h"
+#include "crypto/container_format.h"
 #include "crypto/key_versions.h"
 
 namespace {

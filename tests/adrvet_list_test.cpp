@@ -163,6 +163,45 @@ TEST_F(ListTool, UsageErrors) {
   EXPECT_EQ(read_file(file("in.txt")), to_bytes("00:11:22:33:44:55\n"));
 }
 
+TEST_F(ListTool, MessagesNameTheOptionAsTyped) {
+  write_file(file("in.txt"), std::string("00:11:22:33:44:55\n"));
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"export", "-k", "S", "--format"}, "export: option --format needs a value"},
+      {{"rekey", "-k", "S", "--to"}, "rekey: option --to needs a value"},
+      {{"diff", "-k", "S", "--key-b"}, "diff: option --key-b needs a value"},
+      {{"add", "-k"}, "add: option -k needs a value"},
+      {{"pack", "--bogus=1", "x", "y"}, "pack: unknown option '--bogus'"},
+      {{"pack", "-z", "x", "y"}, "pack: unknown option '-z'"},
+      {{"pack", "-k", "S", "--key", "U", "x", "y"}, "pack: option --key given twice"},
+      {{"pack", "--key", "S", "--to", "U", "x", "y"}, "pack: option --to does not apply"},
+      {{"pack", "--key", "X", "x", "y"}, "pack: --key takes a key version, S or U, not 'X'"},
+      {{"add", "-k", "S", "--wait", "soon", "x", "y"}, "add: --wait takes a number of seconds"},
+  };
+  for (const Case& c : cases) {
+    const auto result = list_tool(c.args);
+    EXPECT_EQ(result.exit_status, 2) << c.says;
+    EXPECT_NE(result.err.find("adrvet-list: " + c.says), std::string::npos)
+        << c.says << "\ngot: " << result.err;
+  }
+}
+
+TEST_F(ListTool, HelpAndVersionThatCannotBeWrittenSaySo) {
+  if (!adrvet_test::file_exists("/dev/full")) {
+    GTEST_SKIP() << "/dev/full is missing";
+  }
+  for (const char* args : {"--help", "--version", "pack --help"}) {
+    const auto result = adrvet_test::run_process(
+        "/bin/sh", {"-c", std::string(ADRVET_LIST_BINARY) + " " + args + " > /dev/full"});
+    EXPECT_EQ(result.exit_status, 1) << args;
+    EXPECT_NE(result.err.find("cannot write to standard output"), std::string::npos)
+        << args << ": " << result.err;
+  }
+}
+
 TEST_F(ListTool, HelpAndVersion) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--help"}, {"pack", "--help"}, {"check", "-h"}}) {

@@ -185,6 +185,9 @@ TEST_F(ListFixture, ArgumentRules) {
       {{"S", "@good", "52:54:00:12:34:56", "-d"}, 1, ""},
       {{"S", "@good", "52:54:00:12:34:56", "D", "extra", "more"}, 1, kListed},
       {{"S", "@good", "52:54:00:12:34:56", "x", "D"}, 1, ""},
+      // Bad arguments decide before a missing list: -8, not -1.
+      {{"S", "/nonexistent", std::string(70, 'a'), "D"}, -8, kUsage},
+      {{"X", "/nonexistent", "52:54:00:12:34:56", "D"}, -8, kUsage},
   });
 }
 

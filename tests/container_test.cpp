@@ -86,6 +86,23 @@ TEST(Key, IndexWrapsAroundThePassPhrase) {
   EXPECT_EQ(literal[4], 'a');
 }
 
+TEST(Key, VersionLettersAreParsedInOnePlace) {
+  const struct {
+    const char* text;
+    std::optional<int> version;
+  } cases[] = {{"S", 1},
+               {"s", 1},
+               {"U", 2},
+               {"u", 2},
+               {"", std::nullopt},
+               {"SU", std::nullopt},
+               {"x", std::nullopt},
+               {"S ", std::nullopt}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(orbitforge::util::parse_key_version(c.text), c.version) << "'" << c.text << "'";
+  }
+}
+
 TEST(Container, FixturesWrittenEarlierStillOpen) {
   const Bytes expected = read_file(ADRVET_TEST_DATA_DIR "/fixture-payload.txt");
   std::vector<unsigned char> out;
@@ -341,6 +358,22 @@ TEST(ContainerWriting, KeepsPermissionBitsAndSymbolicLinks) {
   EXPECT_TRUE(S_ISLNK(status.st_mode));
   std::vector<unsigned char> out;
   EXPECT_EQ(decrypt_file(dir.file("engine.dat").c_str(), &out, key_s()), 1);
+  EXPECT_EQ(out, to_bytes("aa:bb:cc:dd:ee:ff\n"));
+}
+
+TEST(ContainerWriting, ADanglingLinkGetsItsFileCreatedAndStaysALink) {
+  TempDir dir;
+  write_file(dir.file("plain"), std::string("aa:bb:cc:dd:ee:ff\n"));
+  ::mkdir(dir.file("real").c_str(), 0755);
+  ASSERT_EQ(::symlink("real/engine.dat", dir.file("link").c_str()), 0);
+  ASSERT_TRUE(encrypt_file(dir.file("plain").c_str(), dir.file("link").c_str(), key_s()));
+  struct stat status {};
+  ASSERT_EQ(::lstat(dir.file("link").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(::stat(dir.file("real/engine.dat").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600U) << "a new list is private";
+  std::vector<unsigned char> out;
+  EXPECT_EQ(decrypt_file(dir.file("link").c_str(), &out, key_s()), 1);
   EXPECT_EQ(out, to_bytes("aa:bb:cc:dd:ee:ff\n"));
 }
 

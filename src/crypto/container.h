@@ -81,12 +81,4 @@ class ContainerReader {
   std::uint64_t payload_size_ = 0;
 };
 
-namespace detail {
-
-// The AES-128 key derived from `key` and the initial counter block of every
-// container, for tests and benchmarks that check the format from outside.
-void container_key_material(const Key& key, unsigned char* aes_key, unsigned char* counter);
-
-}  // namespace detail
-
 }  // namespace orbitforge::util

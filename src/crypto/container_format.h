@@ -28,6 +28,10 @@ inline constexpr std::uint64_t kMaxContainerBytes = (std::uint64_t{1} << 32) - 1
 inline constexpr std::uint64_t kMaxPlainBytes =
     kMaxContainerBytes + 1 - kBlockBytes - kHeaderBytes - 1;
 
+// The AES-128 key derived from `key` and the initial counter block of every
+// container, for tests and benchmarks that check the format from outside.
+void container_key_material(const Key& key, unsigned char* aes_key, unsigned char* counter);
+
 // A context ready to transform a container from its byte 0.
 void setup_aes_context(AES_ctx& ctx, const Key& key);
 // Overwrites the whole context with zeros.

@@ -10,6 +10,7 @@
 #include "crypto/aes.h"
 #include "crypto/file_io.h"
 #include "crypto/file_update.h"
+#include "crypto/secret_bytes.h"
 #include "crypto/wipe.h"
 
 namespace orbitforge::util {
@@ -58,7 +59,7 @@ using detail::magic;
 using detail::setup_aes_context;
 
 // Applies the container keystream to the whole buffer, from byte 0.
-void transform(std::vector<unsigned char>& buffer, const Key& key) {
+void transform(SecretBytes& buffer, const Key& key) {
   AES_ctx ctx;
   setup_aes_context(ctx, key);
   AES_CTR_xcrypt_buffer(&ctx, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
@@ -68,11 +69,7 @@ void transform(std::vector<unsigned char>& buffer, const Key& key) {
 // A working buffer that is wiped on every way out, exceptions included,
 // since it may hold decrypted bytes.
 struct WorkingBuffer {
-  std::vector<unsigned char> bytes;
-  WorkingBuffer() = default;
-  WorkingBuffer(const WorkingBuffer&) = delete;
-  WorkingBuffer& operator=(const WorkingBuffer&) = delete;
-  ~WorkingBuffer() { wipe(bytes.data(), bytes.size()); }
+  SecretBytes bytes;
 };
 
 ContainerStatus status_of(detail::LoadStatus loaded) {
@@ -93,7 +90,7 @@ ContainerStatus status_of(detail::LoadStatus loaded) {
 
 // What only the writer guarantees: whole blocks and a zero pad. A list cut
 // short at an entry boundary still opens, and this tells it apart.
-bool framing_intact(const std::vector<unsigned char>& buffer, std::size_t payload_size) {
+bool framing_intact(const SecretBytes& buffer, std::size_t payload_size) {
   if (buffer.size() % kBlockBytes != 0) {
     return false;
   }
@@ -103,8 +100,7 @@ bool framing_intact(const std::vector<unsigned char>& buffer, std::size_t payloa
 
 // Decrypts a loaded container in place and checks its framing; on ok the
 // payload is bytes [kHeaderBytes, kHeaderBytes + payload_size).
-ContainerStatus open_loaded(std::vector<unsigned char>& buffer, const Key& key,
-                            std::size_t& payload_size) {
+ContainerStatus open_loaded(SecretBytes& buffer, const Key& key, std::size_t& payload_size) {
   if (buffer.size() < kMagicBytes) {
     return ContainerStatus::too_short;
   }
@@ -124,7 +120,7 @@ ContainerStatus open_loaded(std::vector<unsigned char>& buffer, const Key& key,
   return ContainerStatus::ok;
 }
 
-ContainerStatus open_in_place(const char* path, std::vector<unsigned char>& buffer, const Key& key,
+ContainerStatus open_in_place(const char* path, SecretBytes& buffer, const Key& key,
                               std::size_t& payload_size) {
   const ContainerStatus loaded =
       status_of(detail::read_whole_file(path, buffer, kMaxContainerBytes));
@@ -146,13 +142,13 @@ ContainerStatus take_payload(const WorkingBuffer& buffer, ContainerStatus status
 }
 
 // Starts a working buffer with the header; the pad count is set when sealing.
-void start_container(std::vector<unsigned char>& buffer) {
+void start_container(SecretBytes& buffer) {
   buffer.assign(magic, magic + kMagicBytes);
   buffer.push_back(0);
 }
 
 // Pads, sets the pad count and encrypts: the one container sealer.
-void seal(std::vector<unsigned char>& buffer, const Key& key) {
+void seal(SecretBytes& buffer, const Key& key) {
   const std::size_t pad_count = kBlockBytes - buffer.size() % kBlockBytes;
   buffer.resize(buffer.size() + pad_count, 0);
   buffer[kPadPosition] = static_cast<unsigned char>(pad_count);
@@ -161,7 +157,7 @@ void seal(std::vector<unsigned char>& buffer, const Key& key) {
 
 // A container is a list: its writers take the list's lock, so that they
 // never undo a concurrent update.
-bool save_locked(const char* path, const std::vector<unsigned char>& sealed) {
+bool save_locked(const char* path, const SecretBytes& sealed) {
   FileUpdate update;
   return update.begin(path).ok() && update.commit(sealed.data(), sealed.size()).ok();
 }

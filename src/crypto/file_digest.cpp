@@ -3,6 +3,7 @@
 #include "crypto/crypto.h"
 #include "crypto/file_io.h"
 #include "crypto/sha256.h"
+#include "crypto/wipe.h"
 
 namespace orbitforge::util {
 
@@ -19,6 +20,8 @@ bool hash_file(const char* path, char* out, int size) {
   sha256_init(&ctx);
   sha256_update(&ctx, content.data(), content.size());
   sha256_final(&ctx, reinterpret_cast<uint8_t*>(out));
+  // The digest module leaves its state in the context; this caller clears it.
+  wipe(&ctx, sizeof ctx);
   return true;
 }
 

@@ -2,8 +2,11 @@
 // digest operations. Not part of the public interface.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 namespace orbitforge::util::detail {
@@ -18,25 +21,61 @@ enum class LoadStatus {
   read_failed,       // an error or fewer bytes than the file's length
 };
 
-// Appends the whole content of the regular file at `path` to `data`.
-// Existing content of `data` is kept.
-LoadStatus read_whole_file(const char* path, std::vector<unsigned char>& data,
-                           std::uint64_t max_length = kNoLengthLimit);
-
-// The same, true only for LoadStatus::ok.
-bool load_file(const char* path, std::vector<unsigned char>& data,
-               std::uint64_t max_length = kNoLengthLimit);
-
-// The same for a file already open.
-LoadStatus read_whole_fd(int fd, std::vector<unsigned char>& data,
-                         std::uint64_t max_length = kNoLengthLimit);
-
-// Writes all `length` bytes to `fd`; false on an error.
-bool write_all(int fd, const unsigned char* data, std::size_t length);
-
 // Reads exactly `size` bytes at `offset` of the open file `fd`; false on an
 // error or end of file first.
 bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset);
+
+// The length of the regular file `fd`, when it is one and within `max_length`.
+LoadStatus regular_file_length(int fd, std::uint64_t max_length, std::uint64_t& length);
+
+// Opens `path` for reading without waiting (a FIFO never blocks); -1 on failure.
+int open_for_reading(const char* path);
+
+// Appends the whole content of the regular file `fd` to `data` (a byte
+// vector, plain or SecretBytes); existing content of `data` is kept.
+template <typename Bytes>
+LoadStatus read_whole_fd(int fd, Bytes& data, std::uint64_t max_length = kNoLengthLimit) {
+  std::uint64_t length = 0;
+  if (const LoadStatus status = regular_file_length(fd, max_length, length);
+      status != LoadStatus::ok || length == 0) {
+    return status;
+  }
+  const std::size_t old_size = data.size();
+  if (length > data.max_size() - old_size - 16) {
+    throw std::length_error("file larger than memory can hold");
+  }
+  const std::size_t new_size = old_size + static_cast<std::size_t>(length);
+  // Room for a container's zero pad, so sealing never reallocates.
+  data.reserve(new_size / 16 * 16 + 16);
+  data.resize(new_size);
+  if (read_at(fd, data.data() + old_size, new_size - old_size, 0)) {
+    return LoadStatus::ok;
+  }
+  data.resize(old_size);
+  return LoadStatus::read_failed;
+}
+
+// The same for the regular file at `path`.
+template <typename Bytes>
+LoadStatus read_whole_file(const char* path, Bytes& data,
+                           std::uint64_t max_length = kNoLengthLimit) {
+  const int fd = open_for_reading(path);
+  if (fd < 0) {
+    return LoadStatus::cannot_open;
+  }
+  const LoadStatus status = read_whole_fd(fd, data, max_length);
+  ::close(fd);
+  return status;
+}
+
+// The same, true only for LoadStatus::ok.
+template <typename Bytes>
+bool load_file(const char* path, Bytes& data, std::uint64_t max_length = kNoLengthLimit) {
+  return read_whole_file(path, data, max_length) == LoadStatus::ok;
+}
+
+// Writes all `length` bytes to `fd`; false on an error.
+bool write_all(int fd, const unsigned char* data, std::size_t length);
 
 // Replaces the file at `path` with the bytes [first, last), as write_file
 // (file_update.h) does: crash-safe, links trusted only when root's or the

@@ -72,7 +72,7 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
 
 bool FileUpdate::exists() const { return state_->target.exists; }
 
-FileResult FileUpdate::read(std::vector<unsigned char>& data, std::uint64_t max_length) const {
+FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
   const WriteTarget& target = state_->target;
   if (!target.exists) {
     return FileResult::failure(FileStatus::cannot_read, ENOENT);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "crypto/file_result.h"
+#include "crypto/secret_bytes.h"
 
 namespace orbitforge::util {
 
@@ -54,7 +55,7 @@ class FileUpdate {
   // Whether the file existed once the lock was held.
   [[nodiscard]] bool exists() const;
   // Reads the current content whole, appending it to `data`.
-  FileResult read(std::vector<unsigned char>& data, std::uint64_t max_length) const;
+  FileResult read(SecretBytes& data, std::uint64_t max_length) const;
   // Replaces the file, still under the lock; the lock is kept until the
   // update ends, so further commits are serialised too.
   FileResult commit(const unsigned char* data, std::size_t size);

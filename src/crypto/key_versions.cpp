@@ -23,4 +23,14 @@ Key key_for_version(int version) {
   return key;
 }
 
+std::optional<int> parse_key_version(std::string_view text) {
+  if (text == "S" || text == "s") {
+    return kKeyVersionS;
+  }
+  if (text == "U" || text == "u") {
+    return kKeyVersionU;
+  }
+  return std::nullopt;
+}
+
 }  // namespace orbitforge::util

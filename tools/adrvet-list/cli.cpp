@@ -1,5 +1,8 @@
 #include "cli.h"
 
+#include "crypto/file_descriptor.h"
+#include "crypto/key_versions.h"
+
 #include <getopt.h>
 #include <unistd.h>
 
@@ -36,6 +39,23 @@ void message(const char* prefix, const char* format, va_list args) {
 }
 
 constexpr std::size_t kOutputChunk = std::size_t{1} << 20;
+
+// getopt has just refused the word `word` (argv[optind - 1]): an option it
+// does not know, or one that needs a value and is last. A short option's
+// letter is in optopt; the word then may hold several ("-qk").
+void report_bad_option(const char* command, bool missing_value, const char* word) {
+  std::string name = word;
+  if (name.rfind("--", 0) != 0) {
+    name = std::string("-") + static_cast<char>(optopt);
+  } else {
+    name = name.substr(0, name.find('='));
+  }
+  if (missing_value) {
+    error("%s: option %s needs a value", command, name.c_str());
+  } else {
+    error("%s: unknown option '%s'", command, name.c_str());
+  }
+}
 
 // "0", "10", "2.5": seconds, at most a day.
 std::optional<std::chrono::milliseconds> parse_wait(const std::string& text) {
@@ -79,16 +99,6 @@ void warning(const char* format, ...) {
   va_end(args);
 }
 
-std::optional<int> parse_key_version(const std::string& text) {
-  if (text == "S" || text == "s") {
-    return 1;
-  }
-  if (text == "U" || text == "u") {
-    return 2;
-  }
-  return std::nullopt;
-}
-
 std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
                                      const char* command) {
   static const option long_options[] = {
@@ -101,29 +111,27 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
   struct Rule {
     int code;
     unsigned flag;
-    const char* name;
   };
-  static const Rule rules[] = {{'k', kOptKey, "-k"},        {'B', kOptKeyB, "--key-b"},
-                               {'T', kOptTo, "--to"},       {'f', kOptFormat, "--format"},
-                               {'n', kOptName, "--name"},   {'q', kOptQuiet, "--quiet"},
-                               {'w', kOptWait, "--wait"},   {'m', kOptMode, "--mode"},
-                               {'F', kOptForce, "--force"}, {'E', kOptAllowEmpty, "--allow-empty"}};
+  static const Rule rules[] = {
+      {'k', kOptKey},   {'B', kOptKeyB}, {'T', kOptTo},   {'f', kOptFormat}, {'n', kOptName},
+      {'q', kOptQuiet}, {'w', kOptWait}, {'m', kOptMode}, {'F', kOptForce},  {'E', kOptAllowEmpty}};
   Options options;
   unsigned seen = 0;
   opterr = 0;
   optind = 0;  // full re-initialisation of GNU getopt
   int code = 0;
-  while ((code = ::getopt_long(argc, argv, "k:qh", long_options, nullptr)) != -1) {
+  int long_index = -1;
+  while ((code = ::getopt_long(argc, argv, ":k:qh", long_options, &long_index)) != -1) {
+    // Messages name the option as the user typed it: "--key" or "-k".
+    const std::string typed = long_index >= 0 ? std::string("--") + long_options[long_index].name
+                                              : std::string("-") + static_cast<char>(code);
+    long_index = -1;
     if (code == 'h') {
       options.help = true;
       continue;
     }
     if (code == '?' || code == ':') {
-      if (optopt != 0) {
-        error("%s: unknown option or missing value: '-%c'", command, optopt);
-      } else {
-        error("%s: unknown option or missing value: '%s'", command, argv[optind - 1]);
-      }
+      report_bad_option(command, code == ':', argv[optind - 1]);
       return std::nullopt;
     }
     const Rule* rule = nullptr;
@@ -133,20 +141,20 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
       }
     }
     if (rule == nullptr || (allowed & rule->flag) == 0) {
-      error("%s: option %s does not apply to this command", command,
-            rule != nullptr ? rule->name : "?");
+      error("%s: option %s does not apply to this command", command, typed.c_str());
       return std::nullopt;
     }
     if ((seen & rule->flag) != 0) {
-      error("%s: option %s given twice", command, rule->name);
+      error("%s: option %s given twice", command, typed.c_str());
       return std::nullopt;
     }
     seen |= rule->flag;
     const std::string value = optarg != nullptr ? optarg : "";
     if (code == 'k' || code == 'B' || code == 'T') {
-      const auto version = parse_key_version(value);
+      const auto version = orbitforge::util::parse_key_version(value);
       if (!version) {
-        error("%s: %s takes a key version, S or U, not '%s'", command, rule->name, value.c_str());
+        error("%s: %s takes a key version, S or U, not '%s'", command, typed.c_str(),
+              value.c_str());
         return std::nullopt;
       }
       (code == 'k' ? options.key : code == 'B' ? options.key_b : options.to) = version;
@@ -238,10 +246,8 @@ void Output::add(const char* data, std::size_t size) {
 bool Output::flush() {
   std::size_t done = 0;
   while (done < buffer_.size() && !failed_) {
-    const ssize_t put = ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t put = orbitforge::util::detail::retry_on_interrupt(
+        [&] { return ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done); });
     if (put <= 0) {
       failed_ = true;
     } else {
@@ -276,10 +282,8 @@ int show_help(const char* text) {
 bool read_standard_input(std::vector<unsigned char>& data) {
   unsigned char chunk[65536];
   for (;;) {
-    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got = orbitforge::util::detail::retry_on_interrupt(
+        [&] { return ::read(STDIN_FILENO, chunk, sizeof chunk); });
     if (got < 0) {
       return false;
     }

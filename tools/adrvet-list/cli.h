@@ -71,8 +71,6 @@ struct CommandSpec {
 // after a message about a wrong command line.
 std::optional<Options> start_command(int argc, char* argv[], const CommandSpec& spec, int& status);
 
-// Key version letter: "S"/"s" gives 1, "U"/"u" gives 2.
-std::optional<int> parse_key_version(const std::string& text);
 
 // Standard output in large writes; every write and the final close checked.
 class Output {

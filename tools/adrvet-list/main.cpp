@@ -29,7 +29,7 @@ constexpr Command kCommands[] = {
     {"digest", adrvet_list::run_digest, "SHA-256 of files, as sha256sum prints it"},
 };
 
-void print_help() {
+std::string help_text() {
   std::string text =
       "Usage: adrvet-list COMMAND [OPTIONS] ARGUMENTS\n"
       "\n"
@@ -46,7 +46,7 @@ void print_help() {
       "\n"
       "'adrvet-list COMMAND --help' describes a command. --version prints the version.\n"
       "Exit status: 0 success, 1 a data problem, 2 a usage error.\n";
-  (void)std::fputs(text.c_str(), stdout);
+  return text;
 }
 
 }  // namespace
@@ -59,12 +59,10 @@ int main(int argc, char* argv[]) {
   const char* name = argv[1];
   if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0 ||
       std::strcmp(name, "help") == 0) {
-    print_help();
-    return std::fflush(stdout) == 0 ? adrvet_list::kExitOk : adrvet_list::kExitData;
+    return adrvet_list::show_help(help_text().c_str());
   }
   if (std::strcmp(name, "--version") == 0) {
-    (void)std::puts("adrvet-list " ADRVET_VERSION);
-    return std::fflush(stdout) == 0 ? adrvet_list::kExitOk : adrvet_list::kExitData;
+    return adrvet_list::show_help("adrvet-list " ADRVET_VERSION "\n");
   }
   for (const Command& command : kCommands) {
     if (std::strcmp(name, command.name) == 0) {
