@@ -14,16 +14,9 @@ import subprocess
 import sys
 import time
 
+from end_to_end import write_plain_list
+
 SIZES = [1_000, 1_000_000, 10_000_000]
-
-
-def write_plain_list(path, count, rng):
-    with open(path, "w") as out:
-        chunk = 100_000
-        for start in range(0, count, chunk):
-            n = min(chunk, count - start)
-            data = rng.randbytes(6 * n)
-            out.write("".join(data[6 * i:6 * i + 6].hex() + "\n" for i in range(n)))
 
 
 def new_address(rng):

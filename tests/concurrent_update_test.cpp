@@ -36,10 +36,7 @@ constexpr std::uint64_t kUnicast = 0xFCFFFFFFFFFFULL;  // no warnings: unicast, 
 std::string colon(std::uint64_t v) { return adrvet_test::colon_address(v); }
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  adrvet_test::ProcessOptions options;
-  options.stdin_text = input;
-  options.timeout_seconds = 60;
-  return run_process(ADRVET_LIST_BINARY, args, options);
+  return adrvet_test::run_list_tool(args, input, 60);
 }
 
 // The addresses of a list, or nullopt when it does not open under `version`.

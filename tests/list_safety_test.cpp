@@ -19,10 +19,7 @@ using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  adrvet_test::ProcessOptions options;
-  options.stdin_text = input;
-  options.timeout_seconds = 120;
-  return adrvet_test::run_process(ADRVET_LIST_BINARY, args, options);
+  return adrvet_test::run_list_tool(args, input, 120);
 }
 
 std::string hundred_addresses() {

@@ -31,10 +31,7 @@ using adrvet_test::write_file;
 constexpr uid_t kNobody = 65534;
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  adrvet_test::ProcessOptions options;
-  options.stdin_text = input;
-  options.timeout_seconds = 20;
-  return run_process(ADRVET_LIST_BINARY, args, options);
+  return adrvet_test::run_list_tool(args, input, 20);
 }
 
 ProcessResult as_nobody(const std::string& script) {

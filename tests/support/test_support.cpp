@@ -332,6 +332,14 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   return result;
 }
 
+ProcessResult run_list_tool(const std::vector<std::string>& args, const std::string& input,
+                            int timeout_seconds) {
+  ProcessOptions options;
+  options.stdin_text = input;
+  options.timeout_seconds = timeout_seconds;
+  return run_process(ADRVET_LIST_BINARY, args, options);
+}
+
 std::vector<ProcessResult> run_concurrently(const std::string& program,
                                             const std::vector<std::vector<std::string>>& commands,
                                             const ProcessOptions& options) {

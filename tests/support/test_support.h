@@ -79,6 +79,10 @@ bool wrapped_run();
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const ProcessOptions& options = {});
 
+// adrvet-list with `args`, `input` on its standard input.
+ProcessResult run_list_tool(const std::vector<std::string>& args, const std::string& input = "",
+                            int timeout_seconds = 60);
+
 // Runs every command at once, each in its own thread, and gives their
 // results in the same order.
 std::vector<ProcessResult> run_concurrently(const std::string& program,
