@@ -182,8 +182,8 @@ TEST_F(ConcurrentUpdates, ReadersSeeTheOldListOrTheNewOneNeverAnError) {
       }
     });
   }
-  // Writers add and remove other addresses, four at a time, a thousand times.
-  const auto others = distinct_addresses(rng_, 250, initial_set());
+  // Writers add and remove other addresses, four at a time, two thousand times.
+  const auto others = distinct_addresses(rng_, 500, initial_set());
   std::vector<std::vector<std::string>> commands;
   for (int round = 0; round < 4; ++round) {
     for (const std::uint64_t v : others) {

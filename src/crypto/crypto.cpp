@@ -147,6 +147,17 @@ void start_container(SecretBytes& buffer) {
   buffer.push_back(0);
 }
 
+// The header, then the payload; memcpy, since a vector with its own
+// allocator would copy byte by byte.
+void fill_container(SecretBytes& buffer, const unsigned char* payload, std::size_t size) {
+  buffer.reserve(kHeaderBytes + size + kBlockBytes);
+  start_container(buffer);
+  buffer.resize(kHeaderBytes + size);
+  if (size != 0) {
+    std::memcpy(buffer.data() + kHeaderBytes, payload, size);
+  }
+}
+
 // Pads, sets the pad count and encrypts: the one container sealer.
 void seal(SecretBytes& buffer, const Key& key) {
   const std::size_t pad_count = kBlockBytes - buffer.size() % kBlockBytes;
@@ -243,9 +254,7 @@ bool write_container(const char* path, const unsigned char* payload, std::size_t
     return false;
   }
   WorkingBuffer buffer;
-  buffer.bytes.reserve(kHeaderBytes + size + kBlockBytes);
-  start_container(buffer.bytes);
-  buffer.bytes.insert(buffer.bytes.end(), payload, payload + size);
+  fill_container(buffer.bytes, payload, size);
   seal(buffer.bytes, key);
   return save_locked(path, buffer.bytes);
 }
@@ -256,9 +265,7 @@ FileResult write_container(FileUpdate& update, const unsigned char* payload, std
     return FileResult::failure(FileStatus::too_large);
   }
   WorkingBuffer buffer;
-  buffer.bytes.reserve(kHeaderBytes + size + kBlockBytes);
-  start_container(buffer.bytes);
-  buffer.bytes.insert(buffer.bytes.end(), payload, payload + size);
+  fill_container(buffer.bytes, payload, size);
   seal(buffer.bytes, key);
   return update.commit(buffer.bytes.data(), buffer.bytes.size());
 }
