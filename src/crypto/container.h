@@ -29,17 +29,23 @@ enum class ContainerStatus {
 ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
                                const Key& key);
 
-// The same, and whether the container is framed as its writer frames it
-// (whole 16-byte blocks, a zero pad): a list cut short at an entry
-// boundary opens as a shorter list, and only this tells it apart.
-ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
-                               const Key& key, bool* intact);
+// What an opening found beyond its status.
+struct OpenDetails {
+  // Framed as the writer frames it (whole 16-byte blocks, a zero pad): a
+  // list cut short at an entry boundary opens as a shorter list, and only
+  // this tells it apart. Set when the opening succeeds.
+  bool intact = true;
+  int error = 0;  // the system's error number when opening or reading failed
+};
 
-// Opens the file of a locked update (file_update.h) as a container. A read
-// failure gives read_failed (or too_large), with the reason in
-// `*read_result` when asked for.
+// The same, with the details.
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key, OpenDetails& details);
+
+// Opens the file of a locked update (file_update.h) as a container; a file
+// that does not exist gives cannot_open.
 ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
-                               const Key& key, bool* intact, FileResult* read_result = nullptr);
+                               const Key& key, OpenDetails& details);
 
 // decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
 int opening_result(ContainerStatus status);

@@ -4,6 +4,7 @@
 #include "crypto/container_format.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -121,21 +122,23 @@ ContainerStatus open_loaded(SecretBytes& buffer, const Key& key, std::size_t& pa
 }
 
 ContainerStatus open_in_place(const char* path, SecretBytes& buffer, const Key& key,
-                              std::size_t& payload_size) {
-  const ContainerStatus loaded =
-      status_of(detail::read_whole_file(path, buffer, kMaxContainerBytes));
-  return loaded == ContainerStatus::ok ? open_loaded(buffer, key, payload_size) : loaded;
+                              std::size_t& payload_size, int* error = nullptr) {
+  const detail::LoadResult loaded = detail::read_whole_file(path, buffer, kMaxContainerBytes);
+  if (error != nullptr) {
+    *error = loaded.error;
+  }
+  return loaded.ok() ? open_loaded(buffer, key, payload_size) : status_of(loaded.status);
 }
 
 // Hands out the payload of an opened buffer.
 ContainerStatus take_payload(const WorkingBuffer& buffer, ContainerStatus status,
                              std::size_t payload_size, std::vector<unsigned char>& payload,
-                             bool* intact) {
+                             OpenDetails* details) {
   if (status == ContainerStatus::ok) {
     const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
     payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
-    if (intact != nullptr) {
-      *intact = framing_intact(buffer.bytes, payload_size);
+    if (details != nullptr) {
+      details->intact = framing_intact(buffer.bytes, payload_size);
     }
   }
   return status;
@@ -188,31 +191,36 @@ char Key::operator[](int i) const {
 
 ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
                                const Key& key) {
-  return open_container(path, payload, key, nullptr);
-}
-
-ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
-                               const Key& key, bool* intact) {
   WorkingBuffer buffer;
   std::size_t payload_size = 0;
   const ContainerStatus status = open_in_place(path, buffer.bytes, key, payload_size);
-  return take_payload(buffer, status, payload_size, payload, intact);
+  return take_payload(buffer, status, payload_size, payload, nullptr);
+}
+
+ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
+                               const Key& key, OpenDetails& details) {
+  WorkingBuffer buffer;
+  std::size_t payload_size = 0;
+  details = OpenDetails{};
+  const ContainerStatus status =
+      open_in_place(path, buffer.bytes, key, payload_size, &details.error);
+  return take_payload(buffer, status, payload_size, payload, &details);
 }
 
 ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
-                               const Key& key, bool* intact, FileResult* read_result) {
+                               const Key& key, OpenDetails& details) {
   WorkingBuffer buffer;
+  details = OpenDetails{};
   const FileResult read = update.read(buffer.bytes, kMaxContainerBytes);
-  if (read_result != nullptr) {
-    *read_result = read;
-  }
   if (!read.ok()) {
+    details.error = read.error;
     return read.status == FileStatus::too_large ? ContainerStatus::too_large
+           : read.error == ENOENT               ? ContainerStatus::cannot_open
                                                 : ContainerStatus::read_failed;
   }
   std::size_t payload_size = 0;
   const ContainerStatus status = open_loaded(buffer.bytes, key, payload_size);
-  return take_payload(buffer, status, payload_size, payload, intact);
+  return take_payload(buffer, status, payload_size, payload, &details);
 }
 
 int opening_result(ContainerStatus status) {

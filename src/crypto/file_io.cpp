@@ -56,6 +56,9 @@ bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset)
                      static_cast<off_t>(offset + done));
     });
     if (got <= 0) {
+      if (got == 0) {
+        errno = EIO;  // the file ended early: it shrank
+      }
       return false;
     }
     done += static_cast<std::size_t>(got);

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -21,8 +22,15 @@ enum class LoadStatus {
   read_failed,       // an error or fewer bytes than the file's length
 };
 
+// A LoadStatus with the system's error number of the call that failed.
+struct LoadResult {
+  LoadStatus status = LoadStatus::ok;
+  int error = 0;
+  [[nodiscard]] bool ok() const noexcept { return status == LoadStatus::ok; }
+};
+
 // Reads exactly `size` bytes at `offset` of the open file `fd`; false on an
-// error or end of file first.
+// error or end of file first (errno then EIO).
 bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset);
 
 // The length of the regular file `fd`, when it is one and within `max_length`.
@@ -34,11 +42,11 @@ int open_for_reading(const char* path);
 // Appends the whole content of the regular file `fd` to `data` (a byte
 // vector, plain or SecretBytes); existing content of `data` is kept.
 template <typename Bytes>
-LoadStatus read_whole_fd(int fd, Bytes& data, std::uint64_t max_length = kNoLengthLimit) {
+LoadResult read_whole_fd(int fd, Bytes& data, std::uint64_t max_length = kNoLengthLimit) {
   std::uint64_t length = 0;
   if (const LoadStatus status = regular_file_length(fd, max_length, length);
       status != LoadStatus::ok || length == 0) {
-    return status;
+    return {status, 0};
   }
   const std::size_t old_size = data.size();
   if (length > data.max_size() - old_size - 16) {
@@ -49,29 +57,30 @@ LoadStatus read_whole_fd(int fd, Bytes& data, std::uint64_t max_length = kNoLeng
   data.reserve(new_size / 16 * 16 + 16);
   data.resize(new_size);
   if (read_at(fd, data.data() + old_size, new_size - old_size, 0)) {
-    return LoadStatus::ok;
+    return {};
   }
+  const int error = errno;
   data.resize(old_size);
-  return LoadStatus::read_failed;
+  return {LoadStatus::read_failed, error};
 }
 
 // The same for the regular file at `path`.
 template <typename Bytes>
-LoadStatus read_whole_file(const char* path, Bytes& data,
+LoadResult read_whole_file(const char* path, Bytes& data,
                            std::uint64_t max_length = kNoLengthLimit) {
   const int fd = open_for_reading(path);
   if (fd < 0) {
-    return LoadStatus::cannot_open;
+    return {LoadStatus::cannot_open, errno};
   }
-  const LoadStatus status = read_whole_fd(fd, data, max_length);
+  const LoadResult result = read_whole_fd(fd, data, max_length);
   ::close(fd);
-  return status;
+  return result;
 }
 
 // The same, true only for LoadStatus::ok.
 template <typename Bytes>
 bool load_file(const char* path, Bytes& data, std::uint64_t max_length = kNoLengthLimit) {
-  return read_whole_file(path, data, max_length) == LoadStatus::ok;
+  return read_whole_file(path, data, max_length).ok();
 }
 
 // Writes all `length` bytes to `fd`; false on an error.

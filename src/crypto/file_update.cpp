@@ -84,7 +84,8 @@ FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
         errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_read,
         errno == ELOOP ? 0 : errno);
   }
-  switch (detail::read_whole_fd(fd.get(), data, max_length)) {
+  const detail::LoadResult loaded = detail::read_whole_fd(fd.get(), data, max_length);
+  switch (loaded.status) {
     case detail::LoadStatus::ok:
       return {};
     case detail::LoadStatus::too_large:
@@ -95,7 +96,7 @@ FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
     case detail::LoadStatus::read_failed:
       break;
   }
-  return FileResult::failure(FileStatus::cannot_read, errno != 0 ? errno : EIO);
+  return FileResult::failure(FileStatus::cannot_read, loaded.error);
 }
 
 FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {

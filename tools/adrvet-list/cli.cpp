@@ -250,6 +250,7 @@ bool Output::flush() {
         [&] { return ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done); });
     if (put <= 0) {
       failed_ = true;
+      error_ = put < 0 ? errno : EIO;
     } else {
       done += static_cast<std::size_t>(put);
     }
@@ -262,12 +263,16 @@ bool Output::finish() {
   finished_ = true;
   const bool flushed = flush();
   // Closing reports delayed write errors (NFS, full disks behind a pipe).
-  return flushed && (!wrote_ || ::close(STDOUT_FILENO) == 0);
+  if (flushed && wrote_ && ::close(STDOUT_FILENO) != 0) {
+    error_ = errno;
+    return false;
+  }
+  return flushed;
 }
 
 int finish_output(Output& out, int status) {
   if (!out.finish()) {
-    error("cannot write to standard output: %s", std::strerror(errno));
+    error("cannot write to standard output: %s", std::strerror(out.error()));
     return kExitData;
   }
   return status;

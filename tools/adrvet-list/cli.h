@@ -71,7 +71,6 @@ struct CommandSpec {
 // after a message about a wrong command line.
 std::optional<Options> start_command(int argc, char* argv[], const CommandSpec& spec, int& status);
 
-
 // Standard output in large writes; every write and the final close checked.
 class Output {
  public:
@@ -84,11 +83,14 @@ class Output {
   void add(char c) { add(&c, 1); }
   // Writes what is left and closes standard output; false on any failure.
   bool finish();
+  // The error number of the failure, once finish gave false.
+  [[nodiscard]] int error() const { return error_; }
 
  private:
   bool flush();
   std::string buffer_;
   bool failed_ = false;
+  int error_ = 0;
   bool finished_ = false;
   bool wrote_ = false;
 };

@@ -92,32 +92,32 @@ bool path_exists(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0;
 }
 
-LoadedList load_list(const std::string& path, const orbitforge::util::Key& key) {
-  LoadedList list;
-  const ContainerStatus status =
-      orbitforge::util::open_container(path.c_str(), list.payload, key, &list.intact);
+// Decodes the payload of an opened container, or notes why it did not open.
+LoadedList finish_loading(LoadedList list, ContainerStatus status,
+                          const orbitforge::util::OpenDetails& details) {
   if (status != ContainerStatus::ok) {
-    note_failure(list, status, status == ContainerStatus::cannot_open ? errno : 0);
+    note_failure(list, status, details.error);
     return list;
   }
+  list.intact = details.intact;
   decode(list);
   return list;
 }
 
+LoadedList load_list(const std::string& path, const orbitforge::util::Key& key) {
+  LoadedList list;
+  orbitforge::util::OpenDetails details;
+  const ContainerStatus status =
+      orbitforge::util::open_container(path.c_str(), list.payload, key, details);
+  return finish_loading(std::move(list), status, details);
+}
+
 LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key) {
   LoadedList list;
-  orbitforge::util::FileResult read;
-  ContainerStatus status =
-      orbitforge::util::open_container(update, list.payload, key, &list.intact, &read);
-  if (status != ContainerStatus::ok) {
-    if (!read.ok() && read.error == ENOENT) {
-      status = ContainerStatus::cannot_open;
-    }
-    note_failure(list, status, read.error);
-    return list;
-  }
-  decode(list);
-  return list;
+  orbitforge::util::OpenDetails details;
+  const ContainerStatus status =
+      orbitforge::util::open_container(update, list.payload, key, details);
+  return finish_loading(std::move(list), status, details);
 }
 
 bool begin_update(const std::string& path, const Options& options,
