@@ -91,6 +91,21 @@ bool still_in_place(const WriteTarget& target, const std::string& name, int fd) 
          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+// Whoever may update the list must be able to open its lock: when the list
+// has since been given another mode or group, the lock's owner carries it
+// over.
+void follow_list_access(int fd, const struct stat& lock, const LockOptions& options) {
+  if (lock.st_uid != ::geteuid()) {
+    return;
+  }
+  if ((lock.st_mode & 0777) != (options.mode & 0666)) {
+    (void)::fchmod(fd, options.mode & 0666);
+  }
+  if (options.group != static_cast<gid_t>(-1) && lock.st_gid != options.group) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), options.group);
+  }
+}
+
 }  // namespace
 
 FileResult lock_for_update(const WriteTarget& target, const LockOptions& options,
@@ -115,6 +130,7 @@ FileResult lock_for_update(const WriteTarget& target, const LockOptions& options
                                   : FileResult::failure(FileStatus::lock_failed, errno);
     }
     if (still_in_place(target, name, fd.get())) {
+      follow_list_access(fd.get(), status, options);
       lock = std::move(fd);
       return {};
     }

@@ -22,8 +22,10 @@ namespace orbitforge::util::detail {
 
 struct LockOptions {
   std::chrono::milliseconds wait{10000};  // how long to wait for another writer
-  mode_t mode = 0600;                     // for a lock file that does not exist yet
-  gid_t group = static_cast<gid_t>(-1);   // likewise; -1 leaves the default
+  // The list's mode and group, which the lock file gets when it is created
+  // and follows whenever its owner locks it (-1: the default group).
+  mode_t mode = 0600;
+  gid_t group = static_cast<gid_t>(-1);
 };
 
 // Takes the exclusive lock of `target`, waiting up to `options.wait`. The
