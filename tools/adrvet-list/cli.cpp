@@ -35,6 +35,22 @@ void message(const char* prefix, const char* format, va_list args) {
 
 constexpr std::size_t kOutputChunk = std::size_t{1} << 20;
 
+// Where the value of a peer-format option goes, or nullptr for other options.
+std::optional<std::string>* peer_format_option(Options& options, int code) {
+  switch (code) {
+    case 't':
+      return &options.table;
+    case 'F':
+      return &options.family;
+    case 'o':
+      return &options.output;
+    case 'I':
+      return &options.from;
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 void error(const char* format, ...) {
@@ -63,19 +79,35 @@ std::optional<int> parse_key_version(const std::string& text) {
 
 std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
                                      const char* command) {
-  static const option long_options[] = {
-      {"key", required_argument, nullptr, 'k'},  {"key-b", required_argument, nullptr, 'B'},
-      {"to", required_argument, nullptr, 'T'},   {"format", required_argument, nullptr, 'f'},
-      {"name", required_argument, nullptr, 'n'}, {"quiet", no_argument, nullptr, 'q'},
-      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
+  static const option long_options[] = {{"key", required_argument, nullptr, 'k'},
+                                        {"key-b", required_argument, nullptr, 'B'},
+                                        {"to", required_argument, nullptr, 'T'},
+                                        {"format", required_argument, nullptr, 'f'},
+                                        {"name", required_argument, nullptr, 'n'},
+                                        {"quiet", no_argument, nullptr, 'q'},
+                                        {"help", no_argument, nullptr, 'h'},
+                                        // Peer formats.
+                                        {"table", required_argument, nullptr, 't'},
+                                        {"family", required_argument, nullptr, 'F'},
+                                        {"output", required_argument, nullptr, 'o'},
+                                        {"from", required_argument, nullptr, 'I'},
+                                        {nullptr, 0, nullptr, 0}};
   struct Rule {
     int code;
     unsigned flag;
     const char* name;
   };
-  static const Rule rules[] = {{'k', kOptKey, "-k"},      {'B', kOptKeyB, "--key-b"},
-                               {'T', kOptTo, "--to"},     {'f', kOptFormat, "--format"},
-                               {'n', kOptName, "--name"}, {'q', kOptQuiet, "--quiet"}};
+  static const Rule rules[] = {{'k', kOptKey, "-k"},
+                               {'B', kOptKeyB, "--key-b"},
+                               {'T', kOptTo, "--to"},
+                               {'f', kOptFormat, "--format"},
+                               {'n', kOptName, "--name"},
+                               {'q', kOptQuiet, "--quiet"},
+                               // Peer formats.
+                               {'t', kOptTable, "--table"},
+                               {'F', kOptFamily, "--family"},
+                               {'o', kOptOutput, "--output"},
+                               {'I', kOptFrom, "--from"}};
   Options options;
   unsigned seen = 0;
   opterr = 0;
@@ -124,6 +156,8 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
       options.name = value;
     } else if (code == 'q') {
       options.quiet = true;
+    } else if (std::optional<std::string>* peer_option = peer_format_option(options, code)) {
+      *peer_option = value;
     }
   }
   for (int i = optind; i < argc; ++i) {

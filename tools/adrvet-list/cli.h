@@ -30,6 +30,11 @@ enum OptionFlag : unsigned {
   kOptFormat = 1U << 3,  // --format F
   kOptName = 1U << 4,    // --name NAME
   kOptQuiet = 1U << 5,   // -q, --quiet
+  // Peer formats: export's names and file, pack's and add's input format.
+  kOptTable = 1U << 16,   // --table TABLE
+  kOptFamily = 1U << 17,  // --family FAMILY
+  kOptOutput = 1U << 18,  // --output FILE
+  kOptFrom = 1U << 19,    // --from FORMAT
 };
 
 struct Options {
@@ -40,6 +45,10 @@ struct Options {
   std::optional<std::string> name;
   bool quiet = false;
   bool help = false;
+  std::optional<std::string> table;  // peer formats
+  std::optional<std::string> family;
+  std::optional<std::string> output;
+  std::optional<std::string> from;
   std::vector<std::string> positional;
 };
 

@@ -9,13 +9,15 @@
 #include "commands.h"
 #include "crypto/file_io.h"
 #include "crypto/key_versions.h"
+#include "import_formats.h"
+#include "import_input.h"
 #include "list_file.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list pack -k S|U [--quiet] INPUT DEST\n"
+    "Usage: adrvet-list pack -k S|U [--quiet] [--from FORMAT] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
@@ -23,7 +25,12 @@ constexpr char kUsage[] =
     "ADRVET accepts (aa:bb:cc:dd:ee:ff, AA-BB-CC-DD-EE-FF, aabbccddeeff) or as\n"
     "aabb.ccdd.eeff; '#' starts a comment; blank lines are ignored. Invalid lines are\n"
     "reported and nothing is written. All-zero, broadcast, multicast and locally\n"
-    "administered addresses are accepted with a warning (--quiet: no warnings).\n";
+    "administered addresses are accepted with a warning (--quiet: no warnings).\n"
+    "--from FORMAT reads INPUT as a peer has it instead: hostapd (accept_mac_file,\n"
+    "VLAN IDs allowed), dnsmasq (dhcp-host= lines, any fields), dnsmasq-hosts\n"
+    "(dhcp-hostsfile lines), ipset (ipset save output or an export), nft (nft list\n"
+    "set or nft list ruleset output, or an export: the one set of type ether_addr),\n"
+    "freeradius (files module entries with their attributes), or plain.\n";
 
 constexpr std::size_t kReportLimit = 20;
 
@@ -74,9 +81,13 @@ bool read_input(const std::string& input, std::vector<unsigned char>& data) {
 int run_pack(int argc, char* argv[]) {
   int status = kExitOk;
   const auto options =
-      start_command(argc, argv, {"pack", kUsage, kOptKey | kOptQuiet, 2, 2}, status);
+      start_command(argc, argv, {"pack", kUsage, kOptKey | kOptQuiet | kOptFrom, 2, 2}, status);
   if (!options) {
     return status;
+  }
+  const auto from = import_format(*options, "pack");
+  if (!from) {
+    return kExitUsage;
   }
   const std::string& input = options->positional[0];
   const std::string dest = list_file_path(options->positional[1]);
@@ -96,21 +107,26 @@ int run_pack(int argc, char* argv[]) {
   LimitedReport unusual(true);
   std::size_t line_number = 0;
   const char* name = input.c_str();
+  Importer importer(*from);
   for_each_line(text, [&](std::string_view line) {
     ++line_number;
-    const ParsedLine parsed = parse_list_line(line);
-    if (parsed.kind == ParsedLine::Kind::invalid) {
-      invalid.add("%s:%zu: %s: '%.*s'", name, line_number, parsed.reason,
-                  static_cast<int>(parsed.content.size()), parsed.content.data());
-    } else if (parsed.kind == ParsedLine::Kind::address) {
-      values.push_back(parsed.value);
-      if (const char* kind = unusual_address_kind(parsed.value);
-          kind != nullptr && !options->quiet) {
-        unusual.add("%s:%zu: %s: '%.*s'", name, line_number, kind,
+    for (const ParsedLine& parsed : importer.read(line)) {
+      if (parsed.kind == ParsedLine::Kind::invalid) {
+        invalid.add("%s:%zu: %s: '%.*s'", name, line_number, parsed.reason,
                     static_cast<int>(parsed.content.size()), parsed.content.data());
+      } else if (parsed.kind == ParsedLine::Kind::address) {
+        values.push_back(parsed.value);
+        if (const char* kind = unusual_address_kind(parsed.value);
+            kind != nullptr && !options->quiet) {
+          unusual.add("%s:%zu: %s: '%.*s'", name, line_number, kind,
+                      static_cast<int>(parsed.content.size()), parsed.content.data());
+        }
       }
     }
   });
+  if (const char* reason = importer.finish()) {
+    invalid.add("%s:%zu: %s", name, line_number, reason);
+  }
   unusual.close("warnings");
   invalid.close("invalid lines");
   if (invalid.count() > 0) {

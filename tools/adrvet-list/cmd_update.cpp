@@ -5,6 +5,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "crypto/key_versions.h"
+#include "import_input.h"
 #include "list_file.h"
 
 namespace adrvet_list {
@@ -12,10 +13,13 @@ namespace {
 
 constexpr char kAddUsage[] =
     "Usage: adrvet-list add -k S|U [--quiet] LIST MAC...\n"
+    "       adrvet-list add -k S|U [--quiet] --from FORMAT LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates; creates\n"
     "LIST when it does not exist yet. Says how many were added and which were\n"
-    "already present. Addresses are written as for 'pack'.\n";
+    "already present. Addresses are written as for 'pack'. With --from, the\n"
+    "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
+    "the formats 'pack --from' reads; an invalid line changes nothing.\n";
 
 constexpr char kRemoveUsage[] =
     "Usage: adrvet-list remove -k S|U LIST MAC...\n"
@@ -58,7 +62,7 @@ int run_update(int argc, char* argv[], bool adding) {
   int status = kExitOk;
   const auto options = start_command(argc, argv,
                                      {command, adding ? kAddUsage : kRemoveUsage,
-                                      kOptKey | (adding ? kOptQuiet : 0U), 2, SIZE_MAX},
+                                      kOptKey | (adding ? kOptQuiet | kOptFrom : 0U), 2, SIZE_MAX},
                                      status);
   if (!options) {
     return status;
@@ -66,8 +70,14 @@ int run_update(int argc, char* argv[], bool adding) {
   std::vector<std::uint64_t> requested;
   // Only addresses being added deserve a warning about their kind.
   const bool quiet = options->quiet || !adding;
-  if (!parse_addresses({options->positional.begin() + 1, options->positional.end()}, quiet, command,
-                       requested)) {
+  const std::vector<std::string> arguments(options->positional.begin() + 1,
+                                           options->positional.end());
+  const auto from = import_format(*options, command);
+  if (!from) {
+    return kExitUsage;
+  }
+  if (!(options->from ? import_inputs(arguments, *from, quiet, requested)
+                      : parse_addresses(arguments, quiet, command, requested))) {
     error("%s: nothing changed", command);
     return kExitData;
   }
