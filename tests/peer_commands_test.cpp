@@ -23,6 +23,8 @@ ProcessResult list_tool(const std::vector<std::string>& args, const std::string&
 
 std::string text_of(const adrvet_test::Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
+std::string unpack(const std::string& list) { return list_tool({"unpack", "-k", "S", list}).out; }
+
 class PeerCommands : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,8 +33,7 @@ class PeerCommands : public ::testing::Test {
                   .exit_status,
               0);
   }
-  std::string file(const std::string& name) const { return dir_.file(name); }
-  std::string unpack(const std::string& list) { return list_tool({"unpack", "-k", "S", list}).out; }
+  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
   TempDir dir_;
 };
 

@@ -116,7 +116,7 @@ TEST(PeerImport, LinesOfEveryFormat) {
        "not an ipset create, add, flush, swap or destroy line"},
       {PeerFormat::ipset, "add lab 00:11:22:33:44", {}, "too few hex digits (need 12)"},
       {PeerFormat::freeradius, "00-11-22-33-44-55", {kA}, ""},
-      {PeerFormat::freeradius, "\"3C-22-FB-12-34-56\" Cleartext-Password := \"x\"", {kB}, ""},
+      {PeerFormat::freeradius, R"("3C-22-FB-12-34-56" Cleartext-Password := "x")", {kB}, ""},
       {PeerFormat::freeradius, "\tReply-Message = \"welcome\"", {}, ""},
       {PeerFormat::freeradius,
        "00-11-22-33-44-55 Auth-Type := Reject",
@@ -160,7 +160,7 @@ TEST(PeerImport, NftRulesetTakesTheSetOfAddresses) {
       "\tset allowed {\n"
       "\t\ttype ether_addr\n"
       "\t\tsize 65535\n"
-      "\t\telements = { 00:11:22:33:44:55 timeout 1h expires 59m comment \"desk\",\n"
+      "\t\telements = { 00:11:22:33:44:55 timeout 1h expires 59m counter packets 0 bytes 0,\n"
       "\t\t\t     3c:22:fb:12:34:56 }\n"
       "\t}\n"
       "\n"

@@ -39,6 +39,14 @@ bool valid_family(const std::string& family) {
   return family == "inet" || family == "bridge" || family == "netdev";
 }
 
+bool nft_name_usable(const std::string& name) {
+  const char* problem = nft_name_problem(name);
+  if (problem != nullptr) {
+    error("export: '%s' cannot be an nft name: %s", name.c_str(), problem);
+  }
+  return problem == nullptr;
+}
+
 // Checks the names the format uses; false after a message.
 bool check_names(PeerFormat format, const ExportNames& names) {
   if (format == PeerFormat::ipset) {
@@ -55,13 +63,7 @@ bool check_names(PeerFormat format, const ExportNames& names) {
           names.family.c_str());
     return false;
   }
-  for (const std::string* name : {&names.table, &names.set}) {
-    if (const char* problem = nft_name_problem(*name)) {
-      error("export: '%s' cannot be an nft name: %s", name->c_str(), problem);
-      return false;
-    }
-  }
-  return true;
+  return nft_name_usable(names.table) && nft_name_usable(names.set);
 }
 
 void warn_left_out(const std::vector<std::uint64_t>& left_out) {

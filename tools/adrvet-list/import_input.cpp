@@ -76,9 +76,7 @@ bool import_inputs(const std::vector<std::string>& inputs, PeerFormat format, bo
   bool all_valid = true;
   for (const std::string& input : inputs) {
     std::vector<unsigned char> text;
-    if (!read_input(input, text)) {
-      all_valid = false;
-    } else if (import_one(input, text, format, quiet, values) > 0) {
+    if (!read_input(input, text) || import_one(input, text, format, quiet, values) > 0) {
       all_valid = false;
     }
   }
