@@ -27,8 +27,8 @@ if [ -n "$problem" ]; then
   skip "the live DHCP run needs network namespaces: $problem"
   exit "$failed"
 fi
-server=$(new_netns dhcp-server)
-client=$(new_netns dhcp-client)
+new_netns server dhcp-server
+new_netns client dhcp-client
 ip link add adrvet-d0 netns "$server" type veth peer name adrvet-d1 netns "$client"
 ip -n "$server" addr add 192.168.77.1/24 dev adrvet-d0
 ip -n "$server" link set adrvet-d0 up

@@ -81,7 +81,7 @@ if [ -n "$problem" ]; then
   skip "the live server needs a network namespace of its own: $problem"
   exit "$failed"
 fi
-ns=$(new_netns radius)
+new_netns ns radius
 ip netns exec "$ns" timeout 120 freeradius -X -d "$conf" >"$work/radiusd.log" 2>&1 &
 radius_job=$!
 at_exit "kill $radius_job"

@@ -25,7 +25,7 @@ if [ -n "$problem" ]; then
   skip "hostapd runs in a namespace of its own: $problem"
   exit 0
 fi
-ns=$(new_netns hostapd)
+new_netns ns hostapd
 ip netns exec "$ns" timeout 120 hostapd "$work/hostapd.conf" >"$work/hostapd.log" 2>&1 &
 at_exit "kill $!"
 expect "hostapd reaches AP-ENABLED" wait_for "$work/hostapd.log" "AP-ENABLED" 20

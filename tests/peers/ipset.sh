@@ -22,7 +22,7 @@ if [ -n "$problem" ]; then
   skip "ipset runs in a namespace of its own: $problem"
   exit "$failed"
 fi
-ns=$(new_netns ipset)
+new_netns ns ipset
 in_ns() { ip netns exec "$ns" "$@"; }
 if ! reason=$(in_ns ipset create adrvet-probe hash:mac 2>&1); then
   skip "this kernel ($(uname -r)) offers no hash:mac sets ('ipset create probe hash:mac': ${reason#ipset v*: }); nothing more of ipset can be tried here"

@@ -46,13 +46,15 @@ expect_not() {
 
 list() { "$ADRVET_LIST" "$@" 2>>"$log"; }
 
-# A network namespace of the test's own, deleted on exit.
+# new_netns VAR PURPOSE: a network namespace of the test's own, its name
+# in VAR; deleted on exit with whatever still runs in it. (Not called in a
+# $(...) subshell, which would lose the cleanup.)
 new_netns() {
-  local name=adrvet-$1-$$
+  local name=adrvet-$2-$$
   ip netns add "$name" || return 1
   at_exit "ip netns pids $name | xargs -r kill -9; ip netns delete $name"
   ip -n "$name" link set lo up
-  echo "$name"
+  printf -v "$1" '%s' "$name"
 }
 
 # Why network namespaces cannot be made here, or nothing.

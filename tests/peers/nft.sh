@@ -15,7 +15,7 @@ if [ -n "$problem" ]; then
   skip "nft -c and loading need a namespace of their own: $problem"
   exit 0
 fi
-ns=$(new_netns nft)
+new_netns ns nft
 in_ns() { ip netns exec "$ns" "$@"; }
 
 for family in inet bridge netdev; do
@@ -44,7 +44,7 @@ expect_not "nft get element: an unlisted address is not" \
 
 # Enforcement: a host behind a veth pair pings the namespace with a listed
 # and then an unlisted hardware address.
-host=$(new_netns nft-host)
+new_netns host nft-host
 ip link add adrvet-fw netns "$ns" type veth peer name adrvet-h netns "$host"
 ip -n "$ns" addr add 10.77.0.1/24 dev adrvet-fw && ip -n "$ns" link set adrvet-fw up
 ip -n "$host" addr add 10.77.0.2/24 dev adrvet-h
