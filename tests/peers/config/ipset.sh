@@ -1,2 +1,2 @@
-# drop IPv4 traffic from hosts not in the set (iptables-nft or legacy alike)
+# iptables: drop IPv4 traffic from hosts whose address is not in the set
 iptables -A INPUT -m set ! --match-set adrvet src -j DROP
