@@ -79,35 +79,23 @@ std::optional<int> parse_key_version(const std::string& text) {
 
 std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
                                      const char* command) {
-  static const option long_options[] = {{"key", required_argument, nullptr, 'k'},
-                                        {"key-b", required_argument, nullptr, 'B'},
-                                        {"to", required_argument, nullptr, 'T'},
-                                        {"format", required_argument, nullptr, 'f'},
-                                        {"name", required_argument, nullptr, 'n'},
-                                        {"quiet", no_argument, nullptr, 'q'},
-                                        {"help", no_argument, nullptr, 'h'},
-                                        // Peer formats.
-                                        {"table", required_argument, nullptr, 't'},
-                                        {"family", required_argument, nullptr, 'F'},
-                                        {"output", required_argument, nullptr, 'o'},
-                                        {"from", required_argument, nullptr, 'I'},
-                                        {nullptr, 0, nullptr, 0}};
+  static const option long_options[] = {
+      {"key", required_argument, nullptr, 'k'},    {"key-b", required_argument, nullptr, 'B'},
+      {"to", required_argument, nullptr, 'T'},     {"format", required_argument, nullptr, 'f'},
+      {"name", required_argument, nullptr, 'n'},   {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},         {"table", required_argument, nullptr, 't'},
+      {"family", required_argument, nullptr, 'F'}, {"output", required_argument, nullptr, 'o'},
+      {"from", required_argument, nullptr, 'I'},   {nullptr, 0, nullptr, 0}};
   struct Rule {
     int code;
     unsigned flag;
     const char* name;
   };
-  static const Rule rules[] = {{'k', kOptKey, "-k"},
-                               {'B', kOptKeyB, "--key-b"},
-                               {'T', kOptTo, "--to"},
-                               {'f', kOptFormat, "--format"},
-                               {'n', kOptName, "--name"},
-                               {'q', kOptQuiet, "--quiet"},
-                               // Peer formats.
-                               {'t', kOptTable, "--table"},
-                               {'F', kOptFamily, "--family"},
-                               {'o', kOptOutput, "--output"},
-                               {'I', kOptFrom, "--from"}};
+  static const Rule rules[] = {{'k', kOptKey, "-k"},          {'B', kOptKeyB, "--key-b"},
+                               {'T', kOptTo, "--to"},         {'f', kOptFormat, "--format"},
+                               {'n', kOptName, "--name"},     {'q', kOptQuiet, "--quiet"},
+                               {'t', kOptTable, "--table"},   {'F', kOptFamily, "--family"},
+                               {'o', kOptOutput, "--output"}, {'I', kOptFrom, "--from"}};
   Options options;
   unsigned seen = 0;
   opterr = 0;
