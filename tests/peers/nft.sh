@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # nftables: every export passes nft -c; in a namespace of its own the file
-# loads, replaces the set on reload, and the README's rule enforces it.
+# loads, replaces the set on reload, the README's rule enforces it, and a
+# list of 100,000 addresses loads.
 source "$(dirname "$0")/lib.sh"
 echo "nftables: $(nft --version)"
 
@@ -75,4 +76,11 @@ in_ns nft list set inet adrvet adrvet >"$work/set.txt"
 expect "pack --from nft reads nft list set, the same list" \
   bash -c "'$ADRVET_LIST' pack -k S --from nft '$work/set.txt' '$work/back2.dat' &&
            '$ADRVET_LIST' diff -k S '$work/list.dat' '$work/back2.dat'"
+random_macs 100000 7 >"$work/large.txt"
+list pack -k S --quiet "$work/large.txt" "$work/large.dat"
+list export -k S --format nft --name large --output "$work/large.nft" "$work/large.dat"
+expect "a list of 100,000 addresses loads" in_ns nft -f "$work/large.nft"
+expect "... and loads again over itself" in_ns nft -f "$work/large.nft"
+expect "... its last address is in the set" \
+  in_ns nft get element inet adrvet large "{ $(tail -n 1 "$work/large.txt") }"
 exit "$failed"
