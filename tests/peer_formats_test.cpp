@@ -226,8 +226,9 @@ TEST(PeerNames, NftAndIpset) {
   for (const char* name : {"adrvet", "lab_macs", "a-b", "a.b", "_x", "SET", "Table1"}) {
     EXPECT_EQ(adrvet_list::nft_name_problem(name), nullptr) << name;
   }
-  for (const char* name : {"set", "table", "flush", "add", "ether", "inet", "elements", "", "1abc",
-                           "bad name", "semi;colon", "a23456789012345678901234567890123"}) {
+  for (const char* name :
+       {"set", "table", "flush", "add", "ether", "inet", "elements", "meter", "rt0", "", "1abc",
+        "bad name", "semi;colon", "a23456789012345678901234567890123"}) {
     EXPECT_NE(adrvet_list::nft_name_problem(name), nullptr) << name;
   }
   EXPECT_EQ(adrvet_list::ipset_name_problem("a23456789012345678901234567"), nullptr);  // 27

@@ -27,7 +27,7 @@ done
 list pack -k S --quiet - "$work/empty.dat" </dev/null
 list export -k S --format nft --output "$work/empty.nft" "$work/empty.dat"
 expect "an empty list: nft -c -f accepts the export" in_ns nft -c -f "$work/empty.nft"
-for name in set table flush add ether elements; do
+for name in set table flush add ether elements meter export rt0; do
   expect_not "the keyword '$name' is refused as a set name" \
     "$ADRVET_LIST" export -k S --format nft --name "$name" "$work/list.dat"
   sed "s/ macs\b/ $name/g" "$work/inet.nft" >"$work/keyword.nft"

@@ -7,28 +7,30 @@ namespace adrvet_list {
 namespace {
 
 // Every word nft 1.0.6 refuses as a table or set name, found by loading each
-// word of its manual page and examples in both places.
-constexpr std::array<std::string_view, 138> kNftKeywords = {
-    "accept",   "add",      "ah",      "all",         "and",       "arp",      "auto-merge",
-    "bridge",   "cgroup",   "chain",   "comment",     "comp",      "constant", "continue",
-    "counter",  "cpu",      "create",  "ct",          "day",       "dccp",     "define",
-    "delete",   "describe", "device",  "devices",     "dnat",      "drop",     "dst",
-    "dup",      "dynamic",  "ecn",     "element",     "elements",  "esp",      "ether",
-    "exists",   "expires",  "exthdr",  "fib",         "flags",     "flow",     "flowtable",
-    "flush",    "frag",     "fwd",     "gc-interval", "get",       "goto",     "handle",
-    "hbh",      "hook",     "hour",    "ibrname",     "icmp",      "icmpv6",   "igmp",
-    "iif",      "iifgroup", "iifname", "iiftype",     "include",   "index",    "inet",
-    "insert",   "interval", "ip",      "ip6",         "ipsec",     "jhash",    "jump",
-    "limit",    "list",     "log",     "lt",          "map",       "mark",     "masquerade",
-    "meta",     "mh",       "missing", "monitor",     "netdev",    "nftrace",  "not",
-    "notrack",  "numgen",   "obrname", "offload",     "oif",       "oifgroup", "oifname",
-    "oiftype",  "or",       "osf",     "pkttype",     "policy",    "position", "priority",
-    "queue",    "quota",    "random",  "redefine",    "redirect",  "reject",   "rename",
-    "replace",  "reset",    "return",  "rt",          "rtclassid", "rule",     "ruleset",
-    "sctp",     "secmark",  "set",     "size",        "skgid",     "skuid",    "snat",
-    "socket",   "srh",      "symhash", "synproxy",    "table",     "tcp",      "th",
-    "time",     "timeout",  "tproxy",  "type",        "typeof",    "udp",      "udplite",
-    "undefine", "update",   "vlan",    "vmap",        "xt"};
+// word of its manual page, its examples and its parser's token names in
+// both places.
+constexpr std::array<std::string_view, 145> kNftKeywords = {
+    "accept",    "add",      "ah",         "all",      "and",         "arp",      "auto-merge",
+    "bridge",    "cgroup",   "chain",      "comment",  "comp",        "constant", "continue",
+    "counter",   "cpu",      "create",     "ct",       "day",         "dccp",     "define",
+    "delete",    "describe", "device",     "devices",  "dnat",        "drop",     "dst",
+    "dup",       "dynamic",  "ecn",        "element",  "elements",    "esp",      "ether",
+    "exists",    "expires",  "export",     "exthdr",   "fib",         "flags",    "flow",
+    "flowtable", "flush",    "frag",       "fwd",      "gc-interval", "get",      "goto",
+    "handle",    "hbh",      "hook",       "hour",     "ibriport",    "ibrname",  "icmp",
+    "icmpv6",    "igmp",     "iif",        "iifgroup", "iifname",     "iiftype",  "import",
+    "include",   "index",    "inet",       "insert",   "interval",    "ip",       "ip6",
+    "ipsec",     "jhash",    "jump",       "limit",    "list",        "log",      "lt",
+    "map",       "mark",     "masquerade", "meta",     "meter",       "mh",       "missing",
+    "monitor",   "netdev",   "nftrace",    "not",      "notrack",     "numgen",   "obriport",
+    "obrname",   "offload",  "oif",        "oifgroup", "oifname",     "oiftype",  "or",
+    "osf",       "pkttype",  "policy",     "position", "priority",    "queue",    "quota",
+    "random",    "redefine", "redirect",   "reject",   "rename",      "replace",  "reset",
+    "return",    "rt",       "rt0",        "rt2",      "rtclassid",   "rule",     "ruleset",
+    "sctp",      "secmark",  "set",        "size",     "skgid",       "skuid",    "snat",
+    "socket",    "srh",      "symhash",    "synproxy", "table",       "tcp",      "th",
+    "time",      "timeout",  "tproxy",     "type",     "typeof",      "udp",      "udplite",
+    "undefine",  "update",   "vlan",       "vmap",     "xt"};
 
 constexpr bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
