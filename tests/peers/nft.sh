@@ -34,6 +34,35 @@ for name in set table flush add ether elements meter export rt0; do
   expect_not "... and nft refuses it too" in_ns nft -c -f "$work/keyword.nft"
 done
 
+# The export and nft agree on names: every word of nft's manual page that
+# the export refuses nft refuses too, and a sample of the others nft takes.
+agree_on_names() {
+  local word
+  zcat /usr/share/man/man8/nft.8.gz | tr -c 'a-z_A-Z0-9-' '\n' |
+    grep -E '^[a-z_][a-z0-9_-]*$' | sort -u >"$work/words.txt"
+  while read -r word; do
+    if "$ADRVET_LIST" export -k S --format nft --name "$word" "$work/list.dat" >/dev/null 2>&1; then
+      echo "$word" >>"$work/taken.txt"
+    else
+      echo "$word" >>"$work/refused.txt"
+    fi
+  done <"$work/words.txt"
+  while read -r word; do
+    sed "s/ macs\b/ $word/g" "$work/inet.nft" >"$work/word.nft"
+    in_ns nft -c -f "$work/word.nft" 2>/dev/null && echo "nft takes '$word', which the export refuses"
+  done <"$work/refused.txt" | grep . && return 1
+  while read -r word; do
+    sed "s/ macs\b/ $word/g" "$work/inet.nft" >"$work/word.nft"
+    in_ns nft -c -f "$work/word.nft" 2>/dev/null || echo "nft refuses '$word', which the export takes"
+  done < <(shuf -n 100 --random-source=<(yes "$seed") "$work/taken.txt") | grep . && return 1
+  echo "$(wc -l <"$work/refused.txt") words refused by both"
+}
+if [ -r /usr/share/man/man8/nft.8.gz ]; then
+  expect "the export refuses the names nft refuses, and takes others nft takes" agree_on_names
+else
+  skip "nft's manual page is not installed: the agreement on names is not tried"
+fi
+
 list export -k S --format nft --output "$work/allowed.nft" "$work/list.dat"
 expect "the export loads" in_ns nft -f "$work/allowed.nft"
 expect "it loads again over itself" in_ns nft -f "$work/allowed.nft"
