@@ -16,10 +16,9 @@ namespace {
 using adrvet_list::ParsedLine;
 using adrvet_list::PeerFormat;
 
-constexpr PeerFormat kFormats[] = {PeerFormat::plain,         PeerFormat::hostapd,
-                                   PeerFormat::dnsmasq,       PeerFormat::dnsmasq_hosts,
-                                   PeerFormat::ipset,         PeerFormat::nft,
-                                   PeerFormat::freeradius};
+constexpr PeerFormat kFormats[] = {
+    PeerFormat::plain, PeerFormat::hostapd, PeerFormat::dnsmasq,   PeerFormat::dnsmasq_hosts,
+    PeerFormat::ipset, PeerFormat::nft,     PeerFormat::freeradius};
 
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "%s\n", what);
