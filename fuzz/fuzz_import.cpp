@@ -21,7 +21,7 @@ constexpr PeerFormat kFormats[] = {
     PeerFormat::ipset, PeerFormat::nft,     PeerFormat::freeradius};
 
 [[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "%s\n", what);
+  (void)std::fprintf(stderr, "%s\n", what);
   std::abort();
 }
 
