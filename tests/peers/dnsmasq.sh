@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # dnsmasq: both export forms pass --test; a live server in a namespace of
 # its own, with the README's dhcp-ignore=tag:!known, offers addresses to
-# listed hosts only and follows the list on SIGHUP.
+# listed hosts only and follows the list on SIGHUP; restarted with the
+# dhcp-host= form, it enforces that too.
 source "$(dirname "$0")/lib.sh"
 echo "dnsmasq: $(dnsmasq --version | head -n 1)"
 
@@ -35,13 +36,25 @@ ip -n "$server" link set adrvet-d0 up
 # veth leaves UDP checksums to an offload that never happens; udhcpc reads
 # raw frames and would drop every reply.
 ip netns exec "$server" ethtool -K adrvet-d0 tx off >>"$log" 2>&1
-ip netns exec "$server" timeout 120 dnsmasq --keep-in-foreground --conf-file="$work/dnsmasq.conf" \
-  --interface=adrvet-d0 --bind-interfaces --port=0 --no-resolv --no-hosts --user=root \
-  --pid-file="$work/dnsmasq.pid" --dhcp-leasefile="$work/leases" --log-dhcp --log-facility=- \
-  >"$work/dnsmasq.log" 2>&1 &
-dnsmasq_job=$!
-at_exit "kill $dnsmasq_job"
-if ! wait_for "$work/dnsmasq.log" "DHCP, IP range" 10; then
+# The server's log since the last mark.
+: >"$work/dnsmasq.log"
+mark=0
+set_mark() { mark=$(wc -l <"$work/dnsmasq.log"); }
+recent_log() { tail -n "+$((mark + 1))" "$work/dnsmasq.log"; }
+log_has() { recent_log | grep -q "$1"; }
+
+# start_dnsmasq CONF: a server on the veth, stopped by the test's trap.
+start_dnsmasq() {
+  set_mark
+  ip netns exec "$server" timeout 120 dnsmasq --keep-in-foreground --conf-file="$1" \
+    --interface=adrvet-d0 --bind-interfaces --port=0 --no-resolv --no-hosts --user=root \
+    --pid-file="$work/dnsmasq.pid" --dhcp-leasefile="$work/leases" --log-dhcp --log-facility=- \
+    >>"$work/dnsmasq.log" 2>&1 &
+  dnsmasq_job=$!
+  at_exit "kill $dnsmasq_job"
+  eventually 10 log_has "DHCP, IP range"
+}
+if ! start_dnsmasq "$work/dnsmasq.conf"; then
   fail "dnsmasq starts in the namespace"
   cat "$work/dnsmasq.log" >>"$log"
   exit 1
@@ -55,12 +68,7 @@ discover() {
   ip -n "$client" link set adrvet-d1 up
   timeout 20 ip netns exec "$client" busybox udhcpc -i adrvet-d1 -n -q -f -t 6 -T 1 -s /bin/true
 }
-# The server's log since the last mark.
-mark=0
-set_mark() { mark=$(wc -l <"$work/dnsmasq.log"); }
-recent_log() { tail -n "+$((mark + 1))" "$work/dnsmasq.log"; }
 # dnsmasq writes its log when idle, so a line may come after the client's answer.
-log_has() { recent_log | grep -q "$1"; }
 offered() { eventually 5 log_has "DHCPOFFER(adrvet-d0) [0-9.]* $1"; }
 ignored() { eventually 5 log_has "DHCPDISCOVER(adrvet-d0) $1 ignored"; }
 offered_now() { log_has "DHCPOFFER(adrvet-d0) [0-9.]* $1"; }
@@ -81,5 +89,14 @@ expect "after add, export and SIGHUP the new host gets a lease" discover "$newco
 expect "... dnsmasq logged its OFFER" offered "$newcomer"
 set_mark
 expect_not "the removed host gets none any more" discover "$listed"
+expect "... its DISCOVER ignored" ignored "$listed"
+
+# The dhcp-host= form enforces the same list; dnsmasq reads it when it starts.
+kill "$dnsmasq_job"
+wait "$dnsmasq_job" 2>/dev/null
+list export -k S --format dnsmasq --output "$work/hosts.conf" "$work/list.dat"
+expect "dnsmasq restarts with the dhcp-host= form in a conf-file" start_dnsmasq "$work/conf-file.conf"
+expect "... a listed host gets a lease" discover "$newcomer"
+expect_not "... an unlisted one none" discover "$listed"
 expect "... its DISCOVER ignored" ignored "$listed"
 exit "$failed"
