@@ -4,9 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --build-only
 cmake --preset default >/dev/null
-cmake --build --preset default
+cmake --build --preset default --target ADRVET adrvet-list  # only what the demo runs
 
 bin=build/default/bin
 list_dir=build/default/example-list

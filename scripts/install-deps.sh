@@ -4,12 +4,19 @@
 # Only missing packages are installed, so running it again costs nothing.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev   # toolchains, sanitizer runtimes
-  libgtest-dev libbenchmark-dev valgrind            # test and benchmark frameworks, memcheck
-  libssl-dev python3 python3-cryptography-vectors   # test oracles and published vectors
-  "$@"
-)
+#   scripts/install-deps.sh [--build-only] [PACKAGE...]
+# --build-only: only what building ADRVET itself needs.
+packages=(cmake ninja-build g++)
+if [ "${1:-}" = "--build-only" ]; then
+  shift
+else
+  packages+=(
+    clang libclang-rt-14-dev                         # sanitizer toolchain and runtimes
+    libgtest-dev libbenchmark-dev valgrind           # test and benchmark frameworks, memcheck
+    libssl-dev python3 python3-cryptography-vectors  # test oracles and published vectors
+  )
+fi
+packages+=("$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -250,15 +250,17 @@ TEST_F(ListTool, ExportFormats) {
       {{"--format", "plain"}, "00:11:22:33:44:55\naa:bb:cc:dd:ee:0f\n"},
       {{"--format", "hostapd"}, "00:11:22:33:44:55\naa:bb:cc:dd:ee:0f\n"},
       {{"--format", "dnsmasq"}, "dhcp-host=00:11:22:33:44:55\ndhcp-host=aa:bb:cc:dd:ee:0f\n"},
-      {{"--format", "ipset"},
-       "create adrvet hash:mac\nadd adrvet 00:11:22:33:44:55\nadd adrvet aa:bb:cc:dd:ee:0f\n"},
+      {{"--format", "dnsmasq-hosts"}, "00:11:22:33:44:55\naa:bb:cc:dd:ee:0f\n"},
       {{"--format", "ipset", "--name", "lab_macs"},
-       "create lab_macs hash:mac\nadd lab_macs 00:11:22:33:44:55\nadd lab_macs "
-       "aa:bb:cc:dd:ee:0f\n"},
-      {{"--format", "nft"},
-       "set adrvet {\n\ttype ether_addr\n\telements = {\n\t\t00:11:22:33:44:55,\n"
-       "\t\taa:bb:cc:dd:ee:0f\n\t}\n}\n"},
-      {{"--format", "freeradius"}, "00-11-22-33-44-55\naa-bb-cc-dd-ee-0f\n"},
+       "create lab_macs hash:mac hashsize 1024 maxelem 16777216 -exist\n"
+       "create lab_macs-new hash:mac hashsize 1024 maxelem 16777216 -exist\n"
+       "flush lab_macs-new\nadd lab_macs-new 00:11:22:33:44:55\nadd lab_macs-new "
+       "aa:bb:cc:dd:ee:0f\nswap lab_macs-new lab_macs\ndestroy lab_macs-new\n"},
+      {{"--format", "nft", "--family", "bridge", "--table", "lan", "--name", "macs"},
+       "table bridge lan {\n\tset macs {\n\t\ttype ether_addr\n\t}\n}\n"
+       "flush set bridge lan macs\nadd element bridge lan macs {\n\t00:11:22:33:44:55,\n"
+       "\taa:bb:cc:dd:ee:0f\n}\n"},
+      {{"--format", "freeradius"}, "00-11-22-33-44-55\nAA-BB-CC-DD-EE-0F\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"export", "-k", "S"};
@@ -273,7 +275,8 @@ TEST_F(ListTool, ExportFormats) {
                 .exit_status,
             0);
   EXPECT_EQ(list_tool({"export", "-k", "S", "--format", "nft", file("empty.dat")}).out,
-            "set adrvet {\n\ttype ether_addr\n}\n");
+            "table inet adrvet {\n\tset adrvet {\n\t\ttype ether_addr\n\t}\n}\n"
+            "flush set inet adrvet adrvet\n");
 }
 
 TEST_F(ListTool, ExportKeepsFileOrder) {

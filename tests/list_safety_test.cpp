@@ -115,7 +115,7 @@ TEST_F(ListSafety, AddAndRemoveTakeAddressesFromStandardInputInOneUpdate) {
   EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 1100 addresses\n");
   const ProcessResult bad = list_tool({"remove", "-k", "S", list_, "-"}, "0a:00:00:00:00:01\nzz\n");
   EXPECT_EQ(bad.exit_status, 1);
-  EXPECT_NE(bad.err.find("remove: -:2: "), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("adrvet-list: -:2: "), std::string::npos) << bad.err;
   EXPECT_EQ(list_tool({"remove", "-k", "S", list_, "-"}, input).exit_status, 0);
   EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 100 addresses\n");
 }

@@ -83,6 +83,22 @@ std::optional<unsigned> parse_mode(const std::string& text) {
   return static_cast<unsigned>(mode);
 }
 
+// Where the value of a peer-format option goes, or nullptr for other options.
+std::optional<std::string>* peer_format_option(Options& options, int code) {
+  switch (code) {
+    case 't':
+      return &options.table;
+    case 'F':
+      return &options.family;
+    case 'o':
+      return &options.output;
+    case 'I':
+      return &options.from;
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 void error(const char* format, ...) {
@@ -102,19 +118,23 @@ void warning(const char* format, ...) {
 std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
                                      const char* command) {
   static const option long_options[] = {
-      {"key", required_argument, nullptr, 'k'},  {"key-b", required_argument, nullptr, 'B'},
-      {"to", required_argument, nullptr, 'T'},   {"format", required_argument, nullptr, 'f'},
-      {"name", required_argument, nullptr, 'n'}, {"quiet", no_argument, nullptr, 'q'},
-      {"wait", required_argument, nullptr, 'w'}, {"mode", required_argument, nullptr, 'm'},
-      {"force", no_argument, nullptr, 'F'},      {"allow-empty", no_argument, nullptr, 'E'},
-      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
+      {"key", required_argument, nullptr, 'k'},    {"key-b", required_argument, nullptr, 'B'},
+      {"to", required_argument, nullptr, 'T'},     {"format", required_argument, nullptr, 'f'},
+      {"name", required_argument, nullptr, 'n'},   {"quiet", no_argument, nullptr, 'q'},
+      {"wait", required_argument, nullptr, 'w'},   {"mode", required_argument, nullptr, 'm'},
+      {"force", no_argument, nullptr, 'R'},        {"allow-empty", no_argument, nullptr, 'E'},
+      {"table", required_argument, nullptr, 't'},  {"family", required_argument, nullptr, 'F'},
+      {"output", required_argument, nullptr, 'o'}, {"from", required_argument, nullptr, 'I'},
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
   struct Rule {
     int code;
     unsigned flag;
   };
-  static const Rule rules[] = {
-      {'k', kOptKey},   {'B', kOptKeyB}, {'T', kOptTo},   {'f', kOptFormat}, {'n', kOptName},
-      {'q', kOptQuiet}, {'w', kOptWait}, {'m', kOptMode}, {'F', kOptForce},  {'E', kOptAllowEmpty}};
+  static const Rule rules[] = {{'k', kOptKey},        {'B', kOptKeyB},  {'T', kOptTo},
+                               {'f', kOptFormat},     {'n', kOptName},  {'q', kOptQuiet},
+                               {'w', kOptWait},       {'m', kOptMode},  {'R', kOptForce},
+                               {'E', kOptAllowEmpty}, {'t', kOptTable}, {'F', kOptFamily},
+                               {'o', kOptOutput},     {'I', kOptFrom}};
   Options options;
   unsigned seen = 0;
   opterr = 0;
@@ -177,10 +197,12 @@ std::optional<Options> parse_options(int argc, char* argv[], unsigned allowed,
               value.c_str());
         return std::nullopt;
       }
-    } else if (code == 'F') {
+    } else if (code == 'R') {
       options.force = true;
     } else if (code == 'E') {
       options.allow_empty = true;
+    } else if (std::optional<std::string>* peer_option = peer_format_option(options, code)) {
+      *peer_option = value;
     }
   }
   for (int i = optind; i < argc; ++i) {

@@ -35,6 +35,11 @@ enum OptionFlag : unsigned {
   kOptMode = 1U << 7,        // --mode MODE, of a new list
   kOptForce = 1U << 8,       // --force: rewrite a list that looks damaged
   kOptAllowEmpty = 1U << 9,  // --allow-empty: pack may write a list of no addresses
+  // Peer formats: export's names and file, pack's and add's input format.
+  kOptTable = 1U << 16,   // --table TABLE
+  kOptFamily = 1U << 17,  // --family FAMILY
+  kOptOutput = 1U << 18,  // --output FILE
+  kOptFrom = 1U << 19,    // --from FORMAT
   kWriterOptions = kOptWait | kOptMode,
 };
 
@@ -50,6 +55,10 @@ struct Options {
   std::optional<unsigned> mode;
   bool force = false;
   bool allow_empty = false;
+  std::optional<std::string> table;  // peer formats
+  std::optional<std::string> family;
+  std::optional<std::string> output;
+  std::optional<std::string> from;
   std::vector<std::string> positional;
 };
 

@@ -1,23 +1,16 @@
 // pack: plain list in, validated, sorted, de-duplicated protected list out.
-#include <unistd.h>
-
-#include <cstring>
-
-#include "address_parser.h"
 #include "cli.h"
 #include "commands.h"
-#include "crypto/file_descriptor.h"
 #include "crypto/key_versions.h"
-#include "line_reader.h"
+#include "import_input.h"
 #include "list_file.h"
-#include "text_excerpt.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--wait SECONDS]\n"
-    "                        [--mode MODE] INPUT DEST\n"
+    "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--from FORMAT]\n"
+    "                        [--wait SECONDS] [--mode MODE] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
@@ -28,81 +21,20 @@ constexpr char kUsage[] =
     "--allow-empty. All-zero, broadcast, multicast and locally administered\n"
     "addresses are accepted with a warning (--quiet: no warnings). A new DEST gets\n"
     "mode MODE (600 by default); an existing one keeps its mode. Waits up to\n"
-    "SECONDS (10) for another writer of DEST.\n";
-
-constexpr std::size_t kReportLimit = 20;
-
-// Reports at most kReportLimit messages, then how many more there were.
-class LimitedReport {
- public:
-  explicit LimitedReport(bool is_warning) : is_warning_(is_warning) {}
-  template <typename... Args>
-  void add(const char* format, Args... args) {
-    if (count_++ < kReportLimit) {
-      (is_warning_ ? warning : error)(format, args...);
-    }
-  }
-  void close(const char* what) const {
-    if (count_ > kReportLimit) {
-      (is_warning_ ? warning : error)("... and %zu more %s", count_ - kReportLimit, what);
-    }
-  }
-  [[nodiscard]] std::size_t count() const { return count_; }
-
- private:
-  bool is_warning_;
-  std::size_t count_ = 0;
-};
-
-struct PackInput {
-  std::vector<std::uint64_t> values;
-  std::size_t invalid = 0;
-  bool read = false;  // the whole input was read
-};
-
-// Parses the input line by line, holding no more of a line than parsing needs.
-PackInput parse_input(const std::string& input, int fd, bool quiet) {
-  PackInput parsed;
-  LimitedReport invalid(false);
-  LimitedReport unusual(true);
-  const char* name = input.c_str();
-  LineReader reader(fd);
-  InputLine line;
-  while (reader.next(line)) {
-    if (line.cut() && line.kept.find('#') == std::string_view::npos) {
-      invalid.add("%s:%llu: line too long: %s", name, static_cast<unsigned long long>(line.number),
-                  quoted_excerpt(line.kept, line.length).c_str());
-      continue;
-    }
-    const ParsedLine address = parse_list_line(line.kept);
-    if (address.kind == ParsedLine::Kind::invalid) {
-      invalid.add("%s:%llu: %s: %s", name, static_cast<unsigned long long>(line.number),
-                  address.reason, quoted_excerpt(address.content).c_str());
-    } else if (address.kind == ParsedLine::Kind::address) {
-      parsed.values.push_back(address.value);
-      if (const char* kind = unusual_address_kind(address.value); kind != nullptr && !quiet) {
-        unusual.add("%s:%llu: %s: %s", name, static_cast<unsigned long long>(line.number), kind,
-                    quoted_excerpt(address.content).c_str());
-      }
-    }
-  }
-  unusual.close("warnings");
-  invalid.close("invalid lines");
-  parsed.invalid = invalid.count();
-  if (reader.error() != 0) {
-    error("%s: cannot read: %s", name, std::strerror(reader.error()));
-    return parsed;
-  }
-  parsed.read = true;
-  return parsed;
-}
+    "SECONDS (10) for another writer of DEST.\n"
+    "--from FORMAT reads INPUT as a peer has it instead: hostapd (accept_mac_file,\n"
+    "VLAN IDs allowed), dnsmasq (dhcp-host= lines, any fields), dnsmasq-hosts\n"
+    "(dhcp-hostsfile lines), ipset (ipset save output or an export), nft (nft list\n"
+    "set or nft list ruleset output, or an export: the one set of type ether_addr),\n"
+    "freeradius (files module entries with their attributes), or plain.\n";
 
 }  // namespace
 
 int run_pack(int argc, char* argv[]) {
   int status = kExitOk;
   const auto options = start_command(
-      argc, argv, {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kWriterOptions, 2, 2},
+      argc, argv,
+      {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kOptFrom | kWriterOptions, 2, 2},
       status);
   if (!options) {
     return status;
@@ -113,15 +45,13 @@ int run_pack(int argc, char* argv[]) {
     error("pack: DEST '%s' is the input file itself; write the list elsewhere", dest.c_str());
     return kExitUsage;
   }
-
-  std::string reason;
-  const int fd = open_input(input, reason);
-  if (fd < 0) {
-    error("%s: cannot read: %s", input.c_str(), reason.c_str());
-    return kExitData;
+  const auto from = import_format(*options, "pack");
+  if (!from) {
+    return kExitUsage;
   }
-  const orbitforge::util::detail::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
-  PackInput parsed = parse_input(input, fd, options->quiet);
+
+  std::vector<std::uint64_t> values;
+  const ImportCount parsed = import_input(input, *from, options->quiet, values);
   if (!parsed.read) {
     return kExitData;
   }
@@ -130,7 +60,7 @@ int run_pack(int argc, char* argv[]) {
           parsed.invalid == 1 ? "" : "s");
     return kExitData;
   }
-  if (parsed.values.empty() && !options->allow_empty) {
+  if (values.empty() && !options->allow_empty) {
     error(
         "%s: no addresses; nothing written (an empty list refuses every device: "
         "--allow-empty writes one)",
@@ -138,14 +68,14 @@ int run_pack(int argc, char* argv[]) {
     return kExitData;
   }
 
-  const std::size_t dropped = sort_unique(parsed.values);
+  const std::size_t dropped = sort_unique(values);
   orbitforge::util::FileUpdate update;
   if (!begin_update(dest, *options, update) ||
-      !write_list(update, dest, parsed.values, orbitforge::util::key_for_version(*options->key))) {
+      !write_list(update, dest, values, orbitforge::util::key_for_version(*options->key))) {
     return kExitData;
   }
-  error("wrote %zu address%s to %s (%zu duplicate%s dropped)", parsed.values.size(),
-        parsed.values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+  error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
+        values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
   return kExitOk;
 }
 

@@ -1,16 +1,13 @@
 // add and remove: change a list in place, keeping it sorted and free of
 // duplicates, under the list's lock so that concurrent updates all count.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
 #include <functional>
 
 #include "address_parser.h"
 #include "cli.h"
 #include "commands.h"
 #include "crypto/key_versions.h"
-#include "line_reader.h"
+#include "import_input.h"
 #include "list_file.h"
 #include "text_excerpt.h"
 
@@ -20,12 +17,15 @@ namespace {
 constexpr char kAddUsage[] =
     "Usage: adrvet-list add -k S|U [--quiet] [--wait SECONDS] [--mode MODE] [--force]\n"
     "                       LIST MAC...|-\n"
+    "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates; creates\n"
     "LIST (mode MODE, 600 by default) when it does not exist yet. '-' reads further\n"
-    "addresses from standard input, one per line as for 'pack'. Says how many were\n"
-    "added and which were already present. Waits up to SECONDS (10) for another\n"
-    "writer of LIST; --force rewrites a list that looks truncated.\n";
+    "addresses from standard input, one per line as for 'pack'. With --from, the\n"
+    "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
+    "the formats 'pack --from' reads. An invalid line or address changes nothing.\n"
+    "Says how many were added and which were already present. Waits up to SECONDS\n"
+    "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n";
 
 constexpr char kRemoveUsage[] =
     "Usage: adrvet-list remove -k S|U [--wait SECONDS] [--force] LIST MAC...|-\n"
@@ -41,51 +41,19 @@ struct Requested {
   bool all_valid = true;
 };
 
-// `where` is "add: -:LINE" for a line of standard input, "add" for an
-// argument, whose text is then quoted first, as it was typed.
-void take_address(const ParsedLine& parsed, const std::string& where, std::string_view text,
-                  bool quiet, Requested& requested) {
-  const bool is_line = where.find(':') != std::string::npos;
-  const std::string quoted = quoted_excerpt(is_line ? parsed.content : text);
-  const auto report = [&](auto say, const char* what) {
-    if (is_line) {
-      say("%s: %s: %s", where.c_str(), what, quoted.c_str());
-    } else {
-      say("%s: %s: %s", where.c_str(), quoted.c_str(), what);
-    }
-  };
-  if (parsed.kind == ParsedLine::Kind::invalid) {
-    report(error, parsed.reason);
+void take_argument(const std::string& text, const char* command, bool quiet, Requested& requested) {
+  const ParsedLine parsed = parse_list_line(text);
+  const std::string quoted = quoted_excerpt(text);
+  if (parsed.kind != ParsedLine::Kind::address) {
+    error("%s: %s: %s", command, quoted.c_str(),
+          parsed.kind == ParsedLine::Kind::blank ? "no address" : parsed.reason);
     requested.all_valid = false;
     return;
   }
   if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
-    report(warning, kind);
+    warning("%s: %s: %s", command, quoted.c_str(), kind);
   }
   requested.values.push_back(parsed.value);
-}
-
-// Standard input as for pack, so that a hook adding a thousand devices
-// makes one locked update, not a thousand.
-void read_standard_input_addresses(const char* command, bool quiet, Requested& requested) {
-  LineReader reader(STDIN_FILENO);
-  InputLine line;
-  while (reader.next(line)) {
-    const std::string where = std::string(command) + ": -:" + std::to_string(line.number);
-    if (line.cut() && line.kept.find('#') == std::string_view::npos) {
-      error("%s: line too long: %s", where.c_str(), quoted_excerpt(line.kept, line.length).c_str());
-      requested.all_valid = false;
-      continue;
-    }
-    const ParsedLine parsed = parse_list_line(line.kept);
-    if (parsed.kind != ParsedLine::Kind::blank) {
-      take_address(parsed, where, line.kept, quiet, requested);
-    }
-  }
-  if (reader.error() != 0) {
-    error("%s: cannot read standard input: %s", command, std::strerror(reader.error()));
-    requested.all_valid = false;
-  }
 }
 
 Requested parse_requested(const std::vector<std::string>& texts, bool quiet, const char* command) {
@@ -93,19 +61,15 @@ Requested parse_requested(const std::vector<std::string>& texts, bool quiet, con
   bool read_input = false;
   for (const std::string& text : texts) {
     if (text == "-") {
-      if (!read_input) {
-        read_standard_input_addresses(command, quiet, requested);
+      // Standard input as for pack, so that a hook adding a thousand
+      // devices makes one locked update, not a thousand.
+      if (!read_input && !import_inputs({text}, PeerFormat::plain, quiet, requested.values)) {
+        requested.all_valid = false;
       }
       read_input = true;
       continue;
     }
-    const ParsedLine parsed = parse_list_line(text);
-    if (parsed.kind == ParsedLine::Kind::blank) {
-      error("%s: %s: no address", command, quoted_excerpt(text).c_str());
-      requested.all_valid = false;
-      continue;
-    }
-    take_address(parsed, command, text, quiet, requested);
+    take_argument(text, command, quiet, requested);
   }
   return requested;
 }
@@ -138,7 +102,8 @@ std::vector<std::uint64_t> apply_change(const std::vector<std::uint64_t>& values
 int run_update(int argc, char* argv[], bool adding) {
   const char* command = adding ? "add" : "remove";
   int status = kExitOk;
-  const unsigned allowed = kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode : 0U);
+  const unsigned allowed =
+      kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode | kOptFrom : 0U);
   const auto options = start_command(
       argc, argv, {command, adding ? kAddUsage : kRemoveUsage, allowed, 2, SIZE_MAX}, status);
   if (!options) {
@@ -148,8 +113,18 @@ int run_update(int argc, char* argv[], bool adding) {
   const bool quiet = options->quiet || !adding;
   // Standard input is read before the lock is taken: a slow producer must
   // not hold up the other writers.
-  Requested requested =
-      parse_requested({options->positional.begin() + 1, options->positional.end()}, quiet, command);
+  const std::vector<std::string> arguments(options->positional.begin() + 1,
+                                           options->positional.end());
+  const auto from = import_format(*options, command);
+  if (!from) {
+    return kExitUsage;
+  }
+  Requested requested;
+  if (options->from) {
+    requested.all_valid = import_inputs(arguments, *from, quiet, requested.values);
+  } else {
+    requested = parse_requested(arguments, quiet, command);
+  }
   if (!requested.all_valid) {
     error("%s: nothing changed", command);
     return kExitData;

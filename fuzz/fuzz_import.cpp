@@ -1,0 +1,86 @@
+// The peer formats: no input crashes the importer in any format, every
+// address it takes is the one its own text spells, and the export of any
+// list reads back as that list.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "export_formats.h"
+#include "import_formats.h"
+
+namespace {
+
+using adrvet_list::ParsedLine;
+using adrvet_list::PeerFormat;
+
+constexpr PeerFormat kFormats[] = {
+    PeerFormat::plain, PeerFormat::hostapd, PeerFormat::dnsmasq,   PeerFormat::dnsmasq_hosts,
+    PeerFormat::ipset, PeerFormat::nft,     PeerFormat::freeradius};
+
+[[noreturn]] void fail(const char* what) {
+  (void)std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+std::vector<std::uint64_t> import_all(PeerFormat format, const std::string& text) {
+  adrvet_list::Importer importer(format);
+  std::vector<std::uint64_t> values;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string_view line(text.data() + start, end - start);
+    for (const ParsedLine& parsed : importer.read(line)) {
+      if (parsed.kind != ParsedLine::Kind::address) {
+        continue;
+      }
+      const ParsedLine again = adrvet_list::parse_list_line(parsed.content);
+      if (again.kind != ParsedLine::Kind::address || again.value != parsed.value ||
+          parsed.value > 0xFFFFFFFFFFFFULL) {
+        fail("an imported address is not what its text spells");
+      }
+      values.push_back(parsed.value);
+    }
+    start = end + 1;
+  }
+  (void)importer.finish();
+  return values;
+}
+
+void round_trip(PeerFormat format, const std::uint8_t* data, std::size_t size) {
+  std::vector<std::uint64_t> values;
+  for (std::size_t i = 0; i + 6 <= size; i += 6) {
+    std::uint64_t value = 0;
+    for (std::size_t j = 0; j < 6; ++j) {
+      value = value << 8U | data[i + j];
+    }
+    values.push_back(value);
+  }
+  std::vector<std::uint64_t> left_out;
+  const std::string text =
+      adrvet_list::export_text(format, values, adrvet_list::ExportNames{}, left_out);
+  std::vector<std::uint64_t> back = import_all(format, text);
+  back.insert(back.end(), left_out.begin(), left_out.end());
+  std::sort(values.begin(), values.end());
+  std::sort(back.begin(), back.end());
+  if (back != values) {
+    fail("an export does not read back as its list");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) {
+    return 0;
+  }
+  const PeerFormat format = kFormats[data[0] % std::size(kFormats)];
+  if ((data[1] & 1U) != 0) {
+    round_trip(format, data + 2, size - 2);
+  } else {
+    (void)import_all(format, std::string(reinterpret_cast<const char*>(data + 2), size - 2));
+  }
+  return 0;
+}

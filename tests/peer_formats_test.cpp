@@ -1,0 +1,287 @@
+// The peer formats in process: every import format line by line, the names
+// the export accepts, and export followed by import over random lists.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+#include "export_formats.h"
+#include "import_formats.h"
+#include "peer_names.h"
+#include "support/test_support.h"
+
+namespace {
+
+using adrvet_list::Importer;
+using adrvet_list::ParsedLine;
+using adrvet_list::PeerFormat;
+
+constexpr std::uint64_t kA = 0x001122334455ULL;
+constexpr std::uint64_t kB = 0x3C22FB123456ULL;
+
+struct Imported {
+  std::vector<std::uint64_t> values;
+  std::vector<std::string> invalid;  // "LINE: reason"
+};
+
+Imported import_text(PeerFormat format, const std::string& text) {
+  Importer importer(format);
+  Imported result;
+  std::istringstream in(text);
+  std::string line;
+  std::size_t number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    for (const ParsedLine& parsed : importer.read(line)) {
+      if (parsed.kind == ParsedLine::Kind::address) {
+        result.values.push_back(parsed.value);
+      } else {
+        result.invalid.push_back(std::to_string(number) + ": " + parsed.reason);
+      }
+    }
+  }
+  if (const char* reason = importer.finish()) {
+    result.invalid.push_back(std::string("end: ") + reason);
+  }
+  return result;
+}
+
+struct LineCase {
+  PeerFormat format;
+  std::string line;
+  std::vector<std::uint64_t> values;  // expected addresses, when valid
+  std::string reason;                 // expected reason, when invalid
+};
+
+// One line alone in each format: extra fields kept out, wrong lines refused.
+TEST(PeerImport, LinesOfEveryFormat) {
+  const std::vector<LineCase> cases = {
+      {PeerFormat::plain, "00:11:22:33:44:55", {kA}, ""},
+      {PeerFormat::plain, "0011.2233.4455 # desk", {kA}, ""},
+      {PeerFormat::plain, "00:11:22:33:44", {}, "too few hex digits (need 12)"},
+      {PeerFormat::hostapd, "00:11:22:33:44:55", {kA}, ""},
+      {PeerFormat::hostapd, "00:11:22:33:44:55 7", {kA}, ""},
+      {PeerFormat::hostapd, "00:11:22:33:44:55\t1+20", {kA}, ""},
+      {PeerFormat::hostapd, "# 00:11:22:33:44:55", {}, ""},
+      {PeerFormat::hostapd, "00:11:22:33:44:55 guests", {}, "not a VLAN ID after the address"},
+      {PeerFormat::hostapd,
+       "-00:11:22:33:44:55",
+       {},
+       "a removal line ('-' before the address) lists no address"},
+      {PeerFormat::hostapd, "00:11:22:33:44:5g", {}, "not a hex digit or separator"},
+      {PeerFormat::dnsmasq, "dhcp-host=00:11:22:33:44:55", {kA}, ""},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=00:11:22:33:44:55,laptop,192.168.1.5,set:red,infinite",
+       {kA},
+       ""},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=00:11:22:33:44:55,3C:22:FB:12:34:56,tag:lab,12h",
+       {kA, kB},
+       ""},
+      {PeerFormat::dnsmasq, "dhcp-host = 00:11:22:33:44:55", {kA}, ""},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=00:11:22:33:44:55,ignore",
+       {},
+       "an 'ignore' entry keeps the host out"},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=00:11:22:33:*:*,set:any",
+       {},
+       "a wildcard address stands for many addresses"},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=id:client,192.168.1.6",
+       {},
+       "no hardware address (an entry by name, client ID or IP only)"},
+      {PeerFormat::dnsmasq,
+       "dhcp-host=00:11:22:33:44:55:66",
+       {},
+       "no hardware address (an entry by name, client ID or IP only)"},
+      {PeerFormat::dnsmasq, "dhcp-range=192.168.1.10,192.168.1.50", {}, "not a dhcp-host= line"},
+      {PeerFormat::dnsmasq, "00:11:22:33:44:55", {}, "not a dhcp-host= line"},
+      {PeerFormat::dnsmasq_hosts, "00:11:22:33:44:55,printer,set:office", {kA}, ""},
+      {PeerFormat::dnsmasq_hosts,
+       "dhcp-host=00:11:22:33:44:55",
+       {},
+       "no hardware address (an entry by name, client ID or IP only)"},
+      {PeerFormat::ipset, "add lab 00:11:22:33:44:55", {kA}, ""},
+      {PeerFormat::ipset, "add lab 00:11:22:33:44:55 timeout 300 comment \"desk\"", {kA}, ""},
+      {PeerFormat::ipset, "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
+      {PeerFormat::ipset,
+       "create lab hash:ip family inet",
+       {},
+       "not a hash:mac set, which holds no addresses to import"},
+      {PeerFormat::ipset,
+       "del lab 00:11:22:33:44:55",
+       {},
+       "not an ipset create, add, flush, swap or destroy line"},
+      {PeerFormat::ipset, "add lab 00:11:22:33:44", {}, "too few hex digits (need 12)"},
+      {PeerFormat::freeradius, "00-11-22-33-44-55", {kA}, ""},
+      {PeerFormat::freeradius, R"("3C-22-FB-12-34-56" Cleartext-Password := "x")", {kB}, ""},
+      {PeerFormat::freeradius, "\tReply-Message = \"welcome\"", {}, ""},
+      {PeerFormat::freeradius,
+       "00-11-22-33-44-55 Auth-Type := Reject",
+       {},
+       "an entry with Auth-Type := Reject keeps the address out"},
+      {PeerFormat::freeradius,
+       "DEFAULT Auth-Type := Accept",
+       {},
+       "a DEFAULT entry names no address"},
+      {PeerFormat::freeradius,
+       "$INCLUDE macs.d",
+       {},
+       "an include is not followed; import the included file"},
+      {PeerFormat::nft,
+       "add element inet t s { 00:11:22:33:44:55 }",
+       {},
+       "an element of a set whose type is not declared before it"},
+  };
+  for (const LineCase& c : cases) {
+    const Imported got = import_text(c.format, c.line + "\n");
+    if (c.reason.empty()) {
+      EXPECT_TRUE(got.invalid.empty()) << c.line << ": " << got.invalid.front();
+      EXPECT_EQ(got.values, c.values) << c.line;
+    } else {
+      ASSERT_EQ(got.invalid.size(), 1U) << c.line;
+      EXPECT_EQ(got.invalid[0], "1: " + c.reason) << c.line;
+    }
+  }
+}
+
+// Output of "nft list ruleset" as nft 1.0.6 prints it, with a set of other
+// things and a rule beside the set of addresses.
+TEST(PeerImport, NftRulesetTakesTheSetOfAddresses) {
+  const std::string ruleset =
+      "table inet filter {\n"
+      "\tset blocked_ips {\n"
+      "\t\ttype ipv4_addr\n"
+      "\t\telements = { 10.0.0.1, 10.0.0.2 }\n"
+      "\t}\n"
+      "\n"
+      "\tset allowed {\n"
+      "\t\ttype ether_addr\n"
+      "\t\tsize 65535\n"
+      "\t\telements = { 00:11:22:33:44:55 timeout 1h expires 59m counter packets 0 bytes 0,\n"
+      "\t\t\t     3c:22:fb:12:34:56 }\n"
+      "\t}\n"
+      "\n"
+      "\tchain input {\n"
+      "\t\ttype filter hook input priority filter; policy drop;\n"
+      "\t\tether saddr @allowed accept # listed hosts\n"
+      "\t}\n"
+      "}\n";
+  const Imported got = import_text(PeerFormat::nft, ruleset);
+  EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
+  EXPECT_EQ(got.values, (std::vector<std::uint64_t>{kA, kB}));
+}
+
+TEST(PeerImport, NftRefusesWhatItCannotTake) {
+  const struct {
+    std::string text;
+    std::string invalid;
+  } cases[] = {
+      {"table bridge t {\n\tset a {\n\t\ttype ether_addr\n\t\telements = { 00:11:22:33:44:55 }\n"
+       "\t}\n\tset b {\n\t\ttype ether_addr\n\t\telements = { 3c:22:fb:12:34:56 }\n\t}\n}\n",
+       "8: an element of a second ether_addr set; import one set at a time"},
+      {"table inet t {\n\tset a {\n\t\ttype ether_addr\n\t\telements = { 00:11:22:33:44 "
+       "}\n\t}\n}\n",
+       "4: too few hex digits (need 12)"},
+      {"table inet t {\n\tset a {\n\t\ttype ether_addr\n",
+       "end: the input ends inside a '{' block"},
+      {"}\n", "1: a '}' without its '{'"},
+  };
+  for (const auto& c : cases) {
+    const Imported got = import_text(PeerFormat::nft, c.text);
+    ASSERT_EQ(got.invalid.size(), 1U) << c.text;
+    EXPECT_EQ(got.invalid[0], c.invalid) << c.text;
+  }
+  // A set of address pairs is no list of addresses: nothing is taken from it.
+  const Imported pairs = import_text(PeerFormat::nft,
+                                     "table inet t {\n\tset p {\n\t\ttype ether_addr . ipv4_addr\n"
+                                     "\t\telements = { 00:11:22:33:44:55 . 10.0.0.1 }\n\t}\n}\n");
+  EXPECT_TRUE(pairs.invalid.empty());
+  EXPECT_TRUE(pairs.values.empty());
+}
+
+TEST(PeerImport, IpsetTakesOneSet) {
+  const Imported got = import_text(PeerFormat::ipset,
+                                   "create a hash:mac\nadd a 00:11:22:33:44:55\n"
+                                   "create b hash:mac\nadd b 3c:22:fb:12:34:56\n");
+  ASSERT_EQ(got.invalid.size(), 1U);
+  EXPECT_EQ(got.invalid[0],
+            "4: an address of a second set; import one set at a time (ipset save SET)");
+  EXPECT_EQ(got.values, std::vector<std::uint64_t>{kA});
+}
+
+TEST(PeerImport, FreeradiusSkipsReplyItems) {
+  const Imported got =
+      import_text(PeerFormat::freeradius,
+                  "# office\n00-11-22-33-44-55\n"
+                  "\tReply-Message = \"Device %{Calling-Station-Id} authorized\",\n"
+                  "\tTunnel-Private-Group-Id = 10\n\n3C-22-FB-12-34-56\n");
+  EXPECT_TRUE(got.invalid.empty());
+  EXPECT_EQ(got.values, (std::vector<std::uint64_t>{kA, kB}));
+}
+
+TEST(PeerNames, NftAndIpset) {
+  for (const char* name : {"adrvet", "lab_macs", "a-b", "a.b", "_x", "SET", "Table1"}) {
+    EXPECT_EQ(adrvet_list::nft_name_problem(name), nullptr) << name;
+  }
+  for (const char* name :
+       {"set", "table", "flush", "add", "ether", "inet", "elements", "meter", "rt0", "", "1abc",
+        "bad name", "semi;colon", "a23456789012345678901234567890123"}) {
+    EXPECT_NE(adrvet_list::nft_name_problem(name), nullptr) << name;
+  }
+  EXPECT_EQ(adrvet_list::ipset_name_problem("a23456789012345678901234567"), nullptr);  // 27
+  EXPECT_NE(adrvet_list::ipset_name_problem("a234567890123456789012345678"), nullptr);
+  EXPECT_NE(adrvet_list::ipset_name_problem("with space"), nullptr);
+}
+
+TEST(PeerExport, IpsetLeavesOutTheAllZeroAddressAndSizesTheSet) {
+  std::vector<std::uint64_t> values(3000);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    values[i] = i;  // 0 first
+  }
+  std::vector<std::uint64_t> left_out;
+  const std::string text =
+      adrvet_list::export_text(PeerFormat::ipset, values, adrvet_list::ExportNames{}, left_out);
+  EXPECT_EQ(left_out, std::vector<std::uint64_t>{0});
+  EXPECT_EQ(text.find("add adrvet-new 00:00:00:00:00:00\n"), std::string::npos);
+  EXPECT_EQ(text.rfind("create adrvet hash:mac hashsize 4096 maxelem 16777216 -exist\n", 0), 0U);
+}
+
+std::vector<std::uint64_t> random_list(std::mt19937_64& rng) {
+  std::uniform_int_distribution<std::size_t> size(0, 300);
+  std::vector<std::uint64_t> values(size(rng));
+  for (std::uint64_t& v : values) {
+    // Small values now and then, for leading zeros and the all-zero address.
+    v = rng() % 4 == 0 ? rng() % 4 : rng() & 0xFFFFFFFFFFFFULL;
+  }
+  std::sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  return values;
+}
+
+// Export, import: the same list, in every format (ipset without the all-zero
+// address, which it cannot hold).
+TEST(PeerRoundTrip, EveryFormatOverRandomLists) {
+  const std::uint64_t seed = adrvet_test::test_seed();
+  std::mt19937_64 rng(seed);
+  const PeerFormat formats[] = {PeerFormat::plain,         PeerFormat::hostapd, PeerFormat::dnsmasq,
+                                PeerFormat::dnsmasq_hosts, PeerFormat::ipset,   PeerFormat::nft,
+                                PeerFormat::freeradius};
+  for (int round = 0; round < 50; ++round) {
+    const std::vector<std::uint64_t> values = random_list(rng);
+    for (const PeerFormat format : formats) {
+      std::vector<std::uint64_t> left_out;
+      const std::string text =
+          adrvet_list::export_text(format, values, adrvet_list::ExportNames{}, left_out);
+      Imported got = import_text(format, text);
+      ASSERT_TRUE(got.invalid.empty()) << "seed " << seed << ": " << got.invalid.front();
+      got.values.insert(got.values.end(), left_out.begin(), left_out.end());
+      std::sort(got.values.begin(), got.values.end());
+      ASSERT_EQ(got.values, values) << "seed " << seed << ", format " << static_cast<int>(format);
+    }
+  }
+}
+
+}  // namespace

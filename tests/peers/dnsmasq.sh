@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# dnsmasq: both export forms pass --test; a live server in a namespace of
+# its own, with the README's dhcp-ignore=tag:!known, offers addresses to
+# listed hosts only and follows the list on SIGHUP; restarted with the
+# dhcp-host= form, it enforces that too.
+source "$(dirname "$0")/lib.sh"
+echo "dnsmasq: $(dnsmasq --version | head -n 1)"
+
+random_macs 20 >"$work/macs.txt"
+list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
+listed=$(sed -n 3p "$work/macs.txt")
+newcomer=$(random_macs 21 | tail -n 1)
+
+# The README's configuration, with the list beside the test.
+sed "s|/etc/adrvet/|$work/|" "$config_dir/dnsmasq.conf" >"$work/dnsmasq.conf"
+list export -k S --format dnsmasq-hosts --output "$work/dnsmasq.hosts" "$work/list.dat"
+list export -k S --format dnsmasq --output "$work/hosts.conf" "$work/list.dat"
+sed "s|^dhcp-hostsfile=.*|conf-file=$work/hosts.conf|" "$work/dnsmasq.conf" >"$work/conf-file.conf"
+expect "dnsmasq --test: the dhcp-hostsfile form" dnsmasq --test --conf-file="$work/dnsmasq.conf"
+expect "dnsmasq --test: the dhcp-host= form in a conf-file" \
+  dnsmasq --test --conf-file="$work/conf-file.conf"
+echo "dhcp-host=zz:11:22:33:44:55" >>"$work/hosts.conf"
+expect_not "... which does refuse a bad dhcp-host= line" \
+  dnsmasq --test --conf-file="$work/conf-file.conf"
+
+problem=$(netns_problem)
+if [ -n "$problem" ]; then
+  skip "the live DHCP run needs network namespaces: $problem"
+  exit "$failed"
+fi
+new_netns server dhcp-server
+new_netns client dhcp-client
+ip link add adrvet-d0 netns "$server" type veth peer name adrvet-d1 netns "$client"
+ip -n "$server" addr add 192.168.77.1/24 dev adrvet-d0
+ip -n "$server" link set adrvet-d0 up
+# veth leaves UDP checksums to an offload that never happens; udhcpc reads
+# raw frames and would drop every reply.
+ip netns exec "$server" ethtool -K adrvet-d0 tx off >>"$log" 2>&1
+# The server's log since the last mark.
+: >"$work/dnsmasq.log"
+mark=0
+set_mark() { mark=$(wc -l <"$work/dnsmasq.log"); }
+recent_log() { tail -n "+$((mark + 1))" "$work/dnsmasq.log"; }
+log_has() { recent_log | grep -q "$1"; }
+
+# start_dnsmasq CONF: a server on the veth, stopped by the test's trap.
+start_dnsmasq() {
+  set_mark
+  ip netns exec "$server" timeout 120 dnsmasq --keep-in-foreground --conf-file="$1" \
+    --interface=adrvet-d0 --bind-interfaces --port=0 --no-resolv --no-hosts --user=root \
+    --pid-file="$work/dnsmasq.pid" --dhcp-leasefile="$work/leases" --log-dhcp --log-facility=- \
+    >>"$work/dnsmasq.log" 2>&1 &
+  dnsmasq_job=$!
+  at_exit "kill $dnsmasq_job"
+  eventually 10 log_has "DHCP, IP range"
+}
+if ! start_dnsmasq "$work/dnsmasq.conf"; then
+  fail "dnsmasq starts in the namespace"
+  cat "$work/dnsmasq.log" >>"$log"
+  exit 1
+fi
+pass "dnsmasq starts in the namespace and reads the hosts file"
+
+# discover MAC: a DISCOVER (and REQUEST) from MAC; true when a lease is had.
+discover() {
+  ip -n "$client" link set adrvet-d1 down
+  ip -n "$client" link set adrvet-d1 address "$1"
+  ip -n "$client" link set adrvet-d1 up
+  timeout 20 ip netns exec "$client" busybox udhcpc -i adrvet-d1 -n -q -f -t 6 -T 1 -s /bin/true
+}
+# dnsmasq writes its log when idle, so a line may come after the client's answer.
+offered() { eventually 5 log_has "DHCPOFFER(adrvet-d0) [0-9.]* $1"; }
+ignored() { eventually 5 log_has "DHCPDISCOVER(adrvet-d0) $1 ignored"; }
+offered_now() { log_has "DHCPOFFER(adrvet-d0) [0-9.]* $1"; }
+
+expect "a listed host gets a lease" discover "$listed"
+expect "... dnsmasq logged its OFFER" offered "$listed"
+expect_not "an unlisted host gets none" discover "$newcomer"
+expect "... dnsmasq logged its DISCOVER as ignored" ignored "$newcomer"
+expect_not "... and offered it nothing" offered_now "$newcomer"
+
+list add -k S "$work/list.dat" "$newcomer"
+list remove -k S "$work/list.dat" "$listed"
+list export -k S --format dnsmasq-hosts --output "$work/dnsmasq.hosts" "$work/list.dat"
+set_mark
+kill -HUP "$(cat "$work/dnsmasq.pid")"
+expect "dnsmasq rereads the hosts file on SIGHUP" eventually 10 log_has "read $work/dnsmasq.hosts"
+expect "after add, export and SIGHUP the new host gets a lease" discover "$newcomer"
+expect "... dnsmasq logged its OFFER" offered "$newcomer"
+set_mark
+expect_not "the removed host gets none any more" discover "$listed"
+expect "... its DISCOVER ignored" ignored "$listed"
+
+# The dhcp-host= form enforces the same list; dnsmasq reads it when it starts.
+kill "$dnsmasq_job"
+wait "$dnsmasq_job" 2>/dev/null
+list export -k S --format dnsmasq --output "$work/hosts.conf" "$work/list.dat"
+expect "dnsmasq restarts with the dhcp-host= form in a conf-file" start_dnsmasq "$work/conf-file.conf"
+expect "... a listed host gets a lease" discover "$newcomer"
+expect_not "... an unlisted one none" discover "$listed"
+expect "... its DISCOVER ignored" ignored "$listed"
+exit "$failed"

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# FreeRADIUS: the README's files module and authorize section pass -XC; a
+# server of the test's own, on 127.0.0.1 in a namespace of its own, accepts
+# listed addresses in any notation through the stock
+# rewrite_calling_station_id, rejects others, and follows the list on HUP.
+source "$(dirname "$0")/lib.sh"
+echo "FreeRADIUS: $(freeradius -v | sed -n 's/^radiusd: //p' | head -n 1)"
+
+stock=/etc/freeradius/3.0
+random_macs 30 >"$work/macs.txt"
+list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
+listed=$(sed -n 5p "$work/macs.txt")
+other=$(sed -n 6p "$work/macs.txt")
+unlisted=$(random_macs 31 | tail -n 1)
+port=18120
+secret=adrvet-test
+
+# A whole server configuration of its own around the README's two snippets;
+# the policies and small modules come from the stock configuration.
+conf=$work/raddb
+mkdir -p "$conf"
+cp "$config_dir/freeradius-module.conf" "$conf/module.conf"
+cp "$config_dir/freeradius-authorize.conf" "$conf/authorize.conf"
+cat >"$conf/radiusd.conf" <<CONF
+prefix = /usr
+exec_prefix = /usr
+sysconfdir = /etc
+localstatedir = /var
+sbindir = /usr/sbin
+logdir = $work
+raddbdir = $conf
+radacctdir = $work
+name = freeradius
+confdir = $conf
+modconfdir = $conf/mods-config
+run_dir = $work
+db_dir = $work
+libdir = /usr/lib/freeradius
+pidfile = $work/radiusd.pid
+max_request_time = 5
+cleanup_delay = 1
+max_requests = 64
+hostname_lookups = no
+log {
+	destination = stdout
+}
+security {
+	allow_core_dumps = no
+	reject_delay = 0
+}
+client localhost {
+	ipaddr = 127.0.0.1
+	secret = $secret
+}
+modules {
+\$INCLUDE $stock/mods-available/always
+\$INCLUDE $stock/mods-available/expr
+\$INCLUDE $conf/module.conf
+}
+policy {
+\$INCLUDE $stock/policy.d/canonicalization
+}
+server default {
+	listen {
+		type = auth
+		ipaddr = 127.0.0.1
+		port = $port
+	}
+	authorize {
+\$INCLUDE $conf/authorize.conf
+	}
+	authenticate {
+	}
+}
+CONF
+list export -k S --format freeradius --output "$conf/authorized_macs" "$work/list.dat"
+expect "freeradius -XC accepts the README's configuration" freeradius -XC -d "$conf"
+
+problem=$(netns_problem)
+if [ -n "$problem" ]; then
+  skip "the live server needs a network namespace of its own: $problem"
+  exit "$failed"
+fi
+new_netns ns radius
+ip netns exec "$ns" timeout 120 freeradius -X -d "$conf" >"$work/radiusd.log" 2>&1 &
+radius_job=$!
+at_exit "kill $radius_job"
+if ! wait_for "$work/radiusd.log" "Ready to process requests" 20; then
+  fail "freeradius starts"
+  tail -n 20 "$work/radiusd.log" >>"$log"
+  exit 1
+fi
+pass "freeradius starts on 127.0.0.1:$port in the namespace"
+
+# answer MAC: what the server says to a MAC authentication request.
+answer() {
+  printf 'User-Name = "%s", User-Password = "%s", Calling-Station-Id = "%s"\n' "$1" "$1" "$1" |
+    timeout 20 ip netns exec "$ns" radclient -r 2 -t 3 "127.0.0.1:$port" auth "$secret" 2>&1 |
+    grep -o 'Access-Accept\|Access-Reject' | tail -n 1
+}
+accepted() { [ "$(answer "$1")" = Access-Accept ]; }
+rejected() { [ "$(answer "$1")" = Access-Reject ]; }
+upper_hyphen() { echo "$1" | tr 'a-f:' 'A-F-'; }
+bare() { echo "$1" | tr -d ':'; }
+
+expect "a listed address, lower-case colon: Access-Accept" accepted "$listed"
+expect "the same, upper-case hyphen: Access-Accept" accepted "$(upper_hyphen "$listed")"
+expect "the same, bare: Access-Accept" accepted "$(bare "$listed")"
+expect "an unlisted address: Access-Reject" rejected "$unlisted"
+expect "an unlisted address, bare: Access-Reject" rejected "$(bare "$unlisted")"
+
+list remove -k S "$work/list.dat" "$listed"
+list add -k S "$work/list.dat" "$unlisted"
+# FreeRADIUS ignores a HUP that comes within two seconds of a module's
+# loading, and a HUP when no file changed: export and HUP again until the
+# module says it reloaded.
+export_and_hup() {
+  local i pid
+  for ((i = 0; i < 10; i++)); do
+    list export -k S --format freeradius --output "$conf/authorized_macs" "$work/list.dat"
+    for pid in $(ip netns pids "$ns"); do
+      [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = freeradius ] && kill -HUP "$pid"
+    done
+    wait_for "$work/radiusd.log" 'Reloaded module "authorized_macs"' 1 && return 0
+  done
+  return 1
+}
+expect "export and HUP: freeradius reloads the files module" export_and_hup
+expect "the removed address is rejected" \
+  rejected "$listed"
+expect "... the added one accepted" accepted "$unlisted"
+expect "... the others still accepted" accepted "$other"
+exit "$failed"

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# hostapd: with driver=none and the README's macaddr_acl=1, the export as
+# accept_mac_file brings the AP up with exactly the listed addresses, and a
+# SIGHUP takes a new export.
+source "$(dirname "$0")/lib.sh"
+echo "hostapd: $(hostapd -v 2>&1 | grep -m 1 '^hostapd')"
+
+random_macs 25 >"$work/macs.txt"
+list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
+gone=$(sed -n 4p "$work/macs.txt")
+newcomer=$(random_macs 26 | tail -n 1)
+
+sed "s|^accept_mac_file=.*|accept_mac_file=$work/adrvet.accept|" "$config_dir/hostapd.conf" \
+  >"$work/hostapd.conf"
+cat >>"$work/hostapd.conf" <<CONF
+interface=adrvet-ap0
+driver=none
+ssid=adrvet-test
+ctrl_interface=$work/ctrl
+CONF
+list export -k S --format hostapd --output "$work/adrvet.accept" "$work/list.dat"
+
+problem=$(netns_problem)
+if [ -n "$problem" ]; then
+  skip "hostapd runs in a namespace of its own: $problem"
+  exit 0
+fi
+new_netns ns hostapd
+ip netns exec "$ns" timeout 120 hostapd "$work/hostapd.conf" >"$work/hostapd.log" 2>&1 &
+at_exit "kill $!"
+expect "hostapd reaches AP-ENABLED" wait_for "$work/hostapd.log" "AP-ENABLED" 20
+cli() { timeout 10 ip netns exec "$ns" hostapd_cli -p "$work/ctrl" -i adrvet-ap0 "$@"; }
+shown() { cli accept_acl SHOW | awk '{print $1}' | sort; }
+expect "accept_acl SHOW lists exactly the listed addresses" \
+  diff <(shown) <(sort "$work/macs.txt")
+
+list remove -k S "$work/list.dat" "$gone"
+list add -k S "$work/list.dat" "$newcomer"
+list export -k S --format hostapd --output "$work/adrvet.accept" "$work/list.dat"
+for pid in $(ip netns pids "$ns"); do
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = hostapd ] && kill -HUP "$pid"
+done
+list export -k S --format plain --output "$work/now.txt" "$work/list.dat"
+reloaded() { diff <(shown) <(sort "$work/now.txt"); }
+expect "after SIGHUP accept_acl SHOW lists the new list" eventually 10 reloaded
+enabled() { cli status | grep -qx state=ENABLED; }
+expect "... and hostapd is still enabled" enabled
+exit "$failed"
