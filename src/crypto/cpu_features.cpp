@@ -45,10 +45,11 @@ CpuFeatures detect() {
   // CPUID.(EAX=7,ECX=0):EBX bit 5 AVX2, bit 16 AVX-512F, bit 29 SHA extensions,
   // bit 30 AVX-512BW, bit 31 AVX-512VL; ECX bit 9 VAES.
   features.sha_ni = bit(ebx, 29) && ssse3 && sse41;
+  features.avx2 = ymm_state && bit(ebx, 5);
+  features.avx512 = features.avx2 && zmm_state && bit(ebx, 16) && bit(ebx, 30) && bit(ebx, 31);
   const bool vaes = features.aes_ni && bit(ecx, 9);
-  features.vaes_avx2 = vaes && ymm_state && bit(ebx, 5);
-  features.vaes_avx512 =
-      features.vaes_avx2 && zmm_state && bit(ebx, 16) && bit(ebx, 30) && bit(ebx, 31);
+  features.vaes_avx2 = vaes && features.avx2;
+  features.vaes_avx512 = vaes && features.avx512;
 #endif
   return features;
 }
