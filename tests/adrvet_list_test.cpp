@@ -417,6 +417,34 @@ TEST_F(ListTool, CheckAgreesWithAdrvet) {
   EXPECT_NE(unusable.err.find("ADRVET would answer -3"), std::string::npos);
 }
 
+// A cluster of addresses far from the rest, as lists of one vendor beside a
+// stray address give: many entries under one prefix of the lookup table,
+// and probes on either side of every entry and of the list's ends.
+TEST_F(ListTool, CheckFollowsAdrvetOnAClusteredList) {
+  ::mkdir(file("list").c_str(), 0755);
+  std::string input;
+  for (std::uint64_t v = 10; v < 210; v += 2) {
+    input += colon(v) + "\n";
+  }
+  input += "ff:ff:ff:ff:ff:fe\n";
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--quiet", "-", file("list")}, input).exit_status, 0);
+  std::vector<std::string> probes = {
+      "ff:ff:ff:ff:ff:fe", "ff:ff:ff:ff:ff:ff", "ff-ff-ff-ff-ff-fd",
+      "FFFFFFFFFFFE",      "00:00:00:00:00:00", "00.00.00.00.00.0a",
+      "00:00:00:00:00:0g", "00:00:00:00:00:0",  "00:00:00:00:00:0a:"};
+  for (std::uint64_t v = 0; v < 215; v += 3) {
+    probes.push_back(v % 2 == 0 ? colon(v) : hex12(v));
+  }
+  std::vector<std::string> args = {"check", "-k", "S", file("list")};
+  args.insert(args.end(), probes.begin(), probes.end());
+  std::string expected;
+  for (const auto& p : probes) {
+    const int status = adrvet("S", file("list"), p);
+    expected += p + "\t" + std::to_string(status > 127 ? status - 256 : status) + "\n";
+  }
+  EXPECT_EQ(list_tool(args).out, expected);
+}
+
 TEST_F(ListTool, CheckFollowsAdrvetOnAnUnsortedList) {
   write_raw_list(file("c.dat"), "aa:bb:cc:dd:ee:ff\n00:00:00:00:00:01\n00:00:00:00:00:02\n");
   ::mkdir(file("d").c_str(), 0755);
