@@ -76,6 +76,47 @@ TEST_F(ListTool, PackNormalisesSortsAndDropsDuplicates) {
   EXPECT_EQ(adrvet("S", file("list"), "aa:bb:cc:dd:ee:f0"), 1);
 }
 
+// Enough addresses for the radix sort, in every notation pack reads: spread
+// over the whole range, clustered under one vendor prefix, and repeated.
+TEST_F(ListTool, PackSortsManyAddressesInAnyNotation) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 29);
+  std::vector<std::uint64_t> expected;
+  std::string input;
+  for (int i = 0; i < 30000; ++i) {
+    const std::uint64_t value =
+        i % 3 == 0 ? rng() % (std::uint64_t{1} << 48U)
+                   : 0x525400000000ULL + rng() % (i % 3 == 1 ? 4096 : (std::uint64_t{1} << 24U));
+    expected.push_back(value);
+    const std::string hex = hex12(value);
+    switch (i % 5) {
+      case 0:
+        input += colon(value) + "\n";
+        break;
+      case 1:
+        input += hex + "\r\n";
+        break;
+      case 2:
+        input += hex.substr(0, 4) + "." + hex.substr(4, 4) + "." + hex.substr(8) + "\n";
+        break;
+      case 3:
+        input += "  " + colon(value) + "  # note\n";
+        break;
+      default:
+        input += hex.substr(0, 2) + "-" + hex.substr(2, 2) + ":" + hex.substr(4, 2) + "-" +
+                 hex.substr(6, 2) + ":" + hex.substr(8, 2) + "-" + hex.substr(10) + "\n";
+        break;
+    }
+  }
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--quiet", "-", file("c.dat")}, input).exit_status, 0);
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  std::string text;
+  for (const std::uint64_t v : expected) {
+    text += colon(v) + "\n";
+  }
+  EXPECT_EQ(unpack(file("c.dat")), text);
+}
+
 TEST_F(ListTool, PackReadsStandardInput) {
   const auto result = list_tool({"pack", "-k", "U", "-", file("c.dat")}, "52:54:00:12:34:56\n");
   EXPECT_EQ(result.exit_status, 0) << result.err;
