@@ -38,8 +38,9 @@ def main():
     parser.add_argument("bench")
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--min-time", default="0.2")
+    parser.add_argument("--filter", default="BM_Aes", help="benchmark name pattern")
     args = parser.parse_args()
-    out = subprocess.run([args.bench, "--benchmark_filter=BM_Aes", "--benchmark_format=json",
+    out = subprocess.run([args.bench, f"--benchmark_filter={args.filter}", "--benchmark_format=json",
                           f"--benchmark_repetitions={args.repetitions}",
                           "--benchmark_report_aggregates_only=true",
                           f"--benchmark_min_time={args.min_time}"],

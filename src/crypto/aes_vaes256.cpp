@@ -28,6 +28,10 @@ constexpr std::size_t kLaneBlocks = 2;  // blocks per vector
 constexpr std::size_t kVectorBytes = kLaneBlocks * kBlockBytes;
 constexpr std::size_t kInFlight = 8;  // vectors per step
 constexpr std::size_t kStepBlocks = kLaneBlocks * kInFlight;
+constexpr std::size_t kStepBytes = kStepBlocks * kBlockBytes;
+// Cache lines are asked for this far ahead: the hardware prefetcher alone
+// leaves a big buffer's loads waiting (a fifth slower over 16 MiB).
+constexpr std::size_t kPrefetchAhead = 4096;
 
 struct WideKeys {
   __m256i k[kRounds + 1];
@@ -65,6 +69,16 @@ ADRVET_TARGET_VAES256 inline WideKeys decryption_keys(const AES_ctx* ctx) {
   }
   keys.k[kRounds] = _mm256_broadcastsi128_si256(load128(ctx->round_keys));
   return keys;
+}
+
+// The cache lines of the step kPrefetchAhead bytes after `at`; callers
+// make sure they are in the buffer. (Computing the address from the length
+// left, with a minimum or a branch, made g++ 12 drop the prefetches.)
+ADRVET_TARGET_VAES256 inline void prefetch_ahead(const uint8_t* at) {
+#pragma GCC unroll 16
+  for (std::size_t line = 0; line < kStepBytes; line += 64) {
+    _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetchAhead + line), _MM_HINT_T0);
+  }
 }
 
 template <std::size_t N>
@@ -141,12 +155,15 @@ ADRVET_TARGET_VAES256 inline void make_counters(__m256i (&v)[N], const Counter& 
   }
 }
 
-template <std::size_t N>
+template <std::size_t N, bool kPrefetch = false>
 ADRVET_TARGET_VAES256 inline void ctr_vectors(uint8_t* at, Counter& counter, const WideKeys& keys) {
   __m256i stream[N];
   make_counters(stream, counter);
   counter.advance(N * kLaneBlocks);
   encrypt(stream, keys);
+  if constexpr (kPrefetch) {
+    prefetch_ahead(at);
+  }
 #pragma GCC unroll 16
   for (std::size_t k = 0; k < N; ++k) {
     store(at + kVectorBytes * k, _mm256_xor_si256(load(at + kVectorBytes * k), stream[k]));
@@ -160,7 +177,10 @@ ADRVET_TARGET_VAES256 void vaes256_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
   const WideKeys keys = encryption_keys(ctx);
   Counter counter = Counter::load(ctx->iv);
   std::size_t done = 0;
-  for (; length - done >= kStepBlocks * kBlockBytes; done += kStepBlocks * kBlockBytes) {
+  for (; length - done >= kPrefetchAhead + kStepBytes; done += kStepBytes) {
+    ctr_vectors<kInFlight, true>(buf + done, counter, keys);
+  }
+  for (; length - done >= kStepBytes; done += kStepBytes) {
     ctr_vectors<kInFlight>(buf + done, counter, keys);
   }
   for (; length - done >= kVectorBytes; done += kVectorBytes) {
@@ -205,6 +225,13 @@ ADRVET_TARGET_VAES256 inline void cbc_decrypt_vectors(uint8_t* at, __m128i chain
   }
 }
 
+// One step of 16 blocks at `at`; gives the chaining value for the next.
+ADRVET_TARGET_VAES256 inline __m128i cbc_step(uint8_t* at, __m128i chain, const WideKeys& keys) {
+  const __m128i next = load128(at + kBlockBytes * (kStepBlocks - 1));
+  cbc_decrypt_vectors<kInFlight>(at, chain, keys);
+  return next;
+}
+
 // One last block in the low lane of a vector.
 ADRVET_TARGET_VAES256 inline void cbc_decrypt_block(uint8_t* at, __m128i chain,
                                                     const WideKeys& keys) {
@@ -223,11 +250,13 @@ ADRVET_TARGET_VAES256 void vaes256_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
   const WideKeys keys = decryption_keys(ctx);
   __m128i chain = load128(ctx->iv);
   std::size_t block = 0;
-  for (; block + kStepBlocks <= blocks; block += kStepBlocks) {
+  for (; block + kStepBlocks + kPrefetchAhead / kBlockBytes <= blocks; block += kStepBlocks) {
     uint8_t* at = buf + kBlockBytes * block;
-    const __m128i next = load128(at + kBlockBytes * (kStepBlocks - 1));
-    cbc_decrypt_vectors<kInFlight>(at, chain, keys);
-    chain = next;
+    prefetch_ahead(at);
+    chain = cbc_step(at, chain, keys);
+  }
+  for (; block + kStepBlocks <= blocks; block += kStepBlocks) {
+    chain = cbc_step(buf + kBlockBytes * block, chain, keys);
   }
   for (; block + kLaneBlocks <= blocks; block += kLaneBlocks) {
     uint8_t* at = buf + kBlockBytes * block;

@@ -27,6 +27,10 @@ constexpr std::size_t kLaneBlocks = 4;  // blocks per vector
 constexpr std::size_t kVectorBytes = kLaneBlocks * kBlockBytes;
 constexpr std::size_t kInFlight = 8;  // vectors per step
 constexpr std::size_t kStepBlocks = kLaneBlocks * kInFlight;
+constexpr std::size_t kStepBytes = kStepBlocks * kBlockBytes;
+// Cache lines are asked for this far ahead: the hardware prefetcher alone
+// leaves a big buffer's loads waiting (a fifth slower over 16 MiB).
+constexpr std::size_t kPrefetchAhead = 4096;
 
 struct WideKeys {
   __m512i k[kRounds + 1];
@@ -65,6 +69,16 @@ ADRVET_TARGET_VAES512 inline WideKeys decryption_keys(const AES_ctx* ctx) {
   }
   keys.k[kRounds] = broadcast(load128(ctx->round_keys));
   return keys;
+}
+
+// The cache lines of the step kPrefetchAhead bytes after `at`; callers
+// make sure they are in the buffer. (Computing the address from the length
+// left, with a minimum or a branch, made g++ 12 drop the prefetches.)
+ADRVET_TARGET_VAES512 inline void prefetch_ahead(const uint8_t* at) {
+#pragma GCC unroll 16
+  for (std::size_t line = 0; line < kStepBytes; line += 64) {
+    _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetchAhead + line), _MM_HINT_T0);
+  }
 }
 
 template <std::size_t N>
@@ -141,6 +155,22 @@ ADRVET_TARGET_VAES512 inline void make_counters(__m512i (&v)[N], const Counter& 
   }
 }
 
+// One step of 32 blocks at `at`.
+template <bool kPrefetch>
+ADRVET_TARGET_VAES512 inline void ctr_step(uint8_t* at, Counter& counter, const WideKeys& keys) {
+  __m512i stream[kInFlight];
+  make_counters(stream, counter);
+  counter.advance(kStepBlocks);
+  encrypt(stream, keys);
+  if constexpr (kPrefetch) {
+    prefetch_ahead(at);
+  }
+#pragma GCC unroll 16
+  for (std::size_t k = 0; k < kInFlight; ++k) {
+    store(at + kVectorBytes * k, _mm512_xor_si512(load(at + kVectorBytes * k), stream[k]));
+  }
+}
+
 ADRVET_TARGET_VAES512 void vaes512_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
   if (length == 0) {
     return;
@@ -148,16 +178,11 @@ ADRVET_TARGET_VAES512 void vaes512_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
   const WideKeys keys = encryption_keys(ctx);
   Counter counter = Counter::load(ctx->iv);
   std::size_t done = 0;
-  for (; length - done >= kStepBlocks * kBlockBytes; done += kStepBlocks * kBlockBytes) {
-    __m512i stream[kInFlight];
-    make_counters(stream, counter);
-    counter.advance(kStepBlocks);
-    encrypt(stream, keys);
-    uint8_t* at = buf + done;
-#pragma GCC unroll 16
-    for (std::size_t k = 0; k < kInFlight; ++k) {
-      store(at + kVectorBytes * k, _mm512_xor_si512(load(at + kVectorBytes * k), stream[k]));
-    }
+  for (; length - done >= kPrefetchAhead + kStepBytes; done += kStepBytes) {
+    ctr_step<true>(buf + done, counter, keys);
+  }
+  for (; length - done >= kStepBytes; done += kStepBytes) {
+    ctr_step<false>(buf + done, counter, keys);
   }
   // The rest a vector at a time; the last one masked to the bytes that are
   // left, so that a partial block needs no copy. It still uses up a counter
@@ -209,6 +234,13 @@ ADRVET_TARGET_VAES512 inline void cbc_decrypt_vectors(uint8_t* at, __m128i chain
   }
 }
 
+// One step of 32 blocks at `at`; gives the chaining value for the next.
+ADRVET_TARGET_VAES512 inline __m128i cbc_step(uint8_t* at, __m128i chain, const WideKeys& keys) {
+  const __m128i next = load128(at + kBlockBytes * (kStepBlocks - 1));
+  cbc_decrypt_vectors<kInFlight>(at, chain, keys, ~__mmask64{0});
+  return next;
+}
+
 // Whole blocks, ceil(length / 16) of them, as in the portable code.
 ADRVET_TARGET_VAES512 void vaes512_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
   const std::size_t blocks = (std::size_t{length} + kBlockBytes - 1) / kBlockBytes;
@@ -218,11 +250,13 @@ ADRVET_TARGET_VAES512 void vaes512_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
   const WideKeys keys = decryption_keys(ctx);
   __m128i chain = load128(ctx->iv);
   std::size_t block = 0;
-  for (; block + kStepBlocks <= blocks; block += kStepBlocks) {
+  for (; block + kStepBlocks + kPrefetchAhead / kBlockBytes <= blocks; block += kStepBlocks) {
     uint8_t* at = buf + kBlockBytes * block;
-    const __m128i next = load128(at + kBlockBytes * (kStepBlocks - 1));
-    cbc_decrypt_vectors<kInFlight>(at, chain, keys, ~__mmask64{0});
-    chain = next;
+    prefetch_ahead(at);
+    chain = cbc_step(at, chain, keys);
+  }
+  for (; block + kStepBlocks <= blocks; block += kStepBlocks) {
+    chain = cbc_step(buf + kBlockBytes * block, chain, keys);
   }
   for (; block < blocks; block += kLaneBlocks) {
     const std::size_t count = std::min(blocks - block, kLaneBlocks);
