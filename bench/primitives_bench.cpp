@@ -131,17 +131,17 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 struct ModeRow {
   const char* name;
-  Mode mode;
   const EVP_CIPHER* (*openssl)();
+  Mode mode;
   bool encrypt;
 };
 
 constexpr ModeRow kModes[] = {
-    {"AesCtr", Mode::ctr, EVP_aes_128_ctr, true},
-    {"AesEcbEncrypt", Mode::ecb_encrypt, EVP_aes_128_ecb, true},
-    {"AesEcbDecrypt", Mode::ecb_decrypt, EVP_aes_128_ecb, false},
-    {"AesCbcEncrypt", Mode::cbc_encrypt, EVP_aes_128_cbc, true},
-    {"AesCbcDecrypt", Mode::cbc_decrypt, EVP_aes_128_cbc, false},
+    {"AesCtr", EVP_aes_128_ctr, Mode::ctr, true},
+    {"AesEcbEncrypt", EVP_aes_128_ecb, Mode::ecb_encrypt, true},
+    {"AesEcbDecrypt", EVP_aes_128_ecb, Mode::ecb_decrypt, false},
+    {"AesCbcEncrypt", EVP_aes_128_cbc, Mode::cbc_encrypt, true},
+    {"AesCbcDecrypt", EVP_aes_128_cbc, Mode::cbc_decrypt, false},
 };
 
 // BM_<mode>_<implementation> for every implementation in the table, then

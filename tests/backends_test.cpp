@@ -238,7 +238,7 @@ TEST_P(FastAesBackends, CtrMatchesPortableInPiecesAndAtEveryCarryPosition) {
       const Bytes key = random_bytes(rng, 16);
       const Bytes iv = counter_before_carry(rng, distance, full);
       const std::size_t offset = rng() % 64;
-      const std::size_t length = 16 * 70 + rng() % 600;
+      const std::size_t length = std::size_t{16} * 70 + rng() % 600;
       const Bytes buffer = random_bytes(rng, offset + length + 64);
       Bytes fast = buffer;
       Bytes slow = buffer;
@@ -268,7 +268,7 @@ TEST_P(FastAesBackends, BlockModesAndKeysMatchPortable) {
     ASSERT_EQ(0, std::memcmp(fast_ctx.round_keys, slow_ctx.round_keys, 176)) << "round " << round;
     const auto length = static_cast<uint32_t>(random_length(rng));  // rounded up to whole blocks
     const std::size_t offset = rng() % 64;
-    const Bytes data = random_bytes(rng, offset + (length + 15) / 16 * 16 + 16);
+    const Bytes data = random_bytes(rng, offset + std::size_t{(length + 15) / 16} * 16 + 16);
     for (const bool encrypt : {true, false}) {
       Bytes fast = data;
       Bytes slow = data;

@@ -119,13 +119,15 @@ ADRVET_TARGET_VAES256 inline void decrypt(__m256i (&v)[N], const WideKeys& keys)
   }
 }
 
+// A counter half as an intrinsic's signed 64-bit lane, bit for bit.
+ADRVET_TARGET_VAES256 inline long long lane(uint64_t half) { return static_cast<long long>(half); }
+
 // Counter blocks c + first and c + first + 1, byte 0 most significant. The
 // additions stay in the low 64 bits: callers check that no carry crosses.
 ADRVET_TARGET_VAES256 inline __m256i counters_in_low_half(const Counter& c, uint64_t first) {
-  const __m256i native = _mm256_add_epi64(
-      _mm256_broadcastsi128_si256(
-          _mm_set_epi64x(static_cast<long long>(c.hi), static_cast<long long>(c.lo))),
-      _mm256_set_epi64x(0, static_cast<long long>(first + 1), 0, static_cast<long long>(first)));
+  const __m256i native =
+      _mm256_add_epi64(_mm256_broadcastsi128_si256(_mm_set_epi64x(lane(c.hi), lane(c.lo))),
+                       _mm256_set_epi64x(0, lane(first + 1), 0, lane(first)));
   const __m256i reverse = _mm256_broadcastsi128_si256(
       _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
   return _mm256_shuffle_epi8(native, reverse);

@@ -146,20 +146,20 @@ std::size_t byte_of(std::uint64_t v, std::size_t b) { return (v >> (8 * b)) & 0x
 
 // Least-significant-digit radix sort of a range small enough to stay in the
 // cache, by bytes 0 .. top - 1; a byte in which all values agree is skipped.
-void sort_low_bytes(std::uint64_t* first, std::size_t count, std::size_t top,
+void sort_low_bytes(std::uint64_t* data, std::size_t count, std::size_t top,
                     std::vector<std::uint64_t>& scratch) {
   if (count < 64) {
-    std::sort(first, first + count);
+    std::sort(data, data + count);
     return;
   }
   std::array<Counts, 8> counts{};
   for (std::size_t i = 0; i < count; ++i) {
     for (std::size_t b = 0; b < top; ++b) {
-      ++counts[b][byte_of(first[i], b)];
+      ++counts[b][byte_of(data[i], b)];
     }
   }
   scratch.resize(std::max(scratch.size(), count));
-  std::uint64_t* from = first;
+  std::uint64_t* from = data;
   std::uint64_t* to = scratch.data();
   for (std::size_t b = 0; b < top; ++b) {
     Counts& next = counts[b];
@@ -175,8 +175,8 @@ void sort_low_bytes(std::uint64_t* first, std::size_t count, std::size_t top,
     }
     std::swap(from, to);
   }
-  if (from != first) {
-    std::copy(from, from + count, first);
+  if (from != data) {
+    std::copy(from, from + count, data);
   }
 }
 
