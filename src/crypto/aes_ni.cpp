@@ -53,6 +53,8 @@ ADRVET_TARGET_AES void ni_key_expansion(uint8_t* round_keys, const uint8_t* key)
   orbitforge::util::wipe(k, sizeof k);
 }
 
+// A copy of the key schedule; the modes wipe theirs on return, since the
+// compiler may have spilled it to the stack.
 struct EncryptionKeys {
   __m128i k[kRounds + 1];
 };
@@ -151,7 +153,7 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
   if (length == 0) {
     return;
   }
-  const EncryptionKeys keys = load_keys(ctx);
+  EncryptionKeys keys = load_keys(ctx);
   Counter counter = Counter::load(ctx->iv);
   const std::size_t full_blocks = length / kBlockBytes;
   std::size_t block = 0;
@@ -189,6 +191,7 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
     orbitforge::util::wipe(keystream, sizeof keystream);
   }
   counter.store(ctx->iv);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 ADRVET_TARGET_AES void ni_ecb_encrypt(const AES_ctx* ctx, uint8_t* buf) {
@@ -209,13 +212,14 @@ ADRVET_TARGET_AES void ni_cbc_encrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
   if (blocks == 0) {
     return;
   }
-  const EncryptionKeys keys = load_keys(ctx);
+  EncryptionKeys keys = load_keys(ctx);
   __m128i chain = load(ctx->iv);
   for (std::size_t i = 0; i < blocks; ++i) {  // each block needs the one before
     chain = encrypt_block(_mm_xor_si128(load(buf + i * kBlockBytes), chain), keys);
     store(buf + i * kBlockBytes, chain);
   }
   store(ctx->iv, chain);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
@@ -223,7 +227,7 @@ ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
   if (blocks == 0) {
     return;
   }
-  const EncryptionKeys dec = decryption_keys(load_keys(ctx));
+  EncryptionKeys dec = decryption_keys(load_keys(ctx));
   __m128i chain = load(ctx->iv);
   std::size_t i = 0;
   for (; i + kLanes <= blocks; i += kLanes) {
@@ -249,6 +253,7 @@ ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
     chain = cipher;
   }
   store(ctx->iv, chain);
+  orbitforge::util::wipe(&dec, sizeof dec);
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ constexpr std::size_t kStepBytes = kStepBlocks * kBlockBytes;
 // leaves a big buffer's loads waiting (a fifth slower over 16 MiB).
 constexpr std::size_t kPrefetchAhead = 4096;
 
+// A copy of the key schedule; the modes wipe theirs on return, since the
+// compiler may have spilled it to the stack.
 struct WideKeys {
   __m256i k[kRounds + 1];
 };
@@ -176,7 +178,7 @@ ADRVET_TARGET_VAES256 void vaes256_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
   if (length == 0) {
     return;
   }
-  const WideKeys keys = encryption_keys(ctx);
+  WideKeys keys = encryption_keys(ctx);
   Counter counter = Counter::load(ctx->iv);
   std::size_t done = 0;
   for (; length - done >= kPrefetchAhead + kStepBytes; done += kStepBytes) {
@@ -199,6 +201,7 @@ ADRVET_TARGET_VAES256 void vaes256_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
     orbitforge::util::wipe(last, sizeof last);
   }
   counter.store(ctx->iv);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 // Each plaintext block is the decrypted block XOR the ciphertext block
@@ -249,7 +252,7 @@ ADRVET_TARGET_VAES256 void vaes256_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
   if (blocks == 0) {
     return;
   }
-  const WideKeys keys = decryption_keys(ctx);
+  WideKeys keys = decryption_keys(ctx);
   __m128i chain = load128(ctx->iv);
   std::size_t block = 0;
   for (; block + kStepBlocks + kPrefetchAhead / kBlockBytes <= blocks; block += kStepBlocks) {
@@ -273,6 +276,7 @@ ADRVET_TARGET_VAES256 void vaes256_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
     chain = next;
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(ctx->iv), chain);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "crypto/aes_counter.h"
 #include "crypto/aes_impl.h"
 #include "crypto/cpu_features.h"
+#include "crypto/wipe.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -32,6 +33,8 @@ constexpr std::size_t kStepBytes = kStepBlocks * kBlockBytes;
 // leaves a big buffer's loads waiting (a fifth slower over 16 MiB).
 constexpr std::size_t kPrefetchAhead = 4096;
 
+// A copy of the key schedule; the modes wipe theirs on return, since the
+// compiler may have spilled it to the stack.
 struct WideKeys {
   __m512i k[kRounds + 1];
 };
@@ -177,7 +180,7 @@ ADRVET_TARGET_VAES512 void vaes512_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
   if (length == 0) {
     return;
   }
-  const WideKeys keys = encryption_keys(ctx);
+  WideKeys keys = encryption_keys(ctx);
   Counter counter = Counter::load(ctx->iv);
   std::size_t done = 0;
   for (; length - done >= kPrefetchAhead + kStepBytes; done += kStepBytes) {
@@ -202,6 +205,7 @@ ADRVET_TARGET_VAES512 void vaes512_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
     done += bytes;
   }
   counter.store(ctx->iv);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 // Each plaintext block is the decrypted block XOR the ciphertext block
@@ -249,7 +253,7 @@ ADRVET_TARGET_VAES512 void vaes512_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
   if (blocks == 0) {
     return;
   }
-  const WideKeys keys = decryption_keys(ctx);
+  WideKeys keys = decryption_keys(ctx);
   __m128i chain = load128(ctx->iv);
   std::size_t block = 0;
   for (; block + kStepBlocks + kPrefetchAhead / kBlockBytes <= blocks; block += kStepBlocks) {
@@ -270,6 +274,7 @@ ADRVET_TARGET_VAES512 void vaes512_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint3
     chain = next;
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(ctx->iv), chain);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 }  // namespace
