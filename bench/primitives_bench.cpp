@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "crypto/aes.h"
@@ -32,7 +33,32 @@ const uint8_t kKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
 const uint8_t kIv[16] = {0xf0, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7,
                          0xf8, 0xf9, 0xfa, 0xfb, 0xfc, 0xfd, 0xfe, 0xff};
 
-enum class Mode { ctr, cbc_encrypt, cbc_decrypt, ecb_encrypt };
+enum class Mode { ctr, ecb_encrypt, ecb_decrypt, cbc_encrypt, cbc_decrypt };
+
+void run_mode(const AesBackend& backend, Mode mode, AES_ctx& ctx, std::vector<uint8_t>& buffer) {
+  const auto length = static_cast<uint32_t>(buffer.size());
+  switch (mode) {
+    case Mode::ctr:
+      backend.ctr_xcrypt(&ctx, buffer.data(), length);
+      break;
+    case Mode::cbc_encrypt:
+      backend.cbc_encrypt(&ctx, buffer.data(), length);
+      break;
+    case Mode::cbc_decrypt:
+      backend.cbc_decrypt(&ctx, buffer.data(), length);
+      break;
+    case Mode::ecb_encrypt:  // the interface is one block per call
+      for (std::size_t at = 0; at < buffer.size(); at += 16) {
+        backend.ecb_encrypt(&ctx, buffer.data() + at);
+      }
+      break;
+    case Mode::ecb_decrypt:
+      for (std::size_t at = 0; at < buffer.size(); at += 16) {
+        backend.ecb_decrypt(&ctx, buffer.data() + at);
+      }
+      break;
+  }
+}
 
 void run_aes(benchmark::State& state, const AesBackend* backend, Mode mode) {
   if (backend == nullptr) {
@@ -41,43 +67,29 @@ void run_aes(benchmark::State& state, const AesBackend* backend, Mode mode) {
   }
   auto buffer = buffer_of(state.range(0));
   AES_ctx ctx;
-  AES_init_ctx_iv(&ctx, kKey, kIv);
-  const auto length = static_cast<uint32_t>(buffer.size());
+  backend->key_expansion(ctx.round_keys, kKey);
+  AES_ctx_set_iv(&ctx, kIv);
   for (auto _ : state) {
-    switch (mode) {
-      case Mode::ctr:
-        backend->ctr_xcrypt(&ctx, buffer.data(), length);
-        break;
-      case Mode::cbc_encrypt:
-        backend->cbc_encrypt(&ctx, buffer.data(), length);
-        break;
-      case Mode::cbc_decrypt:
-        backend->cbc_decrypt(&ctx, buffer.data(), length);
-        break;
-      case Mode::ecb_encrypt:
-        for (std::size_t at = 0; at < buffer.size(); at += 16) {
-          backend->ecb_encrypt(&ctx, buffer.data() + at);
-        }
-        break;
-    }
+    run_mode(*backend, mode, ctx, buffer);
     benchmark::DoNotOptimize(buffer.data());
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
+// In place, like the library's modes, so that both move the same bytes.
 void run_openssl_cipher(benchmark::State& state, const EVP_CIPHER* cipher, bool encrypt) {
   auto buffer = buffer_of(state.range(0));
-  std::vector<uint8_t> out(buffer.size() + 16);
   const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
                                                                             &EVP_CIPHER_CTX_free);
   EVP_CipherInit_ex(ctx.get(), cipher, nullptr, kKey, kIv, encrypt ? 1 : 0);
   EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
   for (auto _ : state) {
     int produced = 0;
-    EVP_CipherUpdate(ctx.get(), out.data(), &produced, buffer.data(),
+    EVP_CipherUpdate(ctx.get(), buffer.data(), &produced, buffer.data(),
                      static_cast<int>(buffer.size()));
-    benchmark::DoNotOptimize(out.data());
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
@@ -108,8 +120,6 @@ void run_openssl_sha(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
-const AesBackend* portable_aes() { return &orbitforge::util::detail::aes_portable_backend(); }
-const AesBackend* fast_aes() { return orbitforge::util::detail::aes_ni_backend(); }
 const Sha256Backend* portable_sha() { return &orbitforge::util::detail::sha256_portable_backend(); }
 const Sha256Backend* fast_sha() { return orbitforge::util::detail::sha256_ni_backend(); }
 
@@ -119,50 +129,57 @@ void sizes(benchmark::internal::Benchmark* b) {
   }
 }
 
-void BM_AesCtr_Portable(benchmark::State& s) { run_aes(s, portable_aes(), Mode::ctr); }
-void BM_AesCtr_Fast(benchmark::State& s) { run_aes(s, fast_aes(), Mode::ctr); }
-void BM_AesCtr_OpenSSL(benchmark::State& s) { run_openssl_cipher(s, EVP_aes_128_ctr(), true); }
-void BM_AesEcbEncrypt_Portable(benchmark::State& s) {
-  run_aes(s, portable_aes(), Mode::ecb_encrypt);
+struct ModeRow {
+  const char* name;
+  const EVP_CIPHER* (*openssl)();
+  Mode mode;
+  bool encrypt;
+};
+
+constexpr ModeRow kModes[] = {
+    {"AesCtr", EVP_aes_128_ctr, Mode::ctr, true},
+    {"AesEcbEncrypt", EVP_aes_128_ecb, Mode::ecb_encrypt, true},
+    {"AesEcbDecrypt", EVP_aes_128_ecb, Mode::ecb_decrypt, false},
+    {"AesCbcEncrypt", EVP_aes_128_cbc, Mode::cbc_encrypt, true},
+    {"AesCbcDecrypt", EVP_aes_128_cbc, Mode::cbc_decrypt, false},
+};
+
+// BM_<mode>_<implementation> for every implementation in the table, then
+// BM_<mode>_OpenSSL.
+void register_aes() {
+  orbitforge::util::detail::AesBackendEntry entries[orbitforge::util::detail::kAesBackendCount];
+  orbitforge::util::detail::aes_backends(entries);
+  for (const ModeRow& row : kModes) {
+    for (const auto& entry : entries) {
+      const std::string name = std::string("BM_") + row.name + "_" + entry.name;
+      benchmark::RegisterBenchmark(name.c_str(), [entry, row](benchmark::State& s) {
+        run_aes(s, entry.backend, row.mode);
+      })->Apply(sizes);
+    }
+    const std::string name = std::string("BM_") + row.name + "_OpenSSL";
+    benchmark::RegisterBenchmark(name.c_str(), [row](benchmark::State& s) {
+      run_openssl_cipher(s, row.openssl(), row.encrypt);
+    })->Apply(sizes);
+  }
 }
-void BM_AesEcbEncrypt_Fast(benchmark::State& s) { run_aes(s, fast_aes(), Mode::ecb_encrypt); }
-void BM_AesEcbEncrypt_OpenSSL(benchmark::State& s) {
-  run_openssl_cipher(s, EVP_aes_128_ecb(), true);
-}
-void BM_AesCbcEncrypt_Portable(benchmark::State& s) {
-  run_aes(s, portable_aes(), Mode::cbc_encrypt);
-}
-void BM_AesCbcEncrypt_Fast(benchmark::State& s) { run_aes(s, fast_aes(), Mode::cbc_encrypt); }
-void BM_AesCbcEncrypt_OpenSSL(benchmark::State& s) {
-  run_openssl_cipher(s, EVP_aes_128_cbc(), true);
-}
-void BM_AesCbcDecrypt_Portable(benchmark::State& s) {
-  run_aes(s, portable_aes(), Mode::cbc_decrypt);
-}
-void BM_AesCbcDecrypt_Fast(benchmark::State& s) { run_aes(s, fast_aes(), Mode::cbc_decrypt); }
-void BM_AesCbcDecrypt_OpenSSL(benchmark::State& s) {
-  run_openssl_cipher(s, EVP_aes_128_cbc(), false);
-}
+
 void BM_Sha256_Portable(benchmark::State& s) { run_sha(s, portable_sha()); }
 void BM_Sha256_Fast(benchmark::State& s) { run_sha(s, fast_sha()); }
 void BM_Sha256_OpenSSL(benchmark::State& s) { run_openssl_sha(s); }
 
-BENCHMARK(BM_AesCtr_Portable)->Apply(sizes);
-BENCHMARK(BM_AesCtr_Fast)->Apply(sizes);
-BENCHMARK(BM_AesCtr_OpenSSL)->Apply(sizes);
-BENCHMARK(BM_AesEcbEncrypt_Portable)->Apply(sizes);
-BENCHMARK(BM_AesEcbEncrypt_Fast)->Apply(sizes);
-BENCHMARK(BM_AesEcbEncrypt_OpenSSL)->Apply(sizes);
-BENCHMARK(BM_AesCbcEncrypt_Portable)->Apply(sizes);
-BENCHMARK(BM_AesCbcEncrypt_Fast)->Apply(sizes);
-BENCHMARK(BM_AesCbcEncrypt_OpenSSL)->Apply(sizes);
-BENCHMARK(BM_AesCbcDecrypt_Portable)->Apply(sizes);
-BENCHMARK(BM_AesCbcDecrypt_Fast)->Apply(sizes);
-BENCHMARK(BM_AesCbcDecrypt_OpenSSL)->Apply(sizes);
 BENCHMARK(BM_Sha256_Portable)->Apply(sizes);
 BENCHMARK(BM_Sha256_Fast)->Apply(sizes);
 BENCHMARK(BM_Sha256_OpenSSL)->Apply(sizes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  register_aes();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,6 +1,9 @@
 // The AES and SHA-256 fast paths against the portable code on arbitrary
-// keys, counters, lengths and piece sizes. Where the processor lacks the
-// instructions there is nothing to compare, and the target says so once.
+// keys, counters, lengths and piece sizes: every fast AES implementation in
+// the table (AES-NI, VAES on 256 and 512 bits), its key expansion included.
+// Where the processor lacks the instructions there is nothing to compare,
+// and the target says so once.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +28,12 @@ void compare_aes(const AesBackend& fast, const AesBackend& slow, const uint8_t* 
                  const uint8_t* iv, unsigned mode, const uint8_t* pieces, size_t piece_count,
                  std::vector<uint8_t> data) {
   AES_ctx a;
-  AES_init_ctx_iv(&a, key, iv);
-  AES_ctx b = a;
+  AES_ctx b;
+  fast.key_expansion(a.round_keys, key);
+  slow.key_expansion(b.round_keys, key);
+  same(a.round_keys, b.round_keys, sizeof a.round_keys, "key expansion");
+  AES_ctx_set_iv(&a, iv);
+  AES_ctx_set_iv(&b, iv);
   std::vector<uint8_t> fast_data = data;
   if (mode == 1) {  // ECB, one block at a time
     for (size_t at = 0; at + 16 <= data.size(); at += 16) {
@@ -73,12 +80,20 @@ void compare_aes(const AesBackend& fast, const AesBackend& slow, const uint8_t* 
 
 // Input: key (16), counter or IV (16), mode, piece count and sizes, data.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const AesBackend* fast_aes = orbitforge::util::detail::aes_ni_backend();
+  using orbitforge::util::detail::AesBackendEntry;
+  using orbitforge::util::detail::kAesBackendCount;
+  static AesBackendEntry aes[kAesBackendCount];
   const auto* fast_sha = orbitforge::util::detail::sha256_ni_backend();
   static const bool reported = [&] {
-    if (fast_aes == nullptr || fast_sha == nullptr) {
-      std::fprintf(stderr, "this processor lacks %s: nothing to compare there\n",
-                   fast_aes == nullptr ? "AES-NI" : "the SHA extensions");
+    orbitforge::util::detail::aes_backends(aes);
+    for (const AesBackendEntry& entry : aes) {
+      if (entry.backend == nullptr) {
+        std::fprintf(stderr, "this processor cannot run AES %s: nothing to compare there\n",
+                     entry.name);
+      }
+    }
+    if (fast_sha == nullptr) {
+      std::fprintf(stderr, "this processor lacks the SHA extensions: nothing to compare there\n");
     }
     return true;
   }();
@@ -106,9 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     same(a, b, sizeof a, "SHA-256 compression");
     return 0;
   }
-  if (fast_aes != nullptr) {
-    compare_aes(*fast_aes, orbitforge::util::detail::aes_portable_backend(), key, iv, mode, pieces,
-                piece_count, std::vector<uint8_t>(body, body + body_size));
+  const AesBackend& portable = *aes[0].backend;
+  for (std::size_t i = 1; i < kAesBackendCount; ++i) {
+    if (aes[i].backend != nullptr) {
+      compare_aes(*aes[i].backend, portable, key, iv, mode, pieces, piece_count,
+                  std::vector<uint8_t>(body, body + body_size));
+    }
   }
   return 0;
 }

@@ -1,8 +1,5 @@
 // ADRVET: is a MAC address on the protected list <dir>/engine.dat?
 // Answers with the exit status; prints only when asked (argument 4 "D").
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -70,16 +67,6 @@ bool copy_argument(const char* text, char (&storage)[Size]) {
   return true;
 }
 
-// Opening for reading without blocking, so that a FIFO cannot hang the check.
-bool can_open_for_reading(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
-
 const char* message_for(int code) {
   switch (code) {
     case kListed:
@@ -106,12 +93,15 @@ const char* message_for(int code) {
 }
 
 int check(const char* mac_text, const char* list_path, int version, bool verbose) {
-  if (!can_open_for_reading(list_path)) {
+  // One opening serves as the existence test too: a list that cannot be
+  // opened for reading is "not found".
+  orbitforge::util::ContainerReader reader;
+  const orbitforge::util::ContainerStatus status =
+      reader.open(list_path, orbitforge::util::key_for_version(version));
+  if (status == orbitforge::util::ContainerStatus::cannot_open) {
     return finish(verbose, kFileNotFound, kFileNotFoundMessage);
   }
-  orbitforge::util::ContainerReader reader;
-  const int opened = orbitforge::util::opening_result(
-      reader.open(list_path, orbitforge::util::key_for_version(version)));
+  const int opened = orbitforge::util::opening_result(status);
   if (opened < 0) {
     return finish(verbose, opened - 1, message_for(opened - 1));
   }

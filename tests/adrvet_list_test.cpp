@@ -76,6 +76,47 @@ TEST_F(ListTool, PackNormalisesSortsAndDropsDuplicates) {
   EXPECT_EQ(adrvet("S", file("list"), "aa:bb:cc:dd:ee:f0"), 1);
 }
 
+// Enough addresses for the radix sort, in every notation pack reads: spread
+// over the whole range, clustered under one vendor prefix, and repeated.
+TEST_F(ListTool, PackSortsManyAddressesInAnyNotation) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 29);
+  std::vector<std::uint64_t> expected;
+  std::string input;
+  for (int i = 0; i < 30000; ++i) {
+    const std::uint64_t value =
+        i % 3 == 0 ? rng() % (std::uint64_t{1} << 48U)
+                   : 0x525400000000ULL + rng() % (i % 3 == 1 ? 4096 : (std::uint64_t{1} << 24U));
+    expected.push_back(value);
+    const std::string hex = hex12(value);
+    switch (i % 5) {
+      case 0:
+        input += colon(value) + "\n";
+        break;
+      case 1:
+        input += hex + "\r\n";
+        break;
+      case 2:
+        input += hex.substr(0, 4) + "." + hex.substr(4, 4) + "." + hex.substr(8) + "\n";
+        break;
+      case 3:
+        input += "  " + colon(value) + "  # note\n";
+        break;
+      default:
+        input += hex.substr(0, 2) + "-" + hex.substr(2, 2) + ":" + hex.substr(4, 2) + "-" +
+                 hex.substr(6, 2) + ":" + hex.substr(8, 2) + "-" + hex.substr(10) + "\n";
+        break;
+    }
+  }
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--quiet", "-", file("c.dat")}, input).exit_status, 0);
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  std::string text;
+  for (const std::uint64_t v : expected) {
+    text += colon(v) + "\n";
+  }
+  EXPECT_EQ(unpack(file("c.dat")), text);
+}
+
 TEST_F(ListTool, PackReadsStandardInput) {
   const auto result = list_tool({"pack", "-k", "U", "-", file("c.dat")}, "52:54:00:12:34:56\n");
   EXPECT_EQ(result.exit_status, 0) << result.err;
@@ -459,6 +500,34 @@ TEST_F(ListTool, CheckAgreesWithAdrvet) {
   const auto unusable = list_tool({"check", "-k", "U", file("list"), "00:00:00:00:00:01"});
   EXPECT_EQ(unusable.exit_status, 1);
   EXPECT_NE(unusable.err.find("ADRVET would answer -3"), std::string::npos);
+}
+
+// A cluster of addresses far from the rest, as lists of one vendor beside a
+// stray address give: many entries under one prefix of the lookup table,
+// and probes on either side of every entry and of the list's ends.
+TEST_F(ListTool, CheckFollowsAdrvetOnAClusteredList) {
+  ::mkdir(file("list").c_str(), 0755);
+  std::string input;
+  for (std::uint64_t v = 10; v < 210; v += 2) {
+    input += colon(v) + "\n";
+  }
+  input += "ff:ff:ff:ff:ff:fe\n";
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--quiet", "-", file("list")}, input).exit_status, 0);
+  std::vector<std::string> probes = {
+      "ff:ff:ff:ff:ff:fe", "ff:ff:ff:ff:ff:ff", "ff-ff-ff-ff-ff-fd",
+      "FFFFFFFFFFFE",      "00:00:00:00:00:00", "00.00.00.00.00.0a",
+      "00:00:00:00:00:0g", "00:00:00:00:00:0",  "00:00:00:00:00:0a:"};
+  for (std::uint64_t v = 0; v < 215; v += 3) {
+    probes.push_back(v % 2 == 0 ? colon(v) : hex12(v));
+  }
+  std::vector<std::string> args = {"check", "-k", "S", file("list")};
+  args.insert(args.end(), probes.begin(), probes.end());
+  std::string expected;
+  for (const auto& p : probes) {
+    const int status = adrvet("S", file("list"), p);
+    expected += p + "\t" + std::to_string(status > 127 ? status - 256 : status) + "\n";
+  }
+  EXPECT_EQ(list_tool(args).out, expected);
 }
 
 TEST_F(ListTool, CheckFollowsAdrvetOnAnUnsortedList) {

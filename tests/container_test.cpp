@@ -410,4 +410,35 @@ TEST(ContainerReader, ReadsAnyRangeOfALargePayload) {
   }
 }
 
+// Files up to kWholeReadBytes are read and decrypted at once, larger ones
+// piece by piece: both give the same bytes on either side of the limit.
+TEST(ContainerReader, WholeAndPiecewiseReadingAgreeAtTheLimit) {
+  std::mt19937_64 rng(adrvet_test::test_seed() + 17);
+  constexpr std::uint64_t kLimit = orbitforge::util::ContainerReader::kWholeReadBytes;
+  for (const std::uint64_t file_size : {kLimit - 16, kLimit, kLimit + 16, kLimit + 32}) {
+    TempDir dir;
+    // The header and a payload of a whole number of blocks get a whole block of padding.
+    const Bytes plain = adrvet_test::random_bytes(rng, file_size - 12 - 16);
+    write_file(dir.file("plain"), plain);
+    ASSERT_TRUE(encrypt_file(dir.file("plain").c_str(), dir.file("c").c_str(), key_s()));
+    ASSERT_EQ(read_file(dir.file("c")).size(), file_size);
+    orbitforge::util::ContainerReader reader;
+    ASSERT_EQ(reader.open(dir.file("c").c_str(), key_s()), orbitforge::util::ContainerStatus::ok);
+    ASSERT_EQ(reader.payload_size(), plain.size());
+    Bytes all(plain.size());
+    ASSERT_TRUE(reader.read_payload(0, all.data(), all.size()));
+    EXPECT_EQ(all, plain) << file_size;
+    for (int round = 0; round < 50; ++round) {
+      const std::size_t at = rng() % plain.size();
+      const std::size_t n = rng() % std::min<std::size_t>(300, plain.size() - at + 1);
+      Bytes piece(n);
+      ASSERT_TRUE(reader.read_payload(at, piece.data(), n));
+      ASSERT_EQ(piece, Bytes(plain.begin() + static_cast<long>(at),
+                             plain.begin() + static_cast<long>(at + n)))
+          << file_size << ": " << at << "+" << n;
+    }
+    EXPECT_FALSE(reader.read_payload(plain.size(), all.data(), 1));
+  }
+}
+
 }  // namespace

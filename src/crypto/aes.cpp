@@ -1,5 +1,5 @@
-// The exported AES-128 functions: key set-up here, the modes in the
-// implementation the processor runs fastest (see aes_impl.h).
+// The exported AES-128 functions, each handed to the implementation the
+// processor runs fastest (see aes_impl.h).
 #include "crypto/aes.h"
 
 #include <cstring>
@@ -11,11 +11,11 @@ using orbitforge::util::detail::aes_active_backend;
 extern "C" {
 
 void AES_init_ctx(AES_ctx* ctx, const uint8_t* key) {
-  orbitforge::util::detail::aes_key_expansion(ctx->round_keys, key);
+  aes_active_backend().key_expansion(ctx->round_keys, key);
 }
 
 void AES_init_ctx_iv(AES_ctx* ctx, const uint8_t* key, const uint8_t* iv) {
-  orbitforge::util::detail::aes_key_expansion(ctx->round_keys, key);
+  aes_active_backend().key_expansion(ctx->round_keys, key);
   std::memcpy(ctx->iv, iv, sizeof ctx->iv);
 }
 
@@ -44,11 +44,33 @@ void AES_CBC_decrypt_buffer(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
 }  // extern "C"
 
 namespace orbitforge::util::detail {
+namespace {
+
+const AesBackend& fastest() {
+  if (const AesBackend* vaes512 = aes_vaes512_backend()) {
+    return *vaes512;
+  }
+  if (const AesBackend* vaes256 = aes_vaes256_backend()) {
+    return *vaes256;
+  }
+  if (const AesBackend* ni = aes_ni_backend()) {
+    return *ni;
+  }
+  return aes_portable_backend();
+}
+
+}  // namespace
 
 const AesBackend& aes_active_backend() {
-  static const AesBackend& backend =
-      aes_ni_backend() != nullptr ? *aes_ni_backend() : aes_portable_backend();
+  static const AesBackend& backend = fastest();
   return backend;
+}
+
+void aes_backends(AesBackendEntry (&out)[kAesBackendCount]) {
+  out[0] = {"portable", &aes_portable_backend()};
+  out[1] = {"aesni", aes_ni_backend()};
+  out[2] = {"vaes256", aes_vaes256_backend()};
+  out[3] = {"vaes512", aes_vaes512_backend()};
 }
 
 }  // namespace orbitforge::util::detail

@@ -1,8 +1,10 @@
 // AES-128 (FIPS-197) with the counter, ECB and CBC modes (NIST SP 800-38A).
 //
 // Plain C functions: no allocation, no failure path, no argument checks.
-// The implementation is table-driven (S-box lookups), so it is not
-// constant-time with respect to the key or the data.
+// The implementation is chosen at run time: VAES on 512-bit (AVX-512) or
+// 256-bit (AVX2) vectors, else AES-NI, else portable code. The three that
+// use the AES instructions are constant-time, key expansion included; the
+// portable code looks bytes up in a table S-box and is not.
 #pragma once
 
 #ifdef __cplusplus

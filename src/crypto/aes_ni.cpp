@@ -3,8 +3,10 @@
 // the CPUID check in cpu_features(), so the file needs no special flags.
 #include <cstring>
 
+#include "crypto/aes_counter.h"
 #include "crypto/aes_impl.h"
 #include "crypto/cpu_features.h"
+#include "crypto/wipe.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -13,10 +15,46 @@
 
 namespace {
 
+using orbitforge::util::detail::Counter;
+
 constexpr std::size_t kBlockBytes = 16;
 constexpr int kRounds = 10;
 constexpr std::size_t kLanes = 8;  // blocks in flight: enough to hide the AESENC latency
 
+// One step of FIPS-197 KeyExpansion for Nk = 4: AESKEYGENASSIST gives
+// SubWord(RotWord(w3)) ^ Rcon in its top word, which is spread to all four
+// words and XORed into the running prefix XOR of the previous round key,
+// w[i] = w[i-4] ^ w[i-5] ^ ... ^ temp.
+ADRVET_TARGET_AES inline __m128i next_round_key(__m128i key, __m128i assist) {
+  assist = _mm_shuffle_epi32(assist, 0xff);
+  key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+  key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
+  return _mm_xor_si128(key, assist);
+}
+
+// The Rcon of each step must be an immediate, hence the spelled-out steps.
+ADRVET_TARGET_AES void ni_key_expansion(uint8_t* round_keys, const uint8_t* key) {
+  __m128i k[11];
+  k[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
+  k[1] = next_round_key(k[0], _mm_aeskeygenassist_si128(k[0], 0x01));
+  k[2] = next_round_key(k[1], _mm_aeskeygenassist_si128(k[1], 0x02));
+  k[3] = next_round_key(k[2], _mm_aeskeygenassist_si128(k[2], 0x04));
+  k[4] = next_round_key(k[3], _mm_aeskeygenassist_si128(k[3], 0x08));
+  k[5] = next_round_key(k[4], _mm_aeskeygenassist_si128(k[4], 0x10));
+  k[6] = next_round_key(k[5], _mm_aeskeygenassist_si128(k[5], 0x20));
+  k[7] = next_round_key(k[6], _mm_aeskeygenassist_si128(k[6], 0x40));
+  k[8] = next_round_key(k[7], _mm_aeskeygenassist_si128(k[7], 0x80));
+  k[9] = next_round_key(k[8], _mm_aeskeygenassist_si128(k[8], 0x1b));
+  k[10] = next_round_key(k[9], _mm_aeskeygenassist_si128(k[9], 0x36));
+#pragma GCC unroll 16
+  for (std::size_t r = 0; r < 11; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(round_keys + 16 * r), k[r]);
+  }
+  orbitforge::util::wipe(k, sizeof k);
+}
+
+// A copy of the key schedule; the modes wipe theirs on return, since the
+// compiler may have spilled it to the stack.
 struct EncryptionKeys {
   __m128i k[kRounds + 1];
 };
@@ -104,32 +142,6 @@ ADRVET_TARGET_AES inline void store(uint8_t* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
-uint64_t load_be64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) {
-    v = v << 8U | p[i];
-  }
-  return v;
-}
-
-void store_be64(uint8_t* p, uint64_t v) {
-  for (int i = 7; i >= 0; --i) {
-    p[i] = static_cast<uint8_t>(v);
-    v >>= 8U;
-  }
-}
-
-// The 128-bit big-endian counter, held as two native halves.
-struct Counter {
-  uint64_t hi;
-  uint64_t lo;
-  void advance(uint64_t blocks) {
-    const uint64_t old = lo;
-    lo += blocks;
-    hi += lo < old ? 1 : 0;  // wraps silently at 2^128
-  }
-};
-
 // Counter blocks as the cipher wants them: byte 0 most significant.
 ADRVET_TARGET_AES inline __m128i counter_block(uint64_t hi, uint64_t lo) {
   const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -141,16 +153,15 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
   if (length == 0) {
     return;
   }
-  const EncryptionKeys keys = load_keys(ctx);
-  Counter counter{load_be64(ctx->iv), load_be64(ctx->iv + 8)};
+  EncryptionKeys keys = load_keys(ctx);
+  Counter counter = Counter::load(ctx->iv);
   const std::size_t full_blocks = length / kBlockBytes;
   std::size_t block = 0;
   for (; block + kLanes <= full_blocks; block += kLanes) {
     __m128i lanes[kLanes];
 #pragma GCC unroll 16
     for (std::size_t j = 0; j < kLanes; ++j) {
-      Counter c = counter;
-      c.advance(j);
+      const Counter c = counter.plus(j);
       lanes[j] = counter_block(c.hi, c.lo);
     }
     counter.advance(kLanes);
@@ -177,9 +188,10 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
     for (std::size_t i = 0; i < tail; ++i) {
       at[i] ^= keystream[i];
     }
+    orbitforge::util::wipe(keystream, sizeof keystream);
   }
-  store_be64(ctx->iv, counter.hi);
-  store_be64(ctx->iv + 8, counter.lo);
+  counter.store(ctx->iv);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 ADRVET_TARGET_AES void ni_ecb_encrypt(const AES_ctx* ctx, uint8_t* buf) {
@@ -200,13 +212,14 @@ ADRVET_TARGET_AES void ni_cbc_encrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
   if (blocks == 0) {
     return;
   }
-  const EncryptionKeys keys = load_keys(ctx);
+  EncryptionKeys keys = load_keys(ctx);
   __m128i chain = load(ctx->iv);
   for (std::size_t i = 0; i < blocks; ++i) {  // each block needs the one before
     chain = encrypt_block(_mm_xor_si128(load(buf + i * kBlockBytes), chain), keys);
     store(buf + i * kBlockBytes, chain);
   }
   store(ctx->iv, chain);
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
@@ -214,7 +227,7 @@ ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
   if (blocks == 0) {
     return;
   }
-  const EncryptionKeys dec = decryption_keys(load_keys(ctx));
+  EncryptionKeys dec = decryption_keys(load_keys(ctx));
   __m128i chain = load(ctx->iv);
   std::size_t i = 0;
   for (; i + kLanes <= blocks; i += kLanes) {
@@ -240,23 +253,29 @@ ADRVET_TARGET_AES void ni_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t lengt
     chain = cipher;
   }
   store(ctx->iv, chain);
+  orbitforge::util::wipe(&dec, sizeof dec);
 }
 
 }  // namespace
 
 namespace orbitforge::util::detail {
 
-const AesBackend* aes_ni_backend() {
-  static constexpr AesBackend backend = {"aesni",        ni_ctr_xcrypt,  ni_ecb_encrypt,
-                                         ni_ecb_decrypt, ni_cbc_encrypt, ni_cbc_decrypt};
-  return cpu_features().aes_ni ? &backend : nullptr;
+const AesBackend& aes_ni_functions() {
+  static constexpr AesBackend backend = {"aesni",        ni_key_expansion, ni_ctr_xcrypt,
+                                         ni_ecb_encrypt, ni_ecb_decrypt,   ni_cbc_encrypt,
+                                         ni_cbc_decrypt};
+  return backend;
 }
+
+const AesBackend* aes_ni_backend() { return cpu_features().aes_ni ? &aes_ni_functions() : nullptr; }
 
 }  // namespace orbitforge::util::detail
 
 #else  // not x86: the portable code is all there is
 
 namespace orbitforge::util::detail {
+
+const AesBackend& aes_ni_functions() { return aes_portable_backend(); }
 
 const AesBackend* aes_ni_backend() { return nullptr; }
 

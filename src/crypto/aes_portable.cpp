@@ -1,8 +1,9 @@
 // Portable AES-128: byte-oriented, S-box by table, GF(2^8) products by xtime.
-#include "crypto/aes_impl.h"
-
 #include <cstddef>
 #include <cstring>
+
+#include "crypto/aes_impl.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -208,6 +209,7 @@ void portable_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
     }
     buf[i] ^= keystream[position++];
   }
+  orbitforge::util::wipe(keystream, sizeof keystream);
 }
 
 void portable_ecb_encrypt(const AES_ctx* ctx, uint8_t* buf) { Cipher(buf, ctx->round_keys); }
@@ -241,12 +243,10 @@ void portable_cbc_decrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length) {
 
 namespace orbitforge::util::detail {
 
-void aes_key_expansion(uint8_t* round_keys, const uint8_t* key) { KeyExpansion(round_keys, key); }
-
 const AesBackend& aes_portable_backend() {
-  static constexpr AesBackend backend = {"portable",           portable_ctr_xcrypt,
-                                         portable_ecb_encrypt, portable_ecb_decrypt,
-                                         portable_cbc_encrypt, portable_cbc_decrypt};
+  static constexpr AesBackend backend = {
+      "portable",           KeyExpansion,         portable_ctr_xcrypt, portable_ecb_encrypt,
+      portable_ecb_decrypt, portable_cbc_encrypt, portable_cbc_decrypt};
   return backend;
 }
 

@@ -74,6 +74,10 @@ class ContainerReader {
   ContainerReader& operator=(const ContainerReader&) = delete;
   ~ContainerReader();
 
+  // A file of at most kWholeReadBytes is read with one system call and
+  // decrypted at once; read_payload then copies from memory.
+  static constexpr std::uint64_t kWholeReadBytes = std::uint64_t{64} << 10U;
+
   ContainerStatus open(const char* path, const Key& key);
   [[nodiscard]] std::uint64_t payload_size() const noexcept { return payload_size_; }
   // Decrypts payload bytes [offset, offset + size) into `out`; false on a
@@ -81,8 +85,13 @@ class ContainerReader {
   bool read_payload(std::uint64_t offset, unsigned char* out, std::size_t size);
 
  private:
+  ContainerStatus open_whole(std::uint64_t size, const Key& key);
+  ContainerStatus check_framing(const unsigned char* head, std::size_t head_size,
+                                std::uint64_t size);
+
   int fd_ = -1;
   AES_ctx ctx_{};
+  std::vector<unsigned char> whole_;  // the decrypted file, when read whole
   unsigned char first_counter_[16]{};
   std::uint64_t payload_size_ = 0;
 };

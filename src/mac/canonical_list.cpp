@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "mac/canonical_scan.h"
 #include "mac/hex2int.h"
 
 #if defined(__SSE2__)
@@ -11,14 +12,7 @@
 namespace orbitforge::mac {
 namespace {
 
-// Separator positions of a canonical line: ':' at 2, 5, 8, 11, 14, '\n' at 17.
-constexpr char expected_at(std::size_t position) {
-  const std::size_t column = position % kCanonicalLineBytes;
-  if (column == kCanonicalLineBytes - 1) {
-    return '\n';
-  }
-  return column % 3 == 2 ? ':' : 0;  // 0: a hex digit belongs here
-}
+constexpr char expected_at(std::size_t position) { return detail::canonical_expected_at(position); }
 
 bool is_hex_digit(unsigned char c) {
   return (c >= '0' && c <= '9') || ((c | 0x20U) >= 'a' && (c | 0x20U) <= 'f');
@@ -97,19 +91,64 @@ std::uint64_t decode_canonical_line(const unsigned char* line) {
   return value;
 }
 
-bool is_canonical_list(const unsigned char* text, std::size_t size) {
+namespace detail {
+namespace {
+
+bool scan_scalar(const unsigned char* text, std::size_t size) {
+  return size % kCanonicalLineBytes == 0 && canonical_lines_valid(text, 0, size);
+}
+
+#if defined(__SSE2__)
+bool scan_sse2(const unsigned char* text, std::size_t size) {
   if (size % kCanonicalLineBytes != 0) {
     return false;
   }
   std::size_t checked = 0;
-#if defined(__SSE2__)
   for (; checked + kChunkBytes <= size; checked += kChunkBytes) {
     if (!chunk_valid(text + checked)) {
       return false;
     }
   }
+  return canonical_lines_valid(text, checked, size);
+}
 #endif
-  return lines_valid_scalar(text, checked, size);
+
+CanonicalScan widest() {
+  if (const CanonicalScan avx512 = canonical_scan_avx512()) {
+    return avx512;
+  }
+  if (const CanonicalScan avx2 = canonical_scan_avx2()) {
+    return avx2;
+  }
+#if defined(__SSE2__)
+  return scan_sse2;
+#else
+  return scan_scalar;
+#endif
+}
+
+}  // namespace
+
+bool canonical_lines_valid(const unsigned char* text, std::size_t first, std::size_t size) {
+  return lines_valid_scalar(text, first, size);
+}
+
+void canonical_scanners(CanonicalScanner (&out)[kCanonicalScannerCount]) {
+  out[0] = {"scalar", scan_scalar};
+#if defined(__SSE2__)
+  out[1] = {"sse2", scan_sse2};
+#else
+  out[1] = {"sse2", nullptr};
+#endif
+  out[2] = {"avx2", canonical_scan_avx2()};
+  out[3] = {"avx512", canonical_scan_avx512()};
+}
+
+}  // namespace detail
+
+bool is_canonical_list(const unsigned char* text, std::size_t size) {
+  static const detail::CanonicalScan scan = detail::widest();
+  return scan(text, size);
 }
 
 }  // namespace orbitforge::mac

@@ -1,5 +1,8 @@
 #include "address_parser.h"
 
+#include <array>
+#include <cstddef>
+
 #include "mac/hex2int.h"
 #include "mac/mac_text.h"
 
@@ -24,8 +27,23 @@ std::string_view strip(std::string_view line) {
   return line;
 }
 
-bool digit_value(char c, std::uint64_t& acc) {
-  const unsigned char value = orbitforge::util::text2num(static_cast<unsigned char>(c));
+// text2num for every byte, asked once: a call per digit was a quarter of
+// packing a big list.
+const std::array<unsigned char, 256>& digit_values() {
+  static const std::array<unsigned char, 256> table = [] {
+    std::array<unsigned char, 256> values{};
+    for (std::size_t c = 0; c < values.size(); ++c) {
+      values[c] = orbitforge::util::text2num(static_cast<unsigned char>(c));
+    }
+    return values;
+  }();
+  return table;
+}
+
+using DigitValues = std::array<unsigned char, 256>;
+
+bool digit_value(const DigitValues& digits, char c, std::uint64_t& acc) {
+  const unsigned char value = digits[static_cast<unsigned char>(c)];
   if (value > 15) {
     return false;
   }
@@ -34,13 +52,36 @@ bool digit_value(char c, std::uint64_t& acc) {
 }
 
 // aabb.ccdd.eeff, as Cisco writes addresses.
-bool parse_dotted(std::string_view text, std::uint64_t& value) {
+bool parse_dotted(const DigitValues& digits, std::string_view text, std::uint64_t& value) {
   if (text.size() != 14 || text[4] != '.' || text[9] != '.') {
     return false;
   }
   std::uint64_t acc = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i != 4 && i != 9 && !digit_value(text[i], acc)) {
+    if (i != 4 && i != 9 && !digit_value(digits, text[i], acc)) {
+      return false;
+    }
+  }
+  value = acc;
+  return true;
+}
+
+// "aabbccddeeff" and "aa:bb:cc:dd:ee:ff" (any separators), perhaps with a
+// carriage return: the lines of nearly every list, which the general path
+// below would accept with the same value after trimming nothing else.
+bool parse_common(const DigitValues& digits, std::string_view text, std::uint64_t& value) {
+  const bool separated = text.size() == 17;
+  if (!separated && text.size() != orbitforge::mac::kDigitsPerAddress) {
+    return false;
+  }
+  std::uint64_t acc = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (separated && i % 3 == 2) {
+      if (!orbitforge::mac::is_separator(c)) {
+        return false;
+      }
+    } else if (!digit_value(digits, text[i], acc)) {
       return false;
     }
   }
@@ -52,11 +93,19 @@ bool parse_dotted(std::string_view text, std::uint64_t& value) {
 
 ParsedLine parse_list_line(std::string_view line) {
   ParsedLine parsed;
+  const DigitValues& values = digit_values();
+  const std::string_view common =
+      !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+  if (parse_common(values, common, parsed.value)) {
+    parsed.kind = ParsedLine::Kind::address;
+    parsed.content = common;
+    return parsed;
+  }
   parsed.content = strip(line);
   if (parsed.content.empty()) {
     return parsed;
   }
-  if (parse_dotted(parsed.content, parsed.value)) {
+  if (parse_dotted(values, parsed.content, parsed.value)) {
     parsed.kind = ParsedLine::Kind::address;
     return parsed;
   }
@@ -66,7 +115,7 @@ ParsedLine parse_list_line(std::string_view line) {
     if (orbitforge::mac::is_separator(static_cast<unsigned char>(c))) {
       continue;
     }
-    if (!digit_value(c, acc)) {
+    if (!digit_value(values, c, acc)) {
       parsed.kind = ParsedLine::Kind::invalid;
       parsed.reason =
           is_blank(c) ? "more than one word on the line" : "not a hex digit or separator";
