@@ -16,7 +16,7 @@ install(FILES
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet/crypto)
 install(FILES
   src/mac/hex2int.h src/mac/mac_text.h src/mac/macfunc.h src/mac/canonical_list.h
-  src/mac/list_check.h
+  src/mac/list_check.h src/mac/result_code.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet/mac)
 
 set(ADRVET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/adrvet)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mac/list_check.h"
+#include "mac/list_text_check.h"
 
 namespace {
 
@@ -67,8 +67,9 @@ Model model(const unsigned char* list, size_t size, const std::string& entered_t
     }
     values.push_back(value);
   }
-  const std::string entered = without_separators(
-      reinterpret_cast<const unsigned char*>(entered_text.c_str()), std::strlen(entered_text.c_str()));
+  const std::string entered =
+      without_separators(reinterpret_cast<const unsigned char*>(entered_text.c_str()),
+                         std::strlen(entered_text.c_str()));
   if (entered.empty() || entered.size() % 12 != 0) {
     return {-6, true};
   }
@@ -98,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned char* list = data + 2 + entered_size;
   const size_t list_size = size - 2 - entered_size;
 
-  const int code = orbitforge::mac::check_list(
+  const int code = orbitforge::mac::code_value(orbitforge::mac::check_list_text(
       list_size,
       [&](uint64_t offset, unsigned char* out, size_t n) {
         if (offset > list_size || n > list_size - offset) {
@@ -108,12 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(out, list + offset, n);
         return true;
       },
-      entered.c_str(), piece);
+      entered.c_str(), piece));
   const Model expected = model(list, list_size, entered);
   // On an unsorted list the binary search may miss a listed address, but
   // must never find an absent one.
-  const bool agrees = code == expected.code ||
-                      (!expected.sorted && expected.code == 1 && code == 0);
+  const bool agrees =
+      code == expected.code || (!expected.sorted && expected.code == 1 && code == 0);
   if (!agrees) {
     std::fprintf(stderr, "check gave %d, the model %d\n", code, expected.code);
     std::abort();

@@ -13,19 +13,7 @@
 
 namespace {
 
-// The codes after the list has been opened come from the shared list check.
-enum ResultCode : int {
-  kListed = orbitforge::mac::kCheckListed,
-  kNotListed = orbitforge::mac::kCheckNotListed,
-  kFileNotFound = -1,
-  kCannotLoad = orbitforge::mac::kCheckCannotLoad,
-  kWrongKey = -3,
-  kBadDataFile = orbitforge::mac::kCheckBadLength,
-  kBadFileContents = orbitforge::mac::kCheckBadContents,
-  kBadEnteredFormat = orbitforge::mac::kCheckBadFormat,
-  kBadEnteredDigits = orbitforge::mac::kCheckBadEntered,
-  kBadArguments = -8,
-};
+using orbitforge::mac::ResultCode;
 
 constexpr std::size_t kMacTextSize = 64;
 constexpr std::size_t kListDirSize = 512;
@@ -45,11 +33,11 @@ constexpr char kBadEnteredDigitsMessage[] = "Error converting entered MAC addres
 constexpr char kListedMessage[] = "MAC address is in the list!\n";
 constexpr char kNotListedMessage[] = "MAC address is not in the list!!!\n";
 
-int finish(bool verbose, int code, const char* message) {
+int finish(bool verbose, ResultCode code, const char* message) {
   if (verbose) {
     std::puts(message);
   }
-  return code;
+  return orbitforge::mac::code_value(code);
 }
 
 // Copies `text` into `storage` when it fits with its terminator.
@@ -67,29 +55,30 @@ bool copy_argument(const char* text, char (&storage)[Size]) {
   return true;
 }
 
-const char* message_for(int code) {
+const char* message_for(ResultCode code) {
   switch (code) {
-    case kListed:
+    case ResultCode::listed:
       return kListedMessage;
-    case kNotListed:
+    case ResultCode::not_listed:
       return kNotListedMessage;
-    case kFileNotFound:
+    case ResultCode::file_not_found:
       return kFileNotFoundMessage;
-    case kCannotLoad:
+    case ResultCode::cannot_load:
       return kCannotLoadMessage;
-    case kWrongKey:
+    case ResultCode::wrong_key:
       return kWrongKeyMessage;
-    case kBadDataFile:
+    case ResultCode::bad_data_file:
       return kBadDataFileMessage;
-    case kBadFileContents:
+    case ResultCode::bad_file_contents:
       return kBadFileContentsMessage;
-    case kBadEnteredFormat:
+    case ResultCode::bad_entered_format:
       return kBadEnteredFormatMessage;
-    case kBadEnteredDigits:
+    case ResultCode::bad_entered_digits:
       return kBadEnteredDigitsMessage;
-    default:
-      return kUsage;
+    case ResultCode::bad_arguments:
+      break;
   }
+  return kUsage;
 }
 
 int check(const char* mac_text, const char* list_path, int version, bool verbose) {
@@ -98,19 +87,9 @@ int check(const char* mac_text, const char* list_path, int version, bool verbose
   orbitforge::util::ContainerReader reader;
   const orbitforge::util::ContainerStatus status =
       reader.open(list_path, orbitforge::util::key_for_version(version));
-  if (status == orbitforge::util::ContainerStatus::cannot_open) {
-    return finish(verbose, kFileNotFound, kFileNotFoundMessage);
-  }
-  const int opened = orbitforge::util::opening_result(status);
-  if (opened < 0) {
-    return finish(verbose, opened - 1, message_for(opened - 1));
-  }
-  const int code = orbitforge::mac::check_list(
-      reader.payload_size(),
-      [&reader](std::uint64_t offset, unsigned char* out, std::size_t size) {
-        return reader.read_payload(offset, out, size);
-      },
-      mac_text);
+  const ResultCode code = status == orbitforge::util::ContainerStatus::ok
+                              ? orbitforge::mac::check_list(reader, mac_text)
+                              : orbitforge::mac::result_of_opening(status);
   return finish(verbose, code, message_for(code));
 }
 
@@ -121,15 +100,9 @@ bool RetrieveVersion(const char* text, int& version) {
   if (text == nullptr) {
     return false;
   }
-  if (std::strcmp(text, "S") == 0 || std::strcmp(text, "s") == 0) {
-    version = orbitforge::util::kKeyVersionS;
-    return true;
-  }
-  if (std::strcmp(text, "U") == 0 || std::strcmp(text, "u") == 0) {
-    version = orbitforge::util::kKeyVersionU;
-    return true;
-  }
-  return false;
+  const auto parsed = orbitforge::util::parse_key_version(text);
+  version = parsed.value_or(0);
+  return parsed.has_value();
 }
 
 // Drops one trailing '/', since "/engine.dat" is appended.
@@ -151,7 +124,7 @@ bool RetrieveMACAddress(const char* text, char (&mac_text)[kMacTextSize]) {
 int main(int argc, char* argv[]) {
   if (argc < 4) {
     std::puts(kUsage);
-    return kBadArguments;
+    return orbitforge::mac::code_value(ResultCode::bad_arguments);
   }
   const bool verbose =
       argc > 4 && (std::strcmp(argv[4], "D") == 0 || std::strcmp(argv[4], "d") == 0);
@@ -161,7 +134,7 @@ int main(int argc, char* argv[]) {
   char mac_text[kMacTextSize];
   if (!RetrieveVersion(argv[1], version) || !RetrievePath(argv[2], list_dir) ||
       !RetrieveMACAddress(argv[3], mac_text)) {
-    return finish(verbose, kBadArguments, kUsage);
+    return finish(verbose, ResultCode::bad_arguments, kUsage);
   }
   char list_path[kListPathSize];
   (void)std::snprintf(list_path, sizeof list_path, "%s%s", list_dir, kListFileName);
@@ -169,8 +142,8 @@ int main(int argc, char* argv[]) {
   try {
     return check(mac_text, list_path, version, verbose);
   } catch (const std::bad_alloc&) {
-    return finish(verbose, kCannotLoad, kCannotLoadMessage);
+    return finish(verbose, ResultCode::cannot_load, kCannotLoadMessage);
   } catch (const std::length_error&) {
-    return finish(verbose, kCannotLoad, kCannotLoadMessage);
+    return finish(verbose, ResultCode::cannot_load, kCannotLoadMessage);
   }
 }

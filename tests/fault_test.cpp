@@ -16,7 +16,7 @@
 #include "crypto/container.h"
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
-#include "mac/list_check.h"
+#include "mac/list_text_check.h"
 #include "support/test_support.h"
 
 namespace {
@@ -257,13 +257,13 @@ TEST(Property, ListedOnlyWhenListedAndAlwaysFoundWhenSorted) {
     for (int probe = 0; probe < 20; ++probe) {
       const std::uint64_t value = rng() % 104;
       const std::string entered = colon(value);
-      const int code = orbitforge::mac::check_list(
+      const int code = orbitforge::mac::code_value(orbitforge::mac::check_list_text(
           bytes.size(),
           [&](std::uint64_t offset, unsigned char* out, std::size_t n) {
             std::copy_n(bytes.begin() + static_cast<long>(offset), n, out);
             return true;
           },
-          entered.c_str(), 18 * (1 + rng() % 4));
+          entered.c_str(), 18 * (1 + rng() % 4)));
       const bool listed = std::find(values.begin(), values.end(), value) != values.end();
       ASSERT_TRUE(code == 0 || code == 1) << code;
       if (code == 1) {

@@ -8,7 +8,7 @@
 
 #include "mac/canonical_list.h"
 #include "mac/hex2int.h"
-#include "mac/list_check.h"
+#include "mac/list_text_check.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
 #include "support/test_support.h"
@@ -232,15 +232,61 @@ TEST(CanonicalList, SearchInPlaceAgreesWithTheDecodedSearch) {
     ASSERT_TRUE(orbitforge::mac::is_canonical_list(bytes.data(), bytes.size()));
     for (std::uint64_t probe = 0; probe < 82; ++probe) {
       const std::string entered = adrvet_test::hex12(probe);
-      const int code = orbitforge::mac::check_list(
+      const int code = orbitforge::mac::code_value(orbitforge::mac::check_list_text(
           bytes.size(),
           [&](std::uint64_t offset, unsigned char* out, std::size_t n) {
             std::copy_n(bytes.begin() + static_cast<long>(offset), n, out);
             return true;
           },
-          entered.c_str(), 18 * (1 + rng() % 3));
+          entered.c_str(), 18 * (1 + rng() % 3)));
       ASSERT_EQ(code, search_address_in_list(probe, values) ? 1 : 0)
           << "round " << round << " probe " << probe;
+    }
+  }
+}
+
+// A read that fails on its k-th call, while the list is validated or in the
+// middle of the search, gives -2, never an answer.
+TEST(ListCheck, AReadFailingAtAnyCallGivesCannotLoad) {
+  std::vector<std::uint64_t> values;
+  for (std::uint64_t v = 0; v < 200; ++v) {
+    values.push_back(v * 3);
+  }
+  const auto canonical = to_bytes(canonical_text(values));
+  std::string dashed = canonical_text(values);
+  std::replace(dashed.begin(), dashed.end(), ':', '-');  // not canonical: read whole
+  const auto other = to_bytes(dashed);
+  struct Layout {
+    const char* name;
+    const adrvet_test::Bytes& text;
+  };
+  for (const Layout& layout : {Layout{"canonical", canonical}, Layout{"decoded", other}}) {
+    for (const char* entered : {"00:00:00:00:01:2c", "00:00:00:00:01:2d"}) {
+      int calls = 0;
+      const auto counting = [&](std::uint64_t offset, unsigned char* out, std::size_t n) {
+        ++calls;
+        std::copy_n(layout.text.begin() + static_cast<long>(offset), n, out);
+        return true;
+      };
+      const auto whole =
+          orbitforge::mac::check_list_text(layout.text.size(), counting, entered, 18 * 16);
+      ASSERT_TRUE(whole == orbitforge::mac::ResultCode::listed ||
+                  whole == orbitforge::mac::ResultCode::not_listed);
+      const int total = calls;
+      ASSERT_GT(total, 0);
+      for (int fail_at = 1; fail_at <= total; ++fail_at) {
+        int call = 0;
+        const auto failing = [&](std::uint64_t offset, unsigned char* out, std::size_t n) {
+          if (++call == fail_at) {
+            return false;
+          }
+          std::copy_n(layout.text.begin() + static_cast<long>(offset), n, out);
+          return true;
+        };
+        EXPECT_EQ(orbitforge::mac::check_list_text(layout.text.size(), failing, entered, 18 * 16),
+                  orbitforge::mac::ResultCode::cannot_load)
+            << layout.name << " " << entered << ": read " << fail_at << " of " << total;
+      }
     }
   }
 }

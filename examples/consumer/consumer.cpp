@@ -6,7 +6,6 @@
 #include <mac/list_check.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,13 +24,13 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "%s does not open to what was written\n", path);
     return 1;
   }
-  const int listed = orbitforge::mac::check_list(
-      payload.size(),
-      [&](std::uint64_t offset, unsigned char* out, std::size_t size) {
-        std::memcpy(out, payload.data() + offset, size);
-        return true;
-      },
-      "3C-22-FB-12-34-56");
+  orbitforge::util::ContainerReader reader;
+  if (reader.open(path, key) != orbitforge::util::ContainerStatus::ok) {
+    std::fprintf(stderr, "%s does not open for the check\n", path);
+    return 1;
+  }
+  const auto answer = orbitforge::mac::check_list(reader, "3C-22-FB-12-34-56");
+  const int listed = orbitforge::mac::code_value(answer);
   std::printf("wrote and opened %s; 3c:22:fb:12:34:56 gives %d\n", path, listed);
   return listed == 1 ? 0 : 1;
 }

@@ -1,5 +1,9 @@
 #include "mac/list_check.h"
 
+#include "crypto/secret_bytes.h"
+#include "crypto/wipe.h"
+#include "mac/list_text_check.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -12,34 +16,35 @@ namespace orbitforge::mac {
 namespace {
 
 // The entered address is looked at only once the list has passed its tests.
-std::optional<int> entered_failure(const char* mac_text, std::uint64_t& value) {
+std::optional<ResultCode> entered_failure(const char* mac_text, std::uint64_t& value) {
   switch (decode_entered(mac_text, value)) {
     case EnteredStatus::bad_format:  // no digits at all included
-      return kCheckBadFormat;
+      return ResultCode::bad_entered_format;
     case EnteredStatus::bad_digit:
-      return kCheckBadEntered;
+      return ResultCode::bad_entered_digits;
     case EnteredStatus::ok:
       break;
   }
   return std::nullopt;
 }
 
-int answer(bool listed) { return listed ? kCheckListed : kCheckNotListed; }
+ResultCode answer(bool listed) { return listed ? ResultCode::listed : ResultCode::not_listed; }
 
 // Canonical text is searched where it stands, decoding only the entries the
 // search visits. No answer when the text is in another layout.
-std::optional<int> check_canonical(std::uint64_t size, const ListTextReader& read,
-                                   const char* mac_text, std::size_t piece_bytes) {
+std::optional<ResultCode> check_canonical(std::uint64_t size, const ListTextReader& read,
+                                          const char* mac_text, std::size_t piece_bytes) {
   if (size % kCanonicalLineBytes != 0) {
     return std::nullopt;
   }
   const std::size_t piece =
       std::max(piece_bytes / kCanonicalLineBytes, std::size_t{1}) * kCanonicalLineBytes;
-  std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, piece)));
+  // Decrypted list text: wiped when the check is done, whatever the answer.
+  util::SecretBytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, piece)));
   for (std::uint64_t offset = 0; offset < size; offset += piece) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, piece));
     if (!read(offset, buffer.data(), length)) {
-      return kCheckCannotLoad;
+      return ResultCode::cannot_load;
     }
     if (!is_canonical_list(buffer.data(), length)) {
       return std::nullopt;
@@ -58,24 +63,26 @@ std::optional<int> check_canonical(std::uint64_t size, const ListTextReader& rea
                                read_failed = true;
                                return 0;
                              }
-                             return decode_canonical_line(line);
+                             const std::uint64_t entry = decode_canonical_line(line);
+                             util::wipe(line, sizeof line);
+                             return entry;
                            });
-  return read_failed ? kCheckCannotLoad : answer(listed);
+  return read_failed ? ResultCode::cannot_load : answer(listed);
 }
 
 // Any other layout: every entry decoded, then the decoded list searched.
-int check_decoded(std::uint64_t size, const ListTextReader& read, const char* mac_text) {
+ResultCode check_decoded(std::uint64_t size, const ListTextReader& read, const char* mac_text) {
   std::vector<std::uint64_t> list;
   {
-    std::vector<unsigned char> text(static_cast<std::size_t>(size));
+    util::SecretBytes text(static_cast<std::size_t>(size));
     if (!read(0, text.data(), text.size())) {
-      return kCheckCannotLoad;
+      return ResultCode::cannot_load;
     }
-    switch (decode_list(text, list)) {
+    switch (decode_list(text.data(), text.size(), list)) {
       case ListStatus::bad_length:
-        return kCheckBadLength;
+        return ResultCode::bad_data_file;
       case ListStatus::bad_digit:
-        return kCheckBadContents;
+        return ResultCode::bad_file_contents;
       case ListStatus::ok:
         break;
     }
@@ -89,12 +96,21 @@ int check_decoded(std::uint64_t size, const ListTextReader& read, const char* ma
 
 }  // namespace
 
-int check_list(std::uint64_t size, const ListTextReader& read, const char* mac_text,
-               std::size_t piece_bytes) {
+ResultCode check_list_text(std::uint64_t size, const ListTextReader& read, const char* mac_text,
+                           std::size_t piece_bytes) {
   if (const auto answered = check_canonical(size, read, mac_text, piece_bytes)) {
     return *answered;
   }
   return check_decoded(size, read, mac_text);
+}
+
+ResultCode check_list(util::ContainerReader& reader, const char* mac_text) {
+  return check_list_text(
+      reader.payload_size(),
+      [&reader](std::uint64_t offset, unsigned char* out, std::size_t size) {
+        return reader.read_payload(offset, out, size);
+      },
+      mac_text);
 }
 
 }  // namespace orbitforge::mac

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli.h"
@@ -14,6 +16,7 @@
 #include "mac/hex2int.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
+#include "mac/result_code.h"
 
 namespace adrvet_list {
 namespace {
@@ -106,8 +109,6 @@ class Finder {
   std::vector<std::uint32_t> starts_;  // entries of prefix p: [starts_[p], starts_[p + 1])
 };
 
-constexpr int kLookUp = 2;  // decoded: the answer is the list's
-
 // text2num for every byte, asked once: a call per digit was a tenth of a
 // big check.
 const std::array<unsigned char, 256>& digit_values() {
@@ -148,36 +149,40 @@ bool decode_common(std::string_view text, std::uint64_t& value) {
   return true;
 }
 
-// ADRVET's code for an address it would not look up, or kLookUp with the value.
-int decode(const std::string& text, std::uint64_t& value) {
+using orbitforge::mac::ResultCode;
+
+// ADRVET's code for an address it would not look up, or nothing, with the
+// value, when the answer is the list's.
+std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) {
   if (decode_common(text, value)) {
-    return kLookUp;
+    return std::nullopt;
   }
   if (text.size() > kMaxMacText || std::strlen(text.c_str()) != text.size()) {
-    return -8;
+    return ResultCode::bad_arguments;
   }
   switch (orbitforge::mac::decode_entered(text.c_str(), value)) {
     case orbitforge::mac::EnteredStatus::bad_format:
-      return -6;
+      return ResultCode::bad_entered_format;
     case orbitforge::mac::EnteredStatus::bad_digit:
-      return -7;
+      return ResultCode::bad_entered_digits;
     case orbitforge::mac::EnteredStatus::ok:
       break;
   }
-  return kLookUp;
+  return std::nullopt;
 }
 
 struct Query {
   std::string_view shown;
   std::uint64_t value = 0;
-  int code = 0;
+  std::optional<ResultCode> refused;  // the address is not looked up
 };
 
 void answer(Output& out, const Query& query, const Finder& finder) {
-  const int code = query.code == kLookUp ? (finder.contains(query.value) ? 1 : 0) : query.code;
+  const ResultCode code = query.refused.value_or(
+      finder.contains(query.value) ? ResultCode::listed : ResultCode::not_listed);
   out.add(query.shown.data(), query.shown.size());
   out.add('\t');
-  out.add(std::to_string(code));
+  out.add(std::to_string(orbitforge::mac::code_value(code)));
   out.add('\n');
 }
 
@@ -192,8 +197,8 @@ class Batch {
   void add(std::string_view shown, const std::string& text) {
     Query& q = queries_[count_++];
     q.shown = shown;
-    q.code = decode(text, q.value);
-    if (q.code == kLookUp) {
+    q.refused = decode(text, q.value);
+    if (!q.refused) {
       finder_.prefetch(q.value);
     }
     if (count_ == kSize) {

@@ -51,7 +51,8 @@ int run_rekey(int argc, char* argv[]) {
       read_source(path, in_place, update, orbitforge::util::key_for_version(*options->key));
   // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
   // may still be rekeyed; only a container that does not open may not.
-  if (list.adrvet_code <= -1 && list.adrvet_code >= -3) {
+  if (list.failure && *list.failure != orbitforge::mac::ResultCode::bad_data_file &&
+      *list.failure != orbitforge::mac::ResultCode::bad_file_contents) {
     report_unusable(path, list);
     return kExitData;
   }

@@ -45,7 +45,7 @@ void decode(LoadedList& list) {
     case orbitforge::mac::ListStatus::ok:
       return;
     case orbitforge::mac::ListStatus::bad_length:
-      list.adrvet_code = -4;
+      list.failure = orbitforge::mac::ResultCode::bad_data_file;
       list.problem =
           "the list text is not a whole number of 12-digit entries once separators "
           "are dropped";
@@ -54,7 +54,7 @@ void decode(LoadedList& list) {
       std::size_t offset = 0;
       std::size_t line = 0;
       locate_entry(list.payload, bad_entry, offset, line);
-      list.adrvet_code = -5;
+      list.failure = orbitforge::mac::ResultCode::bad_file_contents;
       list.problem = "entry " + std::to_string(bad_entry + 1) + " (line " + std::to_string(line) +
                      ", byte " + std::to_string(offset) +
                      ") holds a character that is not a hex digit";
@@ -64,12 +64,8 @@ void decode(LoadedList& list) {
   list.values.clear();
 }
 
-// ADRVET answers -1 when it cannot open the file, -3 for the wrong key,
-// and -2 for every other failure to load it.
 void note_failure(LoadedList& list, ContainerStatus status, int error_number) {
-  list.adrvet_code = status == ContainerStatus::cannot_open ? -1
-                     : status == ContainerStatus::wrong_key ? -3
-                                                            : -2;
+  list.failure = orbitforge::mac::result_of_opening(status);
   list.problem = orbitforge::util::describe(status);
   if (error_number != 0) {
     list.problem += std::string(": ") + std::strerror(error_number);
@@ -176,7 +172,8 @@ bool open_payload(const std::string& path, int key_version, std::vector<unsigned
 }
 
 void report_unusable(const std::string& path, const LoadedList& list) {
-  error("%s: ADRVET would answer %d: %s", path.c_str(), list.adrvet_code, list.problem.c_str());
+  error("%s: ADRVET would answer %d: %s", path.c_str(), orbitforge::mac::code_value(*list.failure),
+        list.problem.c_str());
 }
 
 bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list) {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "crypto/crypto.h"
 #include "crypto/file_update.h"
+#include "mac/result_code.h"
 
 namespace adrvet_list {
 
@@ -17,12 +19,13 @@ namespace adrvet_list {
 std::string list_file_path(const std::string& list);
 
 struct LoadedList {
-  int adrvet_code = 0;                 // 0 when usable; otherwise ADRVET's answer, -1 to -5
+  // Empty when usable; otherwise ADRVET's answer, -1 to -5.
+  std::optional<orbitforge::mac::ResultCode> failure;
   std::string problem;                 // why it is unusable, for messages
   std::vector<unsigned char> payload;  // the stored payload, when the container opened
   std::vector<std::uint64_t> values;   // the addresses in file order, when usable
   bool intact = true;                  // framed as only the writer frames it: not cut short
-  [[nodiscard]] bool usable() const { return adrvet_code == 0; }
+  [[nodiscard]] bool usable() const { return !failure; }
 };
 
 // Opens and decodes a list exactly as ADRVET does.

@@ -1,0 +1,39 @@
+// ADRVET's answers, the one definition that the check, adrvet-list, the
+// tests and the fuzz targets all use: the process's return value (a shell
+// sees it modulo 256).
+#pragma once
+
+#include "crypto/container.h"
+
+namespace orbitforge::mac {
+
+enum class ResultCode : int {
+  listed = 1,
+  not_listed = 0,
+  file_not_found = -1,      // the list cannot be opened for reading
+  cannot_load = -2,         // it opened but could not be read whole
+  wrong_key = -3,           // the decrypted head is not the magic
+  bad_data_file = -4,       // not a whole number of 12-digit entries
+  bad_file_contents = -5,   // an entry holds a character that is not a hex digit
+  bad_entered_format = -6,  // the entered address has the wrong number of digits
+  bad_entered_digits = -7,  // the entered address holds a character that is not a hex digit
+  bad_arguments = -8,
+};
+
+constexpr int code_value(ResultCode code) noexcept { return static_cast<int>(code); }
+
+// What ADRVET answers when opening its list fails with `status` (not ok):
+// -1 when the file cannot be opened, -3 for the wrong key, -2 for every
+// other failure to load it.
+constexpr ResultCode result_of_opening(util::ContainerStatus status) noexcept {
+  switch (status) {
+    case util::ContainerStatus::cannot_open:
+      return ResultCode::file_not_found;
+    case util::ContainerStatus::wrong_key:
+      return ResultCode::wrong_key;
+    default:
+      return ResultCode::cannot_load;
+  }
+}
+
+}  // namespace orbitforge::mac
