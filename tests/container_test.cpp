@@ -390,6 +390,32 @@ TEST(ContainerWriting, EmptyPayloadGivesAnEmptyFile) {
 
 namespace {
 
+TEST(ContainerReader, OpeningAgainClosesTheEarlierFile) {
+  TempDir dir;
+  write_file(dir.file("a.txt"), std::string("00:11:22:33:44:55\n"));
+  write_file(dir.file("b.txt"), std::string("00:11:22:33:44:66\n66:55:44:33:22:11\n"));
+  ASSERT_TRUE(encrypt_file(dir.file("a.txt").c_str(), dir.file("a").c_str(), key_s()));
+  ASSERT_TRUE(encrypt_file(dir.file("b.txt").c_str(), dir.file("b").c_str(), key_s()));
+  const auto open_descriptors = [] { return adrvet_test::list_directory("/proc/self/fd").size(); };
+  orbitforge::util::ContainerReader reader;
+  ASSERT_EQ(reader.open(dir.file("a").c_str(), key_s()), orbitforge::util::ContainerStatus::ok);
+  const std::size_t with_one = open_descriptors();
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(reader.open(dir.file(i % 2 == 0 ? "b" : "a").c_str(), key_s()),
+              orbitforge::util::ContainerStatus::ok);
+  }
+  EXPECT_EQ(open_descriptors(), with_one) << "an earlier descriptor leaked";
+  ASSERT_EQ(reader.open(dir.file("b").c_str(), key_s()), orbitforge::util::ContainerStatus::ok);
+  EXPECT_EQ(reader.payload_size(), 36U);
+  unsigned char text[36];
+  ASSERT_TRUE(reader.read_payload(0, text, sizeof text));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(text), sizeof text),
+            "00:11:22:33:44:66\n66:55:44:33:22:11\n");
+  EXPECT_EQ(reader.open(dir.file("missing").c_str(), key_s()),
+            orbitforge::util::ContainerStatus::cannot_open);
+  EXPECT_FALSE(reader.read_payload(0, text, 1)) << "a failed open keeps nothing of the last file";
+}
+
 TEST(ContainerReader, ReadsAnyRangeOfALargePayload) {
   std::mt19937_64 rng(adrvet_test::test_seed() + 13);
   TempDir dir;

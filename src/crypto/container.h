@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "crypto/aes.h"
@@ -69,7 +70,7 @@ FileResult write_container(FileUpdate& update, const unsigned char* payload, std
 // are decrypted on request, since counter mode can start anywhere.
 class ContainerReader {
  public:
-  ContainerReader() = default;
+  ContainerReader();
   ContainerReader(const ContainerReader&) = delete;
   ContainerReader& operator=(const ContainerReader&) = delete;
   ~ContainerReader();
@@ -78,22 +79,17 @@ class ContainerReader {
   // decrypted at once; read_payload then copies from memory.
   static constexpr std::uint64_t kWholeReadBytes = std::uint64_t{64} << 10U;
 
+  // May be called again: the file opened before is closed first.
   ContainerStatus open(const char* path, const Key& key);
-  [[nodiscard]] std::uint64_t payload_size() const noexcept { return payload_size_; }
+  [[nodiscard]] std::uint64_t payload_size() const noexcept;
   // Decrypts payload bytes [offset, offset + size) into `out`; false on a
   // read error or a range past the payload.
   bool read_payload(std::uint64_t offset, unsigned char* out, std::size_t size);
 
- private:
-  ContainerStatus open_whole(std::uint64_t size, const Key& key);
-  ContainerStatus check_framing(const unsigned char* head, std::size_t head_size,
-                                std::uint64_t size);
+  struct State;  // opaque: the descriptor, the cipher context, the decrypted file
 
-  int fd_ = -1;
-  AES_ctx ctx_{};
-  std::vector<unsigned char> whole_;  // the decrypted file, when read whole
-  unsigned char first_counter_[16]{};
-  std::uint64_t payload_size_ = 0;
+ private:
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace orbitforge::util

@@ -8,7 +8,9 @@
 
 #include "crypto/container.h"
 #include "crypto/container_format.h"
+#include "crypto/file_descriptor.h"
 #include "crypto/file_io.h"
+#include "crypto/secret_bytes.h"
 #include "crypto/wipe.h"
 
 namespace orbitforge::util {
@@ -28,62 +30,26 @@ void counter_at(const unsigned char* first, std::uint64_t blocks, unsigned char*
 
 }  // namespace
 
-ContainerReader::~ContainerReader() {
-  detail::clear_aes_context(ctx_);
-  wipe(whole_.data(), whole_.size());
-  if (fd_ >= 0) {
-    ::close(fd_);
-  }
-}
+struct ContainerReader::State {
+  detail::FileDescriptor fd;
+  AES_ctx ctx{};
+  SecretBytes whole;  // the decrypted file, when read whole
+  unsigned char first_counter[16]{};
+  std::uint64_t payload_size = 0;
 
-ContainerStatus ContainerReader::open(const char* path, const Key& key) {
-  // Non-blocking, so that opening a FIFO never waits for a writer.
-  fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd_ < 0) {
-    return ContainerStatus::cannot_open;
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    detail::clear_aes_context(ctx);
+    wipe(first_counter, sizeof first_counter);
   }
-  struct stat status {};
-  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
-    return ContainerStatus::not_regular_file;
-  }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  if (size > detail::kMaxContainerBytes) {
-    return ContainerStatus::too_large;
-  }
-  if (size < detail::kMagicBytes) {
-    return ContainerStatus::too_short;
-  }
-  if (size <= kWholeReadBytes) {
-    return open_whole(size, key);
-  }
-  unsigned char head[detail::kBlockBytes];
-  if (!detail::read_at(fd_, head, sizeof head, 0)) {
-    return ContainerStatus::read_failed;
-  }
-  detail::setup_aes_context(ctx_, key);
-  std::memcpy(first_counter_, ctx_.iv, sizeof first_counter_);
-  AES_CTR_xcrypt_buffer(&ctx_, head, sizeof head);
-  const ContainerStatus framing = check_framing(head, sizeof head, size);
-  wipe(head, sizeof head);
-  return framing;
-}
+};
 
-// Most lists in the field are small: one read, one decryption, and the
-// search then costs no system call at all.
-ContainerStatus ContainerReader::open_whole(std::uint64_t size, const Key& key) {
-  whole_.resize(static_cast<std::size_t>(size));
-  if (!detail::read_at(fd_, whole_.data(), whole_.size(), 0)) {
-    return ContainerStatus::read_failed;
-  }
-  detail::setup_aes_context(ctx_, key);
-  AES_CTR_xcrypt_buffer(&ctx_, whole_.data(), static_cast<uint32_t>(whole_.size()));
-  detail::clear_aes_context(ctx_);
-  return check_framing(whole_.data(), std::min<std::size_t>(whole_.size(), detail::kBlockBytes),
-                       size);
-}
+namespace {
 
-ContainerStatus ContainerReader::check_framing(const unsigned char* head, std::size_t head_size,
-                                               std::uint64_t size) {
+ContainerStatus check_framing(ContainerReader::State& state, const unsigned char* head,
+                              std::size_t head_size, std::uint64_t size) {
   if (std::memcmp(head, detail::magic, detail::kMagicBytes) != 0) {
     return ContainerStatus::wrong_key;
   }
@@ -94,37 +60,98 @@ ContainerStatus ContainerReader::check_framing(const unsigned char* head, std::s
   if (pad_count > size - detail::kHeaderBytes) {
     return ContainerStatus::bad_pad_count;
   }
-  payload_size_ = size - detail::kHeaderBytes - pad_count;
+  state.payload_size = size - detail::kHeaderBytes - pad_count;
   return ContainerStatus::ok;
 }
 
+// Most lists in the field are small: one read, one decryption, and the
+// search then costs no system call at all.
+ContainerStatus open_whole(ContainerReader::State& state, std::uint64_t size, const Key& key) {
+  state.whole.resize(static_cast<std::size_t>(size));
+  if (!detail::read_at(state.fd.get(), state.whole.data(), state.whole.size(), 0)) {
+    return ContainerStatus::read_failed;
+  }
+  detail::setup_aes_context(state.ctx, key);
+  AES_CTR_xcrypt_buffer(&state.ctx, state.whole.data(), static_cast<uint32_t>(state.whole.size()));
+  detail::clear_aes_context(state.ctx);
+  return check_framing(state, state.whole.data(),
+                       std::min<std::size_t>(state.whole.size(), detail::kBlockBytes), size);
+}
+
+ContainerStatus open_piecewise(ContainerReader::State& state, std::uint64_t size, const Key& key) {
+  unsigned char head[detail::kBlockBytes];
+  if (!detail::read_at(state.fd.get(), head, sizeof head, 0)) {
+    return ContainerStatus::read_failed;
+  }
+  detail::setup_aes_context(state.ctx, key);
+  std::memcpy(state.first_counter, state.ctx.iv, sizeof state.first_counter);
+  AES_CTR_xcrypt_buffer(&state.ctx, head, sizeof head);
+  const ContainerStatus framing = check_framing(state, head, sizeof head, size);
+  wipe(head, sizeof head);
+  return framing;
+}
+
+}  // namespace
+
+ContainerReader::ContainerReader() : state_(std::make_unique<State>()) {}
+
+ContainerReader::~ContainerReader() = default;
+
+std::uint64_t ContainerReader::payload_size() const noexcept { return state_->payload_size; }
+
+ContainerStatus ContainerReader::open(const char* path, const Key& key) {
+  state_ = std::make_unique<State>();  // closes and wipes what an earlier open left
+  State& state = *state_;
+  // Non-blocking, so that opening a FIFO never waits for a writer.
+  state.fd.reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!state.fd.valid()) {
+    return ContainerStatus::cannot_open;
+  }
+  struct stat status {};
+  if (::fstat(state.fd.get(), &status) != 0) {
+    return ContainerStatus::read_failed;
+  }
+  if (!S_ISREG(status.st_mode) || status.st_size < 0) {
+    return ContainerStatus::not_regular_file;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > detail::kMaxContainerBytes) {
+    return ContainerStatus::too_large;
+  }
+  if (size < detail::kMagicBytes) {
+    return ContainerStatus::too_short;
+  }
+  return size <= kWholeReadBytes ? open_whole(state, size, key) : open_piecewise(state, size, key);
+}
+
 bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std::size_t size) {
-  if (fd_ < 0 || offset > payload_size_ || size > payload_size_ - offset) {
+  State& state = *state_;
+  if (!state.fd.valid() || offset > state.payload_size || size > state.payload_size - offset) {
     return false;
   }
   const std::uint64_t file_offset = detail::kHeaderBytes + offset;
-  if (!whole_.empty()) {
+  if (!state.whole.empty()) {
     if (size != 0) {
-      std::memcpy(out, whole_.data() + file_offset, size);
+      std::memcpy(out, state.whole.data() + file_offset, size);
     }
     return true;
   }
-  if (!detail::read_at(fd_, out, size, file_offset)) {
+  if (!detail::read_at(state.fd.get(), out, size, file_offset)) {
     return false;
   }
-  counter_at(first_counter_, file_offset / detail::kBlockBytes, ctx_.iv);
+  counter_at(state.first_counter, file_offset / detail::kBlockBytes, state.ctx.iv);
   const std::size_t skip = file_offset % detail::kBlockBytes;
   if (skip != 0 && size != 0) {  // start inside a keystream block
     unsigned char block[detail::kBlockBytes] = {};
     const std::size_t head = std::min(size, detail::kBlockBytes - skip);
     std::memcpy(block + skip, out, head);
-    AES_CTR_xcrypt_buffer(&ctx_, block, sizeof block);
+    AES_CTR_xcrypt_buffer(&state.ctx, block, sizeof block);
     std::memcpy(out, block + skip, head);
     wipe(block, sizeof block);
     out += head;
     size -= head;
   }
-  AES_CTR_xcrypt_buffer(&ctx_, out, static_cast<uint32_t>(size));
+  AES_CTR_xcrypt_buffer(&state.ctx, out, static_cast<uint32_t>(size));
   return true;
 }
 
