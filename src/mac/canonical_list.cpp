@@ -14,14 +14,11 @@ namespace {
 
 constexpr char expected_at(std::size_t position) { return detail::canonical_expected_at(position); }
 
-bool is_hex_digit(unsigned char c) {
-  return (c >= '0' && c <= '9') || ((c | 0x20U) >= 'a' && (c | 0x20U) <= 'f');
-}
-
 bool lines_valid_scalar(const unsigned char* text, std::size_t first, std::size_t size) {
   for (std::size_t i = first; i < size; ++i) {
     const char expected = expected_at(i);
-    if (expected == 0 ? !is_hex_digit(text[i]) : text[i] != static_cast<unsigned char>(expected)) {
+    if (expected == 0 ? !util::is_hex_digit(text[i])
+                      : text[i] != static_cast<unsigned char>(expected)) {
       return false;
     }
   }

@@ -2,18 +2,7 @@
 
 namespace orbitforge::util {
 
-unsigned char text2num(unsigned char c) {
-  if (c >= '0' && c <= '9') {
-    return static_cast<unsigned char>(c - '0');
-  }
-  if (c >= 'A' && c <= 'F') {
-    return static_cast<unsigned char>(c - 'A' + 10);
-  }
-  if (c >= 'a' && c <= 'f') {
-    return static_cast<unsigned char>(c - 'a' + 10);
-  }
-  return kNotAHexDigit;
-}
+unsigned char text2num(unsigned char c) { return kHexDigitValues[c]; }
 
 bool hex2int(unsigned char high, unsigned char low, int position, std::uint64_t& acc) {
   const unsigned char high_value = text2num(high);

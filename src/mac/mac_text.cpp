@@ -21,26 +21,24 @@ bool decode_address(const unsigned char* digits, std::uint64_t& value) {
 
 namespace {
 
-// Digit values, kNotAHexDigit for other bytes, and kSeparator for the four
-// separators: one lookup per byte of a list.
+// The digit table with the four separators marked kSeparator: one lookup
+// per byte of a list.
 constexpr unsigned char kSeparator = 0xfe;
-const std::array<unsigned char, 256>& byte_classes() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> classes{};
-    for (std::size_t c = 0; c < classes.size(); ++c) {
-      const auto byte = static_cast<unsigned char>(c);
-      classes[c] = is_separator(byte) ? kSeparator : util::text2num(byte);
+constexpr std::array<unsigned char, 256> kByteClasses = [] {
+  std::array<unsigned char, 256> classes = util::kHexDigitValues;
+  for (std::size_t c = 0; c < classes.size(); ++c) {
+    if (is_separator(static_cast<unsigned char>(c))) {
+      classes[c] = kSeparator;
     }
-    return classes;
-  }();
-  return table;
-}
+  }
+  return classes;
+}();
 
 }  // namespace
 
 ListStatus decode_list(const unsigned char* text, std::size_t size,
                        std::vector<std::uint64_t>& list, std::size_t* first_bad_entry) {
-  const auto& kByteClass = byte_classes();
+  const auto& kByteClass = kByteClasses;
   list.clear();
   list.reserve(size / kDigitsPerAddress);
   std::size_t digits = 0;  // every byte that is not a separator

@@ -27,17 +27,10 @@ std::string_view strip(std::string_view line) {
   return line;
 }
 
-// text2num for every byte, asked once: a call per digit was a quarter of
-// packing a big list.
-const std::array<unsigned char, 256>& digit_values() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> values{};
-    for (std::size_t c = 0; c < values.size(); ++c) {
-      values[c] = orbitforge::util::text2num(static_cast<unsigned char>(c));
-    }
-    return values;
-  }();
-  return table;
+// The one digit table, read directly: a call per digit was a sizeable
+// share of a big pack or check.
+constexpr const std::array<unsigned char, 256>& digit_values() {
+  return orbitforge::util::kHexDigitValues;
 }
 
 using DigitValues = std::array<unsigned char, 256>;

@@ -109,17 +109,10 @@ class Finder {
   std::vector<std::uint32_t> starts_;  // entries of prefix p: [starts_[p], starts_[p + 1])
 };
 
-// text2num for every byte, asked once: a call per digit was a tenth of a
-// big check.
-const std::array<unsigned char, 256>& digit_values() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> values{};
-    for (std::size_t c = 0; c < values.size(); ++c) {
-      values[c] = orbitforge::util::text2num(static_cast<unsigned char>(c));
-    }
-    return values;
-  }();
-  return table;
+// The one digit table, read directly: a call per digit was a sizeable
+// share of a big pack or check.
+constexpr const std::array<unsigned char, 256>& digit_values() {
+  return orbitforge::util::kHexDigitValues;
 }
 
 // "aabbccddeeff" and "aa:bb:cc:dd:ee:ff" (any separators), the notations
