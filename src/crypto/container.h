@@ -11,6 +11,7 @@
 #include "crypto/aes.h"
 #include "crypto/crypto.h"
 #include "crypto/file_update.h"
+#include "crypto/secret_bytes.h"
 
 namespace orbitforge::util {
 
@@ -39,14 +40,14 @@ struct OpenDetails {
   int error = 0;  // the system's error number when opening or reading failed
 };
 
-// The same, with the details.
-ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
-                               const Key& key, OpenDetails& details);
+// The same into a buffer that is wiped when released, with the details.
+ContainerStatus open_container(const char* path, SecretBytes& payload, const Key& key,
+                               OpenDetails& details);
 
 // Opens the file of a locked update (file_update.h) as a container; a file
 // that does not exist gives cannot_open.
-ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
-                               const Key& key, OpenDetails& details);
+ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, const Key& key,
+                               OpenDetails& details);
 
 // decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
 int opening_result(ContainerStatus status);

@@ -131,9 +131,9 @@ ContainerStatus open_in_place(const char* path, SecretBytes& buffer, const Key& 
 }
 
 // Hands out the payload of an opened buffer.
+template <typename Bytes>
 ContainerStatus take_payload(const WorkingBuffer& buffer, ContainerStatus status,
-                             std::size_t payload_size, std::vector<unsigned char>& payload,
-                             OpenDetails* details) {
+                             std::size_t payload_size, Bytes& payload, OpenDetails* details) {
   if (status == ContainerStatus::ok) {
     const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
     payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
@@ -197,8 +197,8 @@ ContainerStatus open_container(const char* path, std::vector<unsigned char>& pay
   return take_payload(buffer, status, payload_size, payload, nullptr);
 }
 
-ContainerStatus open_container(const char* path, std::vector<unsigned char>& payload,
-                               const Key& key, OpenDetails& details) {
+ContainerStatus open_container(const char* path, SecretBytes& payload, const Key& key,
+                               OpenDetails& details) {
   WorkingBuffer buffer;
   std::size_t payload_size = 0;
   details = OpenDetails{};
@@ -207,8 +207,8 @@ ContainerStatus open_container(const char* path, std::vector<unsigned char>& pay
   return take_payload(buffer, status, payload_size, payload, &details);
 }
 
-ContainerStatus open_container(const FileUpdate& update, std::vector<unsigned char>& payload,
-                               const Key& key, OpenDetails& details) {
+ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, const Key& key,
+                               OpenDetails& details) {
   WorkingBuffer buffer;
   details = OpenDetails{};
   const FileResult read = update.read(buffer.bytes, kMaxContainerBytes);

@@ -31,7 +31,7 @@ int run_unpack(int argc, char* argv[]) {
         options->positional[1].c_str());
     return kExitUsage;
   }
-  std::vector<unsigned char> payload;
+  orbitforge::util::SecretBytes payload;
   if (!open_payload(path, *options->key, payload)) {
     return kExitData;
   }

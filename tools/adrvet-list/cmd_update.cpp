@@ -162,7 +162,7 @@ int run_update(int argc, char* argv[], bool adding) {
     const bool present = std::binary_search(values.begin(), values.end(), value);
     (present == adding ? unchanged : changed).push_back(value);
   }
-  const std::vector<unsigned char> payload =
+  const orbitforge::util::SecretBytes payload =
       canonical_payload(apply_change(values, changed, adding));
   // Rewrite when the addresses changed, or to put an untidy list in order.
   if (creating || !list.intact || payload != list.payload) {

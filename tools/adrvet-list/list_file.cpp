@@ -21,8 +21,8 @@ using orbitforge::util::ContainerStatus;
 
 // Byte offset in the payload where entry `entry` (counted after dropping
 // separators) starts, and its line number.
-void locate_entry(const std::vector<unsigned char>& payload, std::size_t entry, std::size_t& offset,
-                  std::size_t& line) {
+void locate_entry(const orbitforge::util::SecretBytes& payload, std::size_t entry,
+                  std::size_t& offset, std::size_t& line) {
   const std::size_t wanted = entry * orbitforge::mac::kDigitsPerAddress;
   std::size_t digits = 0;
   line = 1;
@@ -41,7 +41,8 @@ void locate_entry(const std::vector<unsigned char>& payload, std::size_t entry, 
 
 void decode(LoadedList& list) {
   std::size_t bad_entry = 0;
-  switch (orbitforge::mac::decode_list(list.payload, list.values, &bad_entry)) {
+  switch (orbitforge::mac::decode_list(list.payload.data(), list.payload.size(), list.values,
+                                       &bad_entry)) {
     case orbitforge::mac::ListStatus::ok:
       return;
     case orbitforge::mac::ListStatus::bad_length:
@@ -161,11 +162,14 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-bool open_payload(const std::string& path, int key_version, std::vector<unsigned char>& payload) {
+bool open_payload(const std::string& path, int key_version,
+                  orbitforge::util::SecretBytes& payload) {
+  orbitforge::util::OpenDetails details;
   const ContainerStatus status = orbitforge::util::open_container(
-      path.c_str(), payload, orbitforge::util::key_for_version(key_version));
+      path.c_str(), payload, orbitforge::util::key_for_version(key_version), details);
   if (status != ContainerStatus::ok) {
-    error("%s: %s", path.c_str(), orbitforge::util::describe(status));
+    error("%s: %s%s%s", path.c_str(), orbitforge::util::describe(status),
+          details.error != 0 ? ": " : "", details.error != 0 ? std::strerror(details.error) : "");
     return false;
   }
   return true;
@@ -186,8 +190,8 @@ bool load_usable_list(const std::string& list_argument, int key_version, LoadedL
   return true;
 }
 
-std::vector<unsigned char> canonical_payload(const std::vector<std::uint64_t>& values) {
-  std::vector<unsigned char> payload(values.size() * orbitforge::mac::kFormattedSize);
+orbitforge::util::SecretBytes canonical_payload(const std::vector<std::uint64_t>& values) {
+  orbitforge::util::SecretBytes payload(values.size() * orbitforge::mac::kFormattedSize);
   auto* at = reinterpret_cast<char*>(payload.data());
   for (const std::uint64_t value : values) {  // in place: the terminator becomes the line feed
     orbitforge::mac::format_address(value, ':', at);
@@ -299,7 +303,7 @@ void report_write_failure(const std::string& path, const orbitforge::util::FileR
 }
 
 bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
-                   const std::vector<unsigned char>& payload, const orbitforge::util::Key& key) {
+                   const orbitforge::util::SecretBytes& payload, const orbitforge::util::Key& key) {
   const orbitforge::util::FileResult written =
       orbitforge::util::write_container(update, payload.data(), payload.size(), key);
   if (!written.ok()) {

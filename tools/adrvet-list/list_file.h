@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "crypto/crypto.h"
 #include "crypto/file_update.h"
+#include "crypto/secret_bytes.h"
 #include "mac/result_code.h"
 
 namespace adrvet_list {
@@ -21,10 +22,10 @@ std::string list_file_path(const std::string& list);
 struct LoadedList {
   // Empty when usable; otherwise ADRVET's answer, -1 to -5.
   std::optional<orbitforge::mac::ResultCode> failure;
-  std::string problem;                 // why it is unusable, for messages
-  std::vector<unsigned char> payload;  // the stored payload, when the container opened
-  std::vector<std::uint64_t> values;   // the addresses in file order, when usable
-  bool intact = true;                  // framed as only the writer frames it: not cut short
+  std::string problem;                    // why it is unusable, for messages
+  orbitforge::util::SecretBytes payload;  // the stored payload, when the container opened
+  std::vector<std::uint64_t> values;      // the addresses in file order, when usable
+  bool intact = true;                     // framed as only the writer frames it: not cut short
   [[nodiscard]] bool usable() const { return !failure; }
 };
 
@@ -50,7 +51,7 @@ bool same_file(const std::string& a, const std::string& b);
 
 // Opens the container at `path` into `payload`; on failure says why and
 // gives false.
-bool open_payload(const std::string& path, int key_version, std::vector<unsigned char>& payload);
+bool open_payload(const std::string& path, int key_version, orbitforge::util::SecretBytes& payload);
 
 // "adrvet-list: PATH: ADRVET would answer N: problem" on standard error.
 void report_unusable(const std::string& path, const LoadedList& list);
@@ -63,7 +64,7 @@ bool load_usable_list(const std::string& list_argument, int key_version, LoadedL
 bool path_exists(const std::string& path);
 
 // One address per line in lower-case colon notation.
-std::vector<unsigned char> canonical_payload(const std::vector<std::uint64_t>& values);
+orbitforge::util::SecretBytes canonical_payload(const std::vector<std::uint64_t>& values);
 
 // Sorts ascending and drops duplicates; returns how many were dropped.
 std::size_t sort_unique(std::vector<std::uint64_t>& values);
@@ -74,7 +75,7 @@ bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
                 const std::vector<std::uint64_t>& values, const orbitforge::util::Key& key);
 // The same for a payload kept byte for byte.
 bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
-                   const std::vector<unsigned char>& payload, const orbitforge::util::Key& key);
+                   const orbitforge::util::SecretBytes& payload, const orbitforge::util::Key& key);
 
 // "adrvet-list: PATH: cannot write: reason".
 void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result);
