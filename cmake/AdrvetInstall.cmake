@@ -13,6 +13,7 @@ install(TARGETS adrvet EXPORT adrvetTargets
 install(FILES
   src/crypto/aes.h src/crypto/sha256.h src/crypto/crypto.h src/crypto/container.h
   src/crypto/key_versions.h src/crypto/file_update.h src/crypto/file_result.h
+  src/crypto/secret_bytes.h src/crypto/wipe.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet/crypto)
 install(FILES
   src/mac/hex2int.h src/mac/mac_text.h src/mac/macfunc.h src/mac/canonical_list.h

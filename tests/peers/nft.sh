@@ -24,7 +24,7 @@ for family in inet bridge netdev; do
     --output "$work/$family.nft" "$work/list.dat"
   expect "family $family: nft -c -f accepts the export" in_ns nft -c -f "$work/$family.nft"
 done
-list pack -k S --quiet - "$work/empty.dat" </dev/null
+list pack -k S --quiet --allow-empty - "$work/empty.dat" </dev/null
 list export -k S --format nft --output "$work/empty.nft" "$work/empty.dat"
 expect "an empty list: nft -c -f accepts the export" in_ns nft -c -f "$work/empty.nft"
 for name in set table flush add ether elements meter export rt0; do
