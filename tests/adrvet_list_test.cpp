@@ -23,9 +23,7 @@ using adrvet_test::to_bytes;
 using adrvet_test::write_file;
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  adrvet_test::ProcessOptions options;
-  options.stdin_text = input;
-  return adrvet_test::run_process(ADRVET_LIST_BINARY, args, options);
+  return adrvet_test::run_list_tool(args, input, 20);
 }
 
 int adrvet(const std::string& key, const std::string& dir, const std::string& mac) {

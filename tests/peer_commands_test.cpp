@@ -16,9 +16,7 @@ using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  adrvet_test::ProcessOptions options;
-  options.stdin_text = input;
-  return adrvet_test::run_process(ADRVET_LIST_BINARY, args, options);
+  return adrvet_test::run_list_tool(args, input, 20);
 }
 
 std::string text_of(const adrvet_test::Bytes& bytes) { return {bytes.begin(), bytes.end()}; }

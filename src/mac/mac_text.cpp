@@ -115,4 +115,28 @@ void format_address(std::uint64_t value, char separator, char* out) {
   }
 }
 
+bool decode_common_notation(std::string_view text, std::uint64_t& value) {
+  const bool separated = text.size() == 17;
+  if (!separated && text.size() != kDigitsPerAddress) {
+    return false;
+  }
+  std::uint64_t acc = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (separated && i % 3 == 2) {
+      if (!is_separator(c)) {
+        return false;
+      }
+      continue;
+    }
+    const unsigned char digit = util::kHexDigitValues[c];
+    if (digit > 15) {
+      return false;
+    }
+    acc = acc << 4U | digit;
+  }
+  value = acc;
+  return true;
+}
+
 }  // namespace orbitforge::mac

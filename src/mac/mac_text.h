@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace orbitforge::mac {
@@ -33,6 +34,12 @@ ListStatus decode_list(const unsigned char* text, std::size_t size,
                        std::vector<std::uint64_t>& list, std::size_t* first_bad_entry = nullptr);
 ListStatus decode_list(const std::vector<unsigned char>& text, std::vector<std::uint64_t>& list,
                        std::size_t* first_bad_entry = nullptr);
+
+// The notations of nearly every line and entered address: twelve hex
+// digits, or six pairs joined by separators ("aa:bb:cc:dd:ee:ff"). True,
+// with the value, for those alone; the full decoders give the same value
+// for them, so this is only a fast path in front of them.
+bool decode_common_notation(std::string_view text, std::uint64_t& value);
 
 enum class EnteredStatus {
   ok,

@@ -59,29 +59,6 @@ bool parse_dotted(const DigitValues& digits, std::string_view text, std::uint64_
   return true;
 }
 
-// "aabbccddeeff" and "aa:bb:cc:dd:ee:ff" (any separators), perhaps with a
-// carriage return: the lines of nearly every list, which the general path
-// below would accept with the same value after trimming nothing else.
-bool parse_common(const DigitValues& digits, std::string_view text, std::uint64_t& value) {
-  const bool separated = text.size() == 17;
-  if (!separated && text.size() != orbitforge::mac::kDigitsPerAddress) {
-    return false;
-  }
-  std::uint64_t acc = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (separated && i % 3 == 2) {
-      if (!orbitforge::mac::is_separator(c)) {
-        return false;
-      }
-    } else if (!digit_value(digits, text[i], acc)) {
-      return false;
-    }
-  }
-  value = acc;
-  return true;
-}
-
 }  // namespace
 
 ParsedLine parse_list_line(std::string_view line) {
@@ -89,7 +66,7 @@ ParsedLine parse_list_line(std::string_view line) {
   const DigitValues& values = digit_values();
   const std::string_view common =
       !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
-  if (parse_common(values, common, parsed.value)) {
+  if (orbitforge::mac::decode_common_notation(common, parsed.value)) {
     parsed.kind = ParsedLine::Kind::address;
     parsed.content = common;
     return parsed;

@@ -109,45 +109,12 @@ class Finder {
   std::vector<std::uint32_t> starts_;  // entries of prefix p: [starts_[p], starts_[p + 1])
 };
 
-// The one digit table, read directly: a call per digit was a sizeable
-// share of a big pack or check.
-constexpr const std::array<unsigned char, 256>& digit_values() {
-  return orbitforge::util::kHexDigitValues;
-}
-
-// "aabbccddeeff" and "aa:bb:cc:dd:ee:ff" (any separators), the notations
-// of nearly every line: ADRVET's decoding gives exactly these digits.
-bool decode_common(std::string_view text, std::uint64_t& value) {
-  const bool separated = text.size() == 17;
-  if (!separated && text.size() != orbitforge::mac::kDigitsPerAddress) {
-    return false;
-  }
-  const auto& digits = digit_values();
-  std::uint64_t acc = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (separated && i % 3 == 2) {
-      if (!orbitforge::mac::is_separator(c)) {
-        return false;
-      }
-      continue;
-    }
-    const unsigned char digit = digits[c];
-    if (digit > 15) {
-      return false;
-    }
-    acc = acc << 4U | digit;
-  }
-  value = acc;
-  return true;
-}
-
 using orbitforge::mac::ResultCode;
 
 // ADRVET's code for an address it would not look up, or nothing, with the
 // value, when the answer is the list's.
 std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) {
-  if (decode_common(text, value)) {
+  if (orbitforge::mac::decode_common_notation(text, value)) {
     return std::nullopt;
   }
   if (text.size() > kMaxMacText || std::strlen(text.c_str()) != text.size()) {
