@@ -306,16 +306,16 @@ int show_help(const char* text) {
   return finish_output(out, kExitOk);
 }
 
-bool read_standard_input(std::vector<unsigned char>& data) {
+int read_standard_input(std::vector<unsigned char>& data) {
   unsigned char chunk[65536];
   for (;;) {
     const ssize_t got = orbitforge::util::detail::retry_on_interrupt(
         [&] { return ::read(STDIN_FILENO, chunk, sizeof chunk); });
     if (got < 0) {
-      return false;
+      return errno;
     }
     if (got == 0) {
-      return true;
+      return 0;
     }
     data.insert(data.end(), chunk, chunk + got);
   }

@@ -110,8 +110,8 @@ int finish_output(Output& out, int status);
 // Prints a command's help text on standard output; exit status 0.
 int show_help(const char* text);
 
-// Reads all of standard input; false on a read error.
-bool read_standard_input(std::vector<unsigned char>& data);
+// Reads all of standard input; 0, or the error number of a failed read.
+int read_standard_input(std::vector<unsigned char>& data);
 
 // Calls `visit(line)` for each line of `data`, without its line feed.
 template <typename Visit>

@@ -204,8 +204,8 @@ int run_check(int argc, char* argv[]) {
     return finish_output(out, kExitOk);
   }
   std::vector<unsigned char> input;
-  if (!read_standard_input(input)) {
-    error("check: cannot read standard input: %s", std::strerror(errno));
+  if (const int failed = read_standard_input(input); failed != 0) {
+    error("check: cannot read standard input: %s", std::strerror(failed));
     return kExitData;
   }
   std::string text;
