@@ -1,6 +1,5 @@
 #include "import_input.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -84,12 +83,6 @@ ImportCount import_input(const std::string& input, PeerFormat format, bool quiet
     return count;
   }
   const orbitforge::util::detail::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
-  // The shortest line is 13 bytes ("aabbccddeeff\n"): room for every address
-  // at once spares the copies and fresh pages of a growing vector.
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-    values.reserve(values.size() + static_cast<std::size_t>(status.st_size) / 13 + 1);
-  }
   Importer importer(format);
   LimitedReport invalid(false, input);
   LimitedReport unusual(true, input);
