@@ -83,8 +83,10 @@ ADRVET_TARGET_VAES256 inline void prefetch_ahead(const uint8_t* at) {
   }
 }
 
-template <std::size_t N>
-ADRVET_TARGET_VAES256 inline void encrypt(__m256i (&v)[N], const WideKeys& keys) {
+// The ten rounds on every block of `v`: the cipher, or with Decrypt the
+// equivalent inverse cipher (keys from decryption_keys).
+template <bool Decrypt, std::size_t N>
+ADRVET_TARGET_VAES256 inline void cipher_rounds(__m256i (&v)[N], const WideKeys& keys) {
 #pragma GCC unroll 16
   for (auto& b : v) {
     b = _mm256_xor_si256(b, keys.k[0]);
@@ -93,31 +95,20 @@ ADRVET_TARGET_VAES256 inline void encrypt(__m256i (&v)[N], const WideKeys& keys)
   for (std::size_t r = 1; r < kRounds; ++r) {
 #pragma GCC unroll 16
     for (auto& b : v) {
-      b = _mm256_aesenc_epi128(b, keys.k[r]);
+      if constexpr (Decrypt) {
+        b = _mm256_aesdec_epi128(b, keys.k[r]);
+      } else {
+        b = _mm256_aesenc_epi128(b, keys.k[r]);
+      }
     }
   }
 #pragma GCC unroll 16
   for (auto& b : v) {
-    b = _mm256_aesenclast_epi128(b, keys.k[kRounds]);
-  }
-}
-
-template <std::size_t N>
-ADRVET_TARGET_VAES256 inline void decrypt(__m256i (&v)[N], const WideKeys& keys) {
-#pragma GCC unroll 16
-  for (auto& b : v) {
-    b = _mm256_xor_si256(b, keys.k[0]);
-  }
-#pragma GCC unroll 16
-  for (std::size_t r = 1; r < kRounds; ++r) {
-#pragma GCC unroll 16
-    for (auto& b : v) {
-      b = _mm256_aesdec_epi128(b, keys.k[r]);
+    if constexpr (Decrypt) {
+      b = _mm256_aesdeclast_epi128(b, keys.k[kRounds]);
+    } else {
+      b = _mm256_aesenclast_epi128(b, keys.k[kRounds]);
     }
-  }
-#pragma GCC unroll 16
-  for (auto& b : v) {
-    b = _mm256_aesdeclast_epi128(b, keys.k[kRounds]);
   }
 }
 
@@ -164,7 +155,7 @@ ADRVET_TARGET_VAES256 inline void ctr_vectors(uint8_t* at, Counter& counter, con
   __m256i stream[N];
   make_counters(stream, counter);
   counter.advance(N * kLaneBlocks);
-  encrypt(stream, keys);
+  cipher_rounds<false>(stream, keys);
   if constexpr (kPrefetch) {
     prefetch_ahead(at);
   }
@@ -221,7 +212,7 @@ ADRVET_TARGET_VAES256 inline void cbc_decrypt_vectors(uint8_t* at, __m128i chain
     cipher[k] = load(at + kVectorBytes * k);
     plain[k] = cipher[k];
   }
-  decrypt(plain, keys);
+  cipher_rounds<true>(plain, keys);
   __m256i previous = _mm256_broadcastsi128_si256(chain);
 #pragma GCC unroll 16
   for (std::size_t k = 0; k < N; ++k) {
@@ -241,7 +232,7 @@ ADRVET_TARGET_VAES256 inline __m128i cbc_step(uint8_t* at, __m128i chain, const 
 ADRVET_TARGET_VAES256 inline void cbc_decrypt_block(uint8_t* at, __m128i chain,
                                                     const WideKeys& keys) {
   __m256i block[1] = {_mm256_broadcastsi128_si256(load128(at))};
-  decrypt(block, keys);
+  cipher_rounds<true>(block, keys);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
                    _mm_xor_si128(_mm256_castsi256_si128(block[0]), chain));
 }

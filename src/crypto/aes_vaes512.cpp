@@ -84,8 +84,10 @@ ADRVET_TARGET_VAES512 inline void prefetch_ahead(const uint8_t* at) {
   }
 }
 
-template <std::size_t N>
-ADRVET_TARGET_VAES512 inline void encrypt(__m512i (&v)[N], const WideKeys& keys) {
+// The ten rounds on every block of `v`: the cipher, or with Decrypt the
+// equivalent inverse cipher (keys from decryption_keys).
+template <bool Decrypt, std::size_t N>
+ADRVET_TARGET_VAES512 inline void cipher_rounds(__m512i (&v)[N], const WideKeys& keys) {
 #pragma GCC unroll 16
   for (auto& b : v) {
     b = _mm512_xor_si512(b, keys.k[0]);
@@ -94,31 +96,20 @@ ADRVET_TARGET_VAES512 inline void encrypt(__m512i (&v)[N], const WideKeys& keys)
   for (std::size_t r = 1; r < kRounds; ++r) {
 #pragma GCC unroll 16
     for (auto& b : v) {
-      b = _mm512_aesenc_epi128(b, keys.k[r]);
+      if constexpr (Decrypt) {
+        b = _mm512_aesdec_epi128(b, keys.k[r]);
+      } else {
+        b = _mm512_aesenc_epi128(b, keys.k[r]);
+      }
     }
   }
 #pragma GCC unroll 16
   for (auto& b : v) {
-    b = _mm512_aesenclast_epi128(b, keys.k[kRounds]);
-  }
-}
-
-template <std::size_t N>
-ADRVET_TARGET_VAES512 inline void decrypt(__m512i (&v)[N], const WideKeys& keys) {
-#pragma GCC unroll 16
-  for (auto& b : v) {
-    b = _mm512_xor_si512(b, keys.k[0]);
-  }
-#pragma GCC unroll 16
-  for (std::size_t r = 1; r < kRounds; ++r) {
-#pragma GCC unroll 16
-    for (auto& b : v) {
-      b = _mm512_aesdec_epi128(b, keys.k[r]);
+    if constexpr (Decrypt) {
+      b = _mm512_aesdeclast_epi128(b, keys.k[kRounds]);
+    } else {
+      b = _mm512_aesenclast_epi128(b, keys.k[kRounds]);
     }
-  }
-#pragma GCC unroll 16
-  for (auto& b : v) {
-    b = _mm512_aesdeclast_epi128(b, keys.k[kRounds]);
   }
 }
 
@@ -166,7 +157,7 @@ ADRVET_TARGET_VAES512 inline void ctr_step(uint8_t* at, Counter& counter, const 
   __m512i stream[kInFlight];
   make_counters(stream, counter);
   counter.advance(kStepBlocks);
-  encrypt(stream, keys);
+  cipher_rounds<false>(stream, keys);
   if constexpr (kPrefetch) {
     prefetch_ahead(at);
   }
@@ -198,7 +189,7 @@ ADRVET_TARGET_VAES512 void vaes512_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32
     __m512i stream[1];
     make_counters(stream, counter);
     counter.advance((bytes + kBlockBytes - 1) / kBlockBytes);
-    encrypt(stream, keys);
+    cipher_rounds<false>(stream, keys);
     uint8_t* at = buf + done;
     _mm512_mask_storeu_epi8(at, mask,
                             _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, at), stream[0]));
@@ -226,7 +217,7 @@ ADRVET_TARGET_VAES512 inline void cbc_decrypt_vectors(uint8_t* at, __m128i chain
                           : _mm512_maskz_loadu_epi8(last, at + kVectorBytes * k);
     plain[k] = cipher[k];
   }
-  decrypt(plain, keys);
+  cipher_rounds<true>(plain, keys);
   __m512i previous = broadcast(chain);
 #pragma GCC unroll 16
   for (std::size_t k = 0; k < N; ++k) {

@@ -261,10 +261,8 @@ bool write_container(const char* path, const unsigned char* payload, std::size_t
   if (size > kMaxPlainBytes) {
     return false;
   }
-  WorkingBuffer buffer;
-  fill_container(buffer.bytes, payload, size);
-  seal(buffer.bytes, key);
-  return save_locked(path, buffer.bytes);
+  FileUpdate update;
+  return update.begin(path).ok() && write_container(update, payload, size, key).ok();
 }
 
 FileResult write_container(FileUpdate& update, const unsigned char* payload, std::size_t size,

@@ -113,11 +113,4 @@ FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {
   return result;
 }
 
-bool FileUpdate::is_same_file(const char* path) const {
-  struct stat other {};
-  const WriteTarget& target = state_->target;
-  return target.exists && ::stat(path, &other) == 0 && other.st_dev == target.status.st_dev &&
-         other.st_ino == target.status.st_ino;
-}
-
 }  // namespace orbitforge::util

@@ -59,8 +59,6 @@ class FileUpdate {
   // Replaces the file, still under the lock; the lock is kept until the
   // update ends, so further commits are serialised too.
   FileResult commit(const unsigned char* data, std::size_t size);
-  // True when `path` names the file being updated (links followed).
-  [[nodiscard]] bool is_same_file(const char* path) const;
 
  private:
   struct State;

@@ -90,8 +90,7 @@ FileResult follow_trusted_links(WriteTarget& target) {
   }
 }
 
-}  // namespace
-
+// Opens `path`'s directory, applying the link rule to its last component.
 FileResult open_directory_of(const std::string& path, FileDescriptor& directory,
                              std::string& name) {
   PathParts parts = split_path(path);
@@ -123,6 +122,8 @@ FileResult open_directory_of(const std::string& path, FileDescriptor& directory,
   return directory.valid() ? FileResult{}
                            : FileResult::failure(FileStatus::cannot_open_directory, errno);
 }
+
+}  // namespace
 
 FileResult resolve_write_target(const char* path, WriteTarget& target) {
   target = WriteTarget{};

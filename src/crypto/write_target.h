@@ -27,7 +27,4 @@ struct WriteTarget {
 
 FileResult resolve_write_target(const char* path, WriteTarget& target);
 
-// Opens `path`'s directory, applying the link rule to its last component.
-FileResult open_directory_of(const std::string& path, FileDescriptor& directory, std::string& name);
-
 }  // namespace orbitforge::util::detail

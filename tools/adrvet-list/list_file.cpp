@@ -87,11 +87,6 @@ std::string list_file_path(const std::string& list) {
   return dir + "/engine.dat";
 }
 
-bool path_exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
-}
-
 // Decodes the payload of an opened container, or notes why it did not open.
 LoadedList finish_loading(LoadedList list, ContainerStatus status,
                           const orbitforge::util::OpenDetails& details) {

@@ -60,9 +60,6 @@ void report_unusable(const std::string& path, const LoadedList& list);
 // and then gives false.
 bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list);
 
-// True when `path` exists (a dangling symbolic link does not).
-bool path_exists(const std::string& path);
-
 // One address per line in lower-case colon notation.
 orbitforge::util::SecretBytes canonical_payload(const std::vector<std::uint64_t>& values);
 
