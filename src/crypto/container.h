@@ -65,6 +65,15 @@ bool write_container(const char* path, const unsigned char* payload, std::size_t
 FileResult write_container(FileUpdate& update, const unsigned char* payload, std::size_t size,
                            const Key& key);
 
+// Room beyond a payload's own bytes (the header and the largest pad) that
+// lets the next form seal the payload where it is.
+inline constexpr std::size_t kContainerOverheadBytes = 12 + 16;
+
+// The same for a payload handed over: with kContainerOverheadBytes of spare
+// capacity it becomes the container in its own memory, without a second
+// buffer of the list's size; otherwise it is copied.
+FileResult write_container(FileUpdate& update, SecretBytes&& payload, const Key& key);
+
 // Reads a container piece by piece instead of whole: open() checks the
 // header and framing (the same statuses as open_container, except that a
 // read error may also surface later, from read_payload), and payload bytes

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "crypto/aes.h"
 #include "crypto/file_io.h"
@@ -131,15 +132,24 @@ ContainerStatus open_in_place(const char* path, SecretBytes& buffer, const Key& 
 }
 
 // Hands out the payload of an opened buffer.
-template <typename Bytes>
 ContainerStatus take_payload(const WorkingBuffer& buffer, ContainerStatus status,
-                             std::size_t payload_size, Bytes& payload, OpenDetails* details) {
+                             std::size_t payload_size, std::vector<unsigned char>& payload) {
   if (status == ContainerStatus::ok) {
     const auto first = buffer.bytes.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes);
     payload.assign(first, first + static_cast<std::ptrdiff_t>(payload_size));
-    if (details != nullptr) {
-      details->intact = framing_intact(buffer.bytes, payload_size);
-    }
+  }
+  return status;
+}
+
+// The working buffer itself becomes the payload: no second buffer of the
+// list's size to fill, only the header moved out of the way.
+ContainerStatus take_payload(WorkingBuffer& buffer, ContainerStatus status,
+                             std::size_t payload_size, SecretBytes& payload, OpenDetails& details) {
+  if (status == ContainerStatus::ok) {
+    details.intact = framing_intact(buffer.bytes, payload_size);
+    payload = std::move(buffer.bytes);
+    payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kHeaderBytes));
+    payload.resize(payload_size);
   }
   return status;
 }
@@ -194,7 +204,7 @@ ContainerStatus open_container(const char* path, std::vector<unsigned char>& pay
   WorkingBuffer buffer;
   std::size_t payload_size = 0;
   const ContainerStatus status = open_in_place(path, buffer.bytes, key, payload_size);
-  return take_payload(buffer, status, payload_size, payload, nullptr);
+  return take_payload(buffer, status, payload_size, payload);
 }
 
 ContainerStatus open_container(const char* path, SecretBytes& payload, const Key& key,
@@ -204,7 +214,7 @@ ContainerStatus open_container(const char* path, SecretBytes& payload, const Key
   details = OpenDetails{};
   const ContainerStatus status =
       open_in_place(path, buffer.bytes, key, payload_size, &details.error);
-  return take_payload(buffer, status, payload_size, payload, &details);
+  return take_payload(buffer, status, payload_size, payload, details);
 }
 
 ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, const Key& key,
@@ -220,7 +230,7 @@ ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, c
   }
   std::size_t payload_size = 0;
   const ContainerStatus status = open_loaded(buffer.bytes, key, payload_size);
-  return take_payload(buffer, status, payload_size, payload, &details);
+  return take_payload(buffer, status, payload_size, payload, details);
 }
 
 int opening_result(ContainerStatus status) {
@@ -272,6 +282,22 @@ FileResult write_container(FileUpdate& update, const unsigned char* payload, std
   }
   WorkingBuffer buffer;
   fill_container(buffer.bytes, payload, size);
+  seal(buffer.bytes, key);
+  return update.commit(buffer.bytes.data(), buffer.bytes.size());
+}
+
+FileResult write_container(FileUpdate& update, SecretBytes&& payload, const Key& key) {
+  static_assert(kContainerOverheadBytes == kHeaderBytes + kBlockBytes);
+  if (payload.capacity() < payload.size() + kContainerOverheadBytes) {
+    return write_container(update, payload.data(), payload.size(), key);
+  }
+  if (payload.size() > kMaxPlainBytes) {
+    return FileResult::failure(FileStatus::too_large);
+  }
+  WorkingBuffer buffer;
+  buffer.bytes = std::move(payload);
+  buffer.bytes.insert(buffer.bytes.begin(), kHeaderBytes, 0);  // within capacity: a memmove
+  std::memcpy(buffer.bytes.data(), magic, kMagicBytes);
   seal(buffer.bytes, key);
   return update.commit(buffer.bytes.data(), buffer.bytes.size());
 }

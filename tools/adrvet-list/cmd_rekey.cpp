@@ -1,4 +1,6 @@
 // rekey: the same payload under the other key version.
+#include <utility>
+
 #include "cli.h"
 #include "commands.h"
 #include "crypto/key_versions.h"
@@ -47,7 +49,7 @@ int run_rekey(int argc, char* argv[]) {
   if (!begin_update(dest, *options, update)) {
     return kExitData;
   }
-  const LoadedList list =
+  LoadedList list =
       read_source(path, in_place, update, orbitforge::util::key_for_version(*options->key));
   // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
   // may still be rekeyed; only a container that does not open may not.
@@ -59,7 +61,8 @@ int run_rekey(int argc, char* argv[]) {
   if (!may_rewrite(path, list, options->force)) {
     return kExitData;
   }
-  return write_payload(update, dest, list.payload, orbitforge::util::key_for_version(*options->to))
+  return write_payload(update, dest, std::move(list.payload),
+                       orbitforge::util::key_for_version(*options->to))
              ? kExitOk
              : kExitData;
 }

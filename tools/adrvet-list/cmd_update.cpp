@@ -2,6 +2,7 @@
 // duplicates, under the list's lock so that concurrent updates all count.
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "address_parser.h"
 #include "cli.h"
@@ -162,11 +163,10 @@ int run_update(int argc, char* argv[], bool adding) {
     const bool present = std::binary_search(values.begin(), values.end(), value);
     (present == adding ? unchanged : changed).push_back(value);
   }
-  const orbitforge::util::SecretBytes payload =
-      canonical_payload(apply_change(values, changed, adding));
+  orbitforge::util::SecretBytes payload = canonical_payload(apply_change(values, changed, adding));
   // Rewrite when the addresses changed, or to put an untidy list in order.
   if (creating || !list.intact || payload != list.payload) {
-    if (!write_payload(update, path, payload, key)) {
+    if (!write_payload(update, path, std::move(payload), key)) {
       return kExitData;
     }
   }

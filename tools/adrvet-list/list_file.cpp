@@ -186,7 +186,11 @@ bool load_usable_list(const std::string& list_argument, int key_version, LoadedL
 }
 
 orbitforge::util::SecretBytes canonical_payload(const std::vector<std::uint64_t>& values) {
-  orbitforge::util::SecretBytes payload(values.size() * orbitforge::mac::kFormattedSize);
+  // Room to become the container in place when it is written.
+  orbitforge::util::SecretBytes payload;
+  payload.reserve(values.size() * orbitforge::mac::kFormattedSize +
+                  orbitforge::util::kContainerOverheadBytes);
+  payload.resize(values.size() * orbitforge::mac::kFormattedSize);
   auto* at = reinterpret_cast<char*>(payload.data());
   for (const std::uint64_t value : values) {  // in place: the terminator becomes the line feed
     orbitforge::mac::format_address(value, ':', at);
@@ -298,9 +302,9 @@ void report_write_failure(const std::string& path, const orbitforge::util::FileR
 }
 
 bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
-                   const orbitforge::util::SecretBytes& payload, const orbitforge::util::Key& key) {
+                   orbitforge::util::SecretBytes payload, const orbitforge::util::Key& key) {
   const orbitforge::util::FileResult written =
-      orbitforge::util::write_container(update, payload.data(), payload.size(), key);
+      orbitforge::util::write_container(update, std::move(payload), key);
   if (!written.ok()) {
     report_write_failure(path, written);
     return false;

@@ -72,7 +72,7 @@ bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
                 const std::vector<std::uint64_t>& values, const orbitforge::util::Key& key);
 // The same for a payload kept byte for byte.
 bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
-                   const orbitforge::util::SecretBytes& payload, const orbitforge::util::Key& key);
+                   orbitforge::util::SecretBytes payload, const orbitforge::util::Key& key);
 
 // "adrvet-list: PATH: cannot write: reason".
 void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result);
