@@ -17,12 +17,8 @@
 namespace orbitforge::util::detail {
 namespace {
 
-constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
-
 // Temporary files of `name` start with ".<name>.tmp-".
-std::string temporary_prefix(const std::string& name) {
-  return "." + name.substr(0, kMaxBaseInName) + ".tmp-";
-}
+std::string temporary_prefix(const std::string& name) { return hidden_name_beside(name, ".tmp-"); }
 
 // Hidden, recognisable name beside the target: ".<name>.tmp-<pid>-<n>-<t>".
 std::string temporary_name(const std::string& name, unsigned attempt) {

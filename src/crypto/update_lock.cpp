@@ -13,12 +13,9 @@
 namespace orbitforge::util::detail {
 namespace {
 
-constexpr std::size_t kMaxBaseInName = 128;  // stays well inside NAME_MAX
 constexpr int kMaxReopens = 16;
 
-std::string lock_name(const std::string& name) {
-  return "." + name.substr(0, kMaxBaseInName) + ".lock";
-}
+std::string lock_name(const std::string& name) { return hidden_name_beside(name, ".lock"); }
 
 // Reading suffices for flock, so group members need no write access. A
 // FIFO planted at the name must not block the open.

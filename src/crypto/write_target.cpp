@@ -125,6 +125,11 @@ FileResult open_directory_of(const std::string& path, FileDescriptor& directory,
 
 }  // namespace
 
+std::string hidden_name_beside(const std::string& name, const char* suffix) {
+  constexpr std::size_t kMaxBaseInName = 128;
+  return "." + name.substr(0, kMaxBaseInName) + suffix;
+}
+
 FileResult resolve_write_target(const char* path, WriteTarget& target) {
   target = WriteTarget{};
   if (path == nullptr || *path == '\0') {

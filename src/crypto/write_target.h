@@ -27,4 +27,8 @@ struct WriteTarget {
 
 FileResult resolve_write_target(const char* path, WriteTarget& target);
 
+// The hidden name ".<name><suffix>" of a file beside `name` (its lock, its
+// temporaries), with `name` cut so that the result stays inside NAME_MAX.
+std::string hidden_name_beside(const std::string& name, const char* suffix);
+
 }  // namespace orbitforge::util::detail
