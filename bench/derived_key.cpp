@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "crypto/container_format.h"
+#include "crypto/detail/container_format.h"
 #include "crypto/key_versions.h"
 
 int main(int argc, char* argv[]) {
@@ -16,8 +16,8 @@ int main(int argc, char* argv[]) {
   }
   unsigned char key[16];
   unsigned char counter[16];
-  orbitforge::util::detail::container_key_material(orbitforge::util::key_for_version(*version),
-                                                   key, counter);
+  orbitforge::util::detail::container_key_material(orbitforge::util::key_for_version(*version), key,
+                                                   counter);
   for (const unsigned char b : key) {
     (void)std::printf("%02x", b);
   }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "crypto/aes.h"
-#include "crypto/aes_impl.h"
-#include "crypto/sha256_impl.h"
+#include "crypto/detail/aes_impl.h"
+#include "crypto/detail/sha256_impl.h"
 
 namespace {
 

@@ -5,20 +5,10 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS ADRVET adrvet-list RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The public headers are the file set listed beside the target (src/).
 install(TARGETS adrvet EXPORT adrvetTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet)
-
-# Only the public interface: the implementation headers stay behind.
-install(FILES
-  src/crypto/aes.h src/crypto/sha256.h src/crypto/crypto.h src/crypto/container.h
-  src/crypto/key_versions.h src/crypto/file_update.h src/crypto/file_result.h
-  src/crypto/secret_bytes.h src/crypto/wipe.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet/crypto)
-install(FILES
-  src/mac/hex2int.h src/mac/mac_text.h src/mac/macfunc.h src/mac/canonical_list.h
-  src/mac/list_check.h src/mac/result_code.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet/mac)
+  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/adrvet)
 
 set(ADRVET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/adrvet)
 install(EXPORT adrvetTargets NAMESPACE adrvet:: DESTINATION ${ADRVET_CMAKE_DIR})

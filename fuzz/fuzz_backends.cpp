@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/aes_impl.h"
-#include "crypto/sha256_impl.h"
+#include "crypto/detail/aes_impl.h"
+#include "crypto/detail/sha256_impl.h"
 
 namespace {
 

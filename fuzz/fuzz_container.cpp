@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/aes_impl.h"
 #include "crypto/container.h"
-#include "crypto/container_format.h"
+#include "crypto/detail/aes_impl.h"
+#include "crypto/detail/container_format.h"
 #include "crypto/key_versions.h"
 
 namespace {

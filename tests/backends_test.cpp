@@ -8,8 +8,8 @@
 #include <cstring>
 #include <random>
 
-#include "crypto/aes_impl.h"
-#include "crypto/sha256_impl.h"
+#include "crypto/detail/aes_impl.h"
+#include "crypto/detail/sha256_impl.h"
 #include "support/openssl_oracle.h"
 #include "support/test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "crypto/aes_impl.h"
+#include "crypto/detail/aes_impl.h"
 
 using orbitforge::util::detail::aes_active_backend;
 

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "crypto/aes_impl.h"
-#include "crypto/wipe.h"
+#include "base/wipe.h"
+#include "crypto/detail/aes_impl.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "crypto/aes_counter.h"
-#include "crypto/aes_impl.h"
-#include "crypto/cpu_features.h"
-#include "crypto/wipe.h"
+#include "base/detail/cpu_features.h"
+#include "base/wipe.h"
+#include "crypto/detail/aes_counter.h"
+#include "crypto/detail/aes_impl.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/secret_bytes.h"
 #include "crypto/aes.h"
 #include "crypto/crypto.h"
-#include "crypto/file_update.h"
-#include "crypto/secret_bytes.h"
+#include "fs/file_update.h"
 
 namespace orbitforge::util {
 

@@ -1,3 +1,4 @@
+// Reads a container piece by piece; the head's rules are container.cpp's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,12 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/file_descriptor.h"
+#include "base/secret_bytes.h"
+#include "base/wipe.h"
 #include "crypto/container.h"
-#include "crypto/container_format.h"
-#include "crypto/file_descriptor.h"
-#include "crypto/file_io.h"
-#include "crypto/secret_bytes.h"
-#include "crypto/wipe.h"
+#include "crypto/detail/container_format.h"
+#include "fs/detail/file_io.h"
 
 namespace orbitforge::util {
 namespace {
@@ -31,7 +32,7 @@ void counter_at(const unsigned char* first, std::uint64_t blocks, unsigned char*
 }  // namespace
 
 struct ContainerReader::State {
-  detail::FileDescriptor fd;
+  FileDescriptor fd;
   AES_ctx ctx{};
   SecretBytes whole;  // the decrypted file, when read whole
   unsigned char first_counter[16]{};
@@ -48,22 +49,6 @@ struct ContainerReader::State {
 
 namespace {
 
-ContainerStatus check_framing(ContainerReader::State& state, const unsigned char* head,
-                              std::size_t head_size, std::uint64_t size) {
-  if (std::memcmp(head, detail::magic, detail::kMagicBytes) != 0) {
-    return ContainerStatus::wrong_key;
-  }
-  if (size < detail::kHeaderBytes) {
-    return ContainerStatus::too_short;
-  }
-  const std::size_t pad_count = head_size > detail::kPadPosition ? head[detail::kPadPosition] : 0;
-  if (pad_count > size - detail::kHeaderBytes) {
-    return ContainerStatus::bad_pad_count;
-  }
-  state.payload_size = size - detail::kHeaderBytes - pad_count;
-  return ContainerStatus::ok;
-}
-
 // Most lists in the field are small: one read, one decryption, and the
 // search then costs no system call at all.
 ContainerStatus open_whole(ContainerReader::State& state, std::uint64_t size, const Key& key) {
@@ -74,8 +59,7 @@ ContainerStatus open_whole(ContainerReader::State& state, std::uint64_t size, co
   detail::setup_aes_context(state.ctx, key);
   AES_CTR_xcrypt_buffer(&state.ctx, state.whole.data(), static_cast<uint32_t>(state.whole.size()));
   detail::clear_aes_context(state.ctx);
-  return check_framing(state, state.whole.data(),
-                       std::min<std::size_t>(state.whole.size(), detail::kBlockBytes), size);
+  return detail::parse_container_head(state.whole.data(), size, state.payload_size);
 }
 
 ContainerStatus open_piecewise(ContainerReader::State& state, std::uint64_t size, const Key& key) {
@@ -86,7 +70,7 @@ ContainerStatus open_piecewise(ContainerReader::State& state, std::uint64_t size
   detail::setup_aes_context(state.ctx, key);
   std::memcpy(state.first_counter, state.ctx.iv, sizeof state.first_counter);
   AES_CTR_xcrypt_buffer(&state.ctx, head, sizeof head);
-  const ContainerStatus framing = check_framing(state, head, sizeof head, size);
+  const ContainerStatus framing = detail::parse_container_head(head, size, state.payload_size);
   wipe(head, sizeof head);
   return framing;
 }
@@ -103,7 +87,7 @@ ContainerStatus ContainerReader::open(const char* path, const Key& key) {
   state_ = std::make_unique<State>();  // closes and wipes what an earlier open left
   State& state = *state_;
   // Non-blocking, so that opening a FIFO never waits for a writer.
-  state.fd.reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  state.fd.reset(detail::open_for_reading(path));
   if (!state.fd.valid()) {
     return ContainerStatus::cannot_open;
   }
@@ -117,9 +101,6 @@ ContainerStatus ContainerReader::open(const char* path, const Key& key) {
   const auto size = static_cast<std::uint64_t>(status.st_size);
   if (size > detail::kMaxContainerBytes) {
     return ContainerStatus::too_large;
-  }
-  if (size < detail::kMagicBytes) {
-    return ContainerStatus::too_short;
   }
   return size <= kWholeReadBytes ? open_whole(state, size, key) : open_piecewise(state, size, key);
 }

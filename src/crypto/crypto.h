@@ -1,4 +1,4 @@
-// Protected containers: the key object and the operations that write and
+// Protected containers: the key (key.h) and the operations that write and
 // open containers; and the digest of a file.
 //
 // A container is the AES-128-CTR transform of
@@ -8,28 +8,11 @@
 // authenticate it.
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
+#include "crypto/key.h"
+
 namespace orbitforge::util {
-
-class Key {
- public:
-  // Keeps all N bytes of the array, a terminating zero included.
-  template <std::size_t N>
-  Key(const char (&key)[N])  // NOLINT(google-explicit-constructor,hicpp-explicit-conversions)
-      : bytes_(key, key + N) {}
-  Key(const Key&) = default;
-  Key& operator=(const Key&) = default;
-  ~Key();
-
-  // Byte i modulo the key's length, so indexing wraps around.
-  char operator[](int i) const;
-  [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
-
- private:
-  std::vector<char> bytes_;
-};
 
 // Opens the container at `path` into `*out`, replacing its content.
 // 1: `*out` holds the payload. -1: the file is missing, unreadable, not a

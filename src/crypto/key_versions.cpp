@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "crypto/wipe.h"
+#include "base/wipe.h"
 
 namespace orbitforge::util {
 namespace {

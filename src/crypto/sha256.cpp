@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "crypto/sha256_impl.h"
+#include "crypto/detail/sha256_impl.h"
 
 namespace {
 

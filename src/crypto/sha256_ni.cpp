@@ -1,8 +1,8 @@
 // SHA-256 compression with the x86 SHA extensions. Only the function that
 // uses the instructions carries the target attribute, and it is reached only
 // after the CPUID check in cpu_features(), so the file needs no special flags.
-#include "crypto/cpu_features.h"
-#include "crypto/sha256_impl.h"
+#include "base/detail/cpu_features.h"
+#include "crypto/detail/sha256_impl.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -1,5 +1,5 @@
 // Portable SHA-256 compression, straight from FIPS 180-4.
-#include "crypto/sha256_impl.h"
+#include "crypto/detail/sha256_impl.h"
 
 #include <cstddef>
 #include <cstring>

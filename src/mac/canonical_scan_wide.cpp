@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "crypto/cpu_features.h"
+#include "base/detail/cpu_features.h"
 #include "mac/canonical_scan.h"
 
 namespace orbitforge::mac::detail {

@@ -1,7 +1,7 @@
 #include "mac/list_check.h"
 
-#include "crypto/secret_bytes.h"
-#include "crypto/wipe.h"
+#include "base/secret_bytes.h"
+#include "base/wipe.h"
 #include "mac/list_text_check.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "cli.h"
 
-#include "crypto/file_descriptor.h"
+#include "base/file_descriptor.h"
 #include "crypto/key_versions.h"
 
 #include <getopt.h>
@@ -268,7 +268,7 @@ void Output::add(const char* data, std::size_t size) {
 bool Output::flush() {
   std::size_t done = 0;
   while (done < buffer_.size() && !failed_) {
-    const ssize_t put = orbitforge::util::detail::retry_on_interrupt(
+    const ssize_t put = orbitforge::util::retry_on_interrupt(
         [&] { return ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done); });
     if (put <= 0) {
       failed_ = true;
@@ -309,7 +309,7 @@ int show_help(const char* text) {
 int read_standard_input(std::vector<unsigned char>& data) {
   unsigned char chunk[65536];
   for (;;) {
-    const ssize_t got = orbitforge::util::detail::retry_on_interrupt(
+    const ssize_t got = orbitforge::util::retry_on_interrupt(
         [&] { return ::read(STDIN_FILENO, chunk, sizeof chunk); });
     if (got < 0) {
       return errno;

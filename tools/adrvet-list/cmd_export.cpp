@@ -3,8 +3,8 @@
 
 #include "cli.h"
 #include "commands.h"
-#include "crypto/file_update.h"
 #include "export_formats.h"
+#include "fs/file_update.h"
 #include "list_file.h"
 #include "peer_names.h"
 

@@ -1,7 +1,7 @@
 // unpack: the payload of a list exactly as stored.
 #include "cli.h"
 #include "commands.h"
-#include "crypto/file_update.h"
+#include "fs/file_update.h"
 #include "list_file.h"
 
 namespace adrvet_list {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "address_parser.h"
-#include "crypto/file_descriptor.h"
+#include "base/file_descriptor.h"
 #include "import_formats.h"
 #include "line_reader.h"
 #include "text_excerpt.h"
@@ -82,7 +82,7 @@ ImportCount import_input(const std::string& input, PeerFormat format, bool quiet
     count.read = false;
     return count;
   }
-  const orbitforge::util::detail::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
+  const orbitforge::util::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
   Importer importer(format);
   LimitedReport invalid(false, input);
   LimitedReport unusual(true, input);

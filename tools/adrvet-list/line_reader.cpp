@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "crypto/file_descriptor.h"
+#include "base/file_descriptor.h"
 
 namespace adrvet_list {
 namespace {
@@ -20,7 +20,7 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 LineReader::LineReader(int fd) : fd_(fd), chunk_(kChunk) {}
 
 bool LineReader::fill() {
-  const ssize_t got = orbitforge::util::detail::retry_on_interrupt(
+  const ssize_t got = orbitforge::util::retry_on_interrupt(
       [&] { return ::read(fd_, chunk_.data(), chunk_.size()); });
   if (got < 0) {
     error_ = errno;
@@ -74,7 +74,7 @@ int open_input(const std::string& input, std::string& reason) {
     return STDIN_FILENO;
   }
   // Non-blocking, so that a FIFO never makes the open wait.
-  orbitforge::util::detail::FileDescriptor fd(
+  orbitforge::util::FileDescriptor fd(
       ::open(input.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) {
     reason = std::strerror(errno);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/secret_bytes.h"
 #include "cli.h"
 #include "crypto/crypto.h"
-#include "crypto/file_update.h"
-#include "crypto/secret_bytes.h"
+#include "fs/file_update.h"
 #include "mac/result_code.h"
 
 namespace adrvet_list {

@@ -12,8 +12,8 @@
 
 #include <string>
 
-#include "crypto/file_descriptor.h"
-#include "crypto/file_result.h"
+#include "base/file_descriptor.h"
+#include "fs/file_result.h"
 
 namespace orbitforge::util::detail {
 

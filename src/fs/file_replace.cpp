@@ -1,4 +1,4 @@
-#include "crypto/file_replace.h"
+#include "fs/detail/file_replace.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "crypto/file_io.h"
+#include "fs/detail/file_io.h"
 
 namespace orbitforge::util::detail {
 namespace {

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/file_result.h"
-#include "crypto/secret_bytes.h"
+#include "base/secret_bytes.h"
+#include "fs/file_result.h"
 
 namespace orbitforge::util {
 

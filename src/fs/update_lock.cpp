@@ -1,4 +1,4 @@
-#include "crypto/update_lock.h"
+#include "fs/detail/update_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "crypto/wipe.h"
+#include "base/wipe.h"
 
 namespace orbitforge::util {
 

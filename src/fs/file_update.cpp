@@ -1,18 +1,17 @@
-#include "crypto/file_update.h"
+#include "fs/file_update.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "crypto/file_io.h"
-#include "crypto/file_replace.h"
-#include "crypto/update_lock.h"
-#include "crypto/write_target.h"
+#include "fs/detail/file_io.h"
+#include "fs/detail/file_replace.h"
+#include "fs/detail/update_lock.h"
+#include "fs/detail/write_target.h"
 
 namespace orbitforge::util {
 
-using detail::FileDescriptor;
 using detail::WriteTarget;
 
 struct FileUpdate::State {

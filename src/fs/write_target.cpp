@@ -1,4 +1,4 @@
-#include "crypto/write_target.h"
+#include "fs/detail/write_target.h"
 
 #include <fcntl.h>
 #include <unistd.h>

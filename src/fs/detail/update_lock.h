@@ -14,9 +14,9 @@
 
 #include <chrono>
 
-#include "crypto/file_descriptor.h"
-#include "crypto/file_result.h"
-#include "crypto/write_target.h"
+#include "base/file_descriptor.h"
+#include "fs/detail/write_target.h"
+#include "fs/file_result.h"
 
 namespace orbitforge::util::detail {
 

@@ -1,5 +1,5 @@
 // The protected container format, for the code that reads and writes it.
-// Internal: not part of the installed interface.
+// Not installed.
 //
 //   offset 0   11 bytes  "Orbit Forge"
 //   offset 11   1 byte   pad count P
@@ -11,8 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/secret_bytes.h"
 #include "crypto/aes.h"
-#include "crypto/crypto.h"
+#include "crypto/container.h"
+#include "crypto/key.h"
 
 namespace orbitforge::util::detail {
 
@@ -36,5 +38,18 @@ void container_key_material(const Key& key, unsigned char* aes_key, unsigned cha
 void setup_aes_context(AES_ctx& ctx, const Key& key);
 // Overwrites the whole context with zeros.
 void clear_aes_context(AES_ctx& ctx);
+
+// The rules of a container's head, for every reader: `head` holds the first
+// min(file_size, kHeaderBytes) bytes of the file, decrypted. too_short,
+// wrong_key or bad_pad_count; on ok, `payload_size` is the payload's length.
+ContainerStatus parse_container_head(const unsigned char* head, std::uint64_t file_size,
+                                     std::uint64_t& payload_size);
+
+// Makes `buffer` the header with a pad count still to set; the payload is
+// appended after it.
+void start_container(SecretBytes& buffer);
+// Pads the header and payload in `buffer`, sets the pad count and encrypts:
+// the one container sealer.
+void seal_container(SecretBytes& buffer, const Key& key);
 
 }  // namespace orbitforge::util::detail

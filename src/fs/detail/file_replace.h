@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "crypto/file_result.h"
-#include "crypto/write_target.h"
+#include "fs/detail/write_target.h"
+#include "fs/file_result.h"
 
 namespace orbitforge::util::detail {
 

@@ -1,4 +1,4 @@
-#include "crypto/file_io.h"
+#include "fs/detail/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "crypto/file_descriptor.h"
-#include "crypto/file_update.h"
+#include "base/file_descriptor.h"
 
 namespace orbitforge::util::detail {
 namespace {
@@ -64,14 +63,6 @@ bool read_at(int fd, unsigned char* out, std::size_t size, std::uint64_t offset)
     done += static_cast<std::size_t>(got);
   }
   return true;
-}
-
-bool save_file(const char* path, const unsigned char* first, const unsigned char* last) {
-  return write_file(path, first, static_cast<std::size_t>(last - first)).ok();
-}
-
-bool save_file(const char* path, const std::vector<unsigned char>& buffer) {
-  return save_file(path, buffer.data(), buffer.data() + buffer.size());
 }
 
 }  // namespace orbitforge::util::detail

@@ -1,4 +1,4 @@
-#include "crypto/wipe.h"
+#include "base/wipe.h"
 
 #include <cstring>
 

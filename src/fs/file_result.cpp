@@ -1,4 +1,4 @@
-#include "crypto/file_result.h"
+#include "fs/file_result.h"
 
 #include <cstring>
 

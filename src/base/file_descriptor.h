@@ -1,12 +1,12 @@
 // An owned file descriptor, and the retry of system calls that a signal
-// interrupted. Internal: not part of the installed interface.
+// interrupted: shared by the library and adrvet-list, not installed.
 #pragma once
 
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace orbitforge::util::detail {
+namespace orbitforge::util {
 
 // Repeats `call` while it fails with EINTR; gives its last result.
 template <typename Call>
@@ -53,4 +53,4 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-}  // namespace orbitforge::util::detail
+}  // namespace orbitforge::util

@@ -1,5 +1,5 @@
-// Whole-file reading and crash-safe writing, shared by the container and
-// digest operations. Not part of the public interface.
+// Whole-file reading and writing to descriptors, beneath the safe-file
+// layer and the container and digest operations. Not installed.
 #pragma once
 
 #include <unistd.h>
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
-#include <vector>
 
 namespace orbitforge::util::detail {
 
@@ -85,12 +84,5 @@ bool load_file(const char* path, Bytes& data, std::uint64_t max_length = kNoLeng
 
 // Writes all `length` bytes to `fd`; false on an error.
 bool write_all(int fd, const unsigned char* data, std::size_t length);
-
-// Replaces the file at `path` with the bytes [first, last), as write_file
-// (file_update.h) does: crash-safe, links trusted only when root's or the
-// writer's, a new file created 0600. True only when every byte was written
-// and the file was closed without error.
-bool save_file(const char* path, const unsigned char* first, const unsigned char* last);
-bool save_file(const char* path, const std::vector<unsigned char>& buffer);
 
 }  // namespace orbitforge::util::detail
