@@ -8,31 +8,26 @@
 #include <string>
 #include <vector>
 
-#include "export_formats.h"
-#include "import_formats.h"
+#include "formats/format_table.h"
 
 namespace {
 
 using adrvet_list::ParsedLine;
 using adrvet_list::PeerFormat;
 
-constexpr PeerFormat kFormats[] = {
-    PeerFormat::plain, PeerFormat::hostapd, PeerFormat::dnsmasq,   PeerFormat::dnsmasq_hosts,
-    PeerFormat::ipset, PeerFormat::nft,     PeerFormat::freeradius};
-
 [[noreturn]] void fail(const char* what) {
   (void)std::fprintf(stderr, "%s\n", what);
   std::abort();
 }
 
-std::vector<std::uint64_t> import_all(PeerFormat format, const std::string& text) {
-  adrvet_list::Importer importer(format);
+std::vector<std::uint64_t> import_all(const PeerFormat& format, const std::string& text) {
+  const auto reader = format.make_reader();
   std::vector<std::uint64_t> values;
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
     const std::string_view line(text.data() + start, end - start);
-    for (const ParsedLine& parsed : importer.read(line)) {
+    for (const ParsedLine& parsed : reader->read(line)) {
       if (parsed.kind != ParsedLine::Kind::address) {
         continue;
       }
@@ -45,11 +40,11 @@ std::vector<std::uint64_t> import_all(PeerFormat format, const std::string& text
     }
     start = end + 1;
   }
-  (void)importer.finish();
+  (void)reader->finish();
   return values;
 }
 
-void round_trip(PeerFormat format, const std::uint8_t* data, std::size_t size) {
+void round_trip(const PeerFormat& format, const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint64_t> values;
   for (std::size_t i = 0; i + 6 <= size; i += 6) {
     std::uint64_t value = 0;
@@ -76,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
     return 0;
   }
-  const PeerFormat format = kFormats[data[0] % std::size(kFormats)];
+  const auto formats = adrvet_list::peer_formats();
+  const PeerFormat& format = formats[data[0] % formats.size()];
   if ((data[1] & 1U) != 0) {
     round_trip(format, data + 2, size - 2);
   } else {

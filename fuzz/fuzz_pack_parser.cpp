@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "address_parser.h"
+#include "formats/address_parser.h"
 #include "mac/mac_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

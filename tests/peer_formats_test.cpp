@@ -6,14 +6,12 @@
 #include <random>
 #include <sstream>
 
-#include "export_formats.h"
-#include "import_formats.h"
-#include "peer_names.h"
+#include "formats/format_table.h"
+#include "formats/peers.h"
 #include "support/test_support.h"
 
 namespace {
 
-using adrvet_list::Importer;
 using adrvet_list::ParsedLine;
 using adrvet_list::PeerFormat;
 
@@ -25,15 +23,21 @@ struct Imported {
   std::vector<std::string> invalid;  // "LINE: reason"
 };
 
-Imported import_text(PeerFormat format, const std::string& text) {
-  Importer importer(format);
+const PeerFormat& format_named(std::string_view name) {
+  const PeerFormat* format = adrvet_list::find_peer_format(name);
+  EXPECT_NE(format, nullptr) << name;
+  return *format;
+}
+
+Imported import_text(const PeerFormat& format, const std::string& text) {
+  const auto importer = format.make_reader();
   Imported result;
   std::istringstream in(text);
   std::string line;
   std::size_t number = 0;
   while (std::getline(in, line)) {
     ++number;
-    for (const ParsedLine& parsed : importer.read(line)) {
+    for (const ParsedLine& parsed : importer->read(line)) {
       if (parsed.kind == ParsedLine::Kind::address) {
         result.values.push_back(parsed.value);
       } else {
@@ -41,14 +45,14 @@ Imported import_text(PeerFormat format, const std::string& text) {
       }
     }
   }
-  if (const char* reason = importer.finish()) {
+  if (const char* reason = importer->finish()) {
     result.invalid.push_back(std::string("end: ") + reason);
   }
   return result;
 }
 
 struct LineCase {
-  PeerFormat format;
+  const char* format;
   std::string line;
   std::vector<std::uint64_t> values;  // expected addresses, when valid
   std::string reason;                 // expected reason, when invalid
@@ -57,86 +61,71 @@ struct LineCase {
 // One line alone in each format: extra fields kept out, wrong lines refused.
 TEST(PeerImport, LinesOfEveryFormat) {
   const std::vector<LineCase> cases = {
-      {PeerFormat::plain, "00:11:22:33:44:55", {kA}, ""},
-      {PeerFormat::plain, "0011.2233.4455 # desk", {kA}, ""},
-      {PeerFormat::plain, "00:11:22:33:44", {}, "too few hex digits (need 12)"},
-      {PeerFormat::hostapd, "00:11:22:33:44:55", {kA}, ""},
-      {PeerFormat::hostapd, "00:11:22:33:44:55 7", {kA}, ""},
-      {PeerFormat::hostapd, "00:11:22:33:44:55\t1+20", {kA}, ""},
-      {PeerFormat::hostapd, "# 00:11:22:33:44:55", {}, ""},
-      {PeerFormat::hostapd, "00:11:22:33:44:55 guests", {}, "not a VLAN ID after the address"},
-      {PeerFormat::hostapd,
+      {"plain", "00:11:22:33:44:55", {kA}, ""},
+      {"plain", "0011.2233.4455 # desk", {kA}, ""},
+      {"plain", "00:11:22:33:44", {}, "too few hex digits (need 12)"},
+      {"hostapd", "00:11:22:33:44:55", {kA}, ""},
+      {"hostapd", "00:11:22:33:44:55 7", {kA}, ""},
+      {"hostapd", "00:11:22:33:44:55\t1+20", {kA}, ""},
+      {"hostapd", "# 00:11:22:33:44:55", {}, ""},
+      {"hostapd", "00:11:22:33:44:55 guests", {}, "not a VLAN ID after the address"},
+      {"hostapd",
        "-00:11:22:33:44:55",
        {},
        "a removal line ('-' before the address) lists no address"},
-      {PeerFormat::hostapd, "00:11:22:33:44:5g", {}, "not a hex digit or separator"},
-      {PeerFormat::dnsmasq, "dhcp-host=00:11:22:33:44:55", {kA}, ""},
-      {PeerFormat::dnsmasq,
-       "dhcp-host=00:11:22:33:44:55,laptop,192.168.1.5,set:red,infinite",
-       {kA},
-       ""},
-      {PeerFormat::dnsmasq,
-       "dhcp-host=00:11:22:33:44:55,3C:22:FB:12:34:56,tag:lab,12h",
-       {kA, kB},
-       ""},
-      {PeerFormat::dnsmasq, "dhcp-host = 00:11:22:33:44:55", {kA}, ""},
-      {PeerFormat::dnsmasq,
-       "dhcp-host=00:11:22:33:44:55,ignore",
-       {},
-       "an 'ignore' entry keeps the host out"},
-      {PeerFormat::dnsmasq,
+      {"hostapd", "00:11:22:33:44:5g", {}, "not a hex digit or separator"},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55", {kA}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,laptop,192.168.1.5,set:red,infinite", {kA}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,3C:22:FB:12:34:56,tag:lab,12h", {kA, kB}, ""},
+      {"dnsmasq", "dhcp-host = 00:11:22:33:44:55", {kA}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,ignore", {}, "an 'ignore' entry keeps the host out"},
+      {"dnsmasq",
        "dhcp-host=00:11:22:33:*:*,set:any",
        {},
        "a wildcard address stands for many addresses"},
-      {PeerFormat::dnsmasq,
+      {"dnsmasq",
        "dhcp-host=id:client,192.168.1.6",
        {},
        "no hardware address (an entry by name, client ID or IP only)"},
-      {PeerFormat::dnsmasq,
+      {"dnsmasq",
        "dhcp-host=00:11:22:33:44:55:66",
        {},
        "no hardware address (an entry by name, client ID or IP only)"},
-      {PeerFormat::dnsmasq, "dhcp-range=192.168.1.10,192.168.1.50", {}, "not a dhcp-host= line"},
-      {PeerFormat::dnsmasq, "00:11:22:33:44:55", {}, "not a dhcp-host= line"},
-      {PeerFormat::dnsmasq_hosts, "00:11:22:33:44:55,printer,set:office", {kA}, ""},
-      {PeerFormat::dnsmasq_hosts,
+      {"dnsmasq", "dhcp-range=192.168.1.10,192.168.1.50", {}, "not a dhcp-host= line"},
+      {"dnsmasq", "00:11:22:33:44:55", {}, "not a dhcp-host= line"},
+      {"dnsmasq-hosts", "00:11:22:33:44:55,printer,set:office", {kA}, ""},
+      {"dnsmasq-hosts",
        "dhcp-host=00:11:22:33:44:55",
        {},
        "no hardware address (an entry by name, client ID or IP only)"},
-      {PeerFormat::ipset, "add lab 00:11:22:33:44:55", {kA}, ""},
-      {PeerFormat::ipset, "add lab 00:11:22:33:44:55 timeout 300 comment \"desk\"", {kA}, ""},
-      {PeerFormat::ipset, "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
-      {PeerFormat::ipset,
+      {"ipset", "add lab 00:11:22:33:44:55", {kA}, ""},
+      {"ipset", "add lab 00:11:22:33:44:55 timeout 300 comment \"desk\"", {kA}, ""},
+      {"ipset", "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
+      {"ipset",
        "create lab hash:ip family inet",
        {},
        "not a hash:mac set, which holds no addresses to import"},
-      {PeerFormat::ipset,
+      {"ipset",
        "del lab 00:11:22:33:44:55",
        {},
        "not an ipset create, add, flush, swap or destroy line"},
-      {PeerFormat::ipset, "add lab 00:11:22:33:44", {}, "too few hex digits (need 12)"},
-      {PeerFormat::freeradius, "00-11-22-33-44-55", {kA}, ""},
-      {PeerFormat::freeradius, R"("3C-22-FB-12-34-56" Cleartext-Password := "x")", {kB}, ""},
-      {PeerFormat::freeradius, "\tReply-Message = \"welcome\"", {}, ""},
-      {PeerFormat::freeradius,
+      {"ipset", "add lab 00:11:22:33:44", {}, "too few hex digits (need 12)"},
+      {"freeradius", "00-11-22-33-44-55", {kA}, ""},
+      {"freeradius", R"("3C-22-FB-12-34-56" Cleartext-Password := "x")", {kB}, ""},
+      {"freeradius", "\tReply-Message = \"welcome\"", {}, ""},
+      {"freeradius",
        "00-11-22-33-44-55 Auth-Type := Reject",
        {},
        "an entry with Auth-Type := Reject keeps the address out"},
-      {PeerFormat::freeradius,
-       "DEFAULT Auth-Type := Accept",
-       {},
-       "a DEFAULT entry names no address"},
-      {PeerFormat::freeradius,
-       "$INCLUDE macs.d",
-       {},
-       "an include is not followed; import the included file"},
-      {PeerFormat::nft,
+      {"freeradius", "DEFAULT Auth-Type := Accept", {}, "a DEFAULT entry names no address"},
+      {"freeradius", "$INCLUDE macs.d", {}, "an include is not followed; import the included file"},
+      {"nft",
        "add element inet t s { 00:11:22:33:44:55 }",
        {},
        "an element of a set whose type is not declared before it"},
   };
   for (const LineCase& c : cases) {
-    const Imported got = import_text(c.format, c.line + "\n");
+    const Imported got = import_text(format_named(c.format), c.line + "\n");
     if (c.reason.empty()) {
       EXPECT_TRUE(got.invalid.empty()) << c.line << ": " << got.invalid.front();
       EXPECT_EQ(got.values, c.values) << c.line;
@@ -169,7 +158,7 @@ TEST(PeerImport, NftRulesetTakesTheSetOfAddresses) {
       "\t\tether saddr @allowed accept # listed hosts\n"
       "\t}\n"
       "}\n";
-  const Imported got = import_text(PeerFormat::nft, ruleset);
+  const Imported got = import_text(format_named("nft"), ruleset);
   EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
   EXPECT_EQ(got.values, (std::vector<std::uint64_t>{kA, kB}));
 }
@@ -190,12 +179,12 @@ TEST(PeerImport, NftRefusesWhatItCannotTake) {
       {"}\n", "1: a '}' without its '{'"},
   };
   for (const auto& c : cases) {
-    const Imported got = import_text(PeerFormat::nft, c.text);
+    const Imported got = import_text(format_named("nft"), c.text);
     ASSERT_EQ(got.invalid.size(), 1U) << c.text;
     EXPECT_EQ(got.invalid[0], c.invalid) << c.text;
   }
   // A set of address pairs is no list of addresses: nothing is taken from it.
-  const Imported pairs = import_text(PeerFormat::nft,
+  const Imported pairs = import_text(format_named("nft"),
                                      "table inet t {\n\tset p {\n\t\ttype ether_addr . ipv4_addr\n"
                                      "\t\telements = { 00:11:22:33:44:55 . 10.0.0.1 }\n\t}\n}\n");
   EXPECT_TRUE(pairs.invalid.empty());
@@ -203,7 +192,7 @@ TEST(PeerImport, NftRefusesWhatItCannotTake) {
 }
 
 TEST(PeerImport, IpsetTakesOneSet) {
-  const Imported got = import_text(PeerFormat::ipset,
+  const Imported got = import_text(format_named("ipset"),
                                    "create a hash:mac\nadd a 00:11:22:33:44:55\n"
                                    "create b hash:mac\nadd b 3c:22:fb:12:34:56\n");
   ASSERT_EQ(got.invalid.size(), 1U);
@@ -214,7 +203,7 @@ TEST(PeerImport, IpsetTakesOneSet) {
 
 TEST(PeerImport, FreeradiusSkipsReplyItems) {
   const Imported got =
-      import_text(PeerFormat::freeradius,
+      import_text(format_named("freeradius"),
                   "# office\n00-11-22-33-44-55\n"
                   "\tReply-Message = \"Device %{Calling-Station-Id} authorized\",\n"
                   "\tTunnel-Private-Group-Id = 10\n\n3C-22-FB-12-34-56\n");
@@ -224,16 +213,16 @@ TEST(PeerImport, FreeradiusSkipsReplyItems) {
 
 TEST(PeerNames, NftAndIpset) {
   for (const char* name : {"adrvet", "lab_macs", "a-b", "a.b", "_x", "SET", "Table1"}) {
-    EXPECT_EQ(adrvet_list::nft_name_problem(name), nullptr) << name;
+    EXPECT_EQ(adrvet_list::peers::nft_name_problem(name), nullptr) << name;
   }
   for (const char* name :
        {"set", "table", "flush", "add", "ether", "inet", "elements", "meter", "rt0", "", "1abc",
         "bad name", "semi;colon", "a23456789012345678901234567890123"}) {
-    EXPECT_NE(adrvet_list::nft_name_problem(name), nullptr) << name;
+    EXPECT_NE(adrvet_list::peers::nft_name_problem(name), nullptr) << name;
   }
-  EXPECT_EQ(adrvet_list::ipset_name_problem("a23456789012345678901234567"), nullptr);  // 27
-  EXPECT_NE(adrvet_list::ipset_name_problem("a234567890123456789012345678"), nullptr);
-  EXPECT_NE(adrvet_list::ipset_name_problem("with space"), nullptr);
+  EXPECT_EQ(adrvet_list::peers::ipset_name_problem("a23456789012345678901234567"), nullptr);  // 27
+  EXPECT_NE(adrvet_list::peers::ipset_name_problem("a234567890123456789012345678"), nullptr);
+  EXPECT_NE(adrvet_list::peers::ipset_name_problem("with space"), nullptr);
 }
 
 TEST(PeerExport, IpsetLeavesOutTheAllZeroAddressAndSizesTheSet) {
@@ -243,7 +232,7 @@ TEST(PeerExport, IpsetLeavesOutTheAllZeroAddressAndSizesTheSet) {
   }
   std::vector<std::uint64_t> left_out;
   const std::string text =
-      adrvet_list::export_text(PeerFormat::ipset, values, adrvet_list::ExportNames{}, left_out);
+      adrvet_list::export_text(format_named("ipset"), values, adrvet_list::ExportNames{}, left_out);
   EXPECT_EQ(left_out, std::vector<std::uint64_t>{0});
   EXPECT_EQ(text.find("add adrvet-new 00:00:00:00:00:00\n"), std::string::npos);
   EXPECT_EQ(text.rfind("create adrvet hash:mac hashsize 4096 maxelem 16777216 -exist\n", 0), 0U);
@@ -266,12 +255,9 @@ std::vector<std::uint64_t> random_list(std::mt19937_64& rng) {
 TEST(PeerRoundTrip, EveryFormatOverRandomLists) {
   const std::uint64_t seed = adrvet_test::test_seed();
   std::mt19937_64 rng(seed);
-  const PeerFormat formats[] = {PeerFormat::plain,         PeerFormat::hostapd, PeerFormat::dnsmasq,
-                                PeerFormat::dnsmasq_hosts, PeerFormat::ipset,   PeerFormat::nft,
-                                PeerFormat::freeradius};
   for (int round = 0; round < 50; ++round) {
     const std::vector<std::uint64_t> values = random_list(rng);
-    for (const PeerFormat format : formats) {
+    for (const PeerFormat& format : adrvet_list::peer_formats()) {
       std::vector<std::uint64_t> left_out;
       const std::string text =
           adrvet_list::export_text(format, values, adrvet_list::ExportNames{}, left_out);
@@ -279,7 +265,7 @@ TEST(PeerRoundTrip, EveryFormatOverRandomLists) {
       ASSERT_TRUE(got.invalid.empty()) << "seed " << seed << ": " << got.invalid.front();
       got.values.insert(got.values.end(), left_out.begin(), left_out.end());
       std::sort(got.values.begin(), got.values.end());
-      ASSERT_EQ(got.values, values) << "seed " << seed << ", format " << static_cast<int>(format);
+      ASSERT_EQ(got.values, values) << "seed " << seed << ", format " << format.name;
     }
   }
 }

@@ -4,8 +4,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "cli.h"
-#include "commands.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "common/messages.h"
 
 namespace {
 

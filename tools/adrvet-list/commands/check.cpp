@@ -1,0 +1,226 @@
+// check: many lookups in one run, each answered exactly as ADRVET would.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "common/messages.h"
+#include "input/standard_input.h"
+#include "mac/hex2int.h"
+#include "mac/mac_text.h"
+#include "mac/macfunc.h"
+#include "mac/result_code.h"
+#include "store/list_store.h"
+
+namespace adrvet_list {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: adrvet-list check -k S|U LIST [MAC...]\n"
+    "\n"
+    "Looks up each MAC, or each line of standard input when no MAC is given, with\n"
+    "ADRVET's rules, and prints the address as given, a tab, and ADRVET's result:\n"
+    "1 listed, 0 not listed, -6 wrong number of digits, -7 not hex digits,\n"
+    "-8 longer than ADRVET accepts (63 characters). An unusable LIST is reported\n"
+    "as by 'verify', with exit status 1; otherwise the exit status is 0.\n";
+
+constexpr std::size_t kMaxMacText = 63;  // ADRVET's argument storage
+
+// ADRVET's answer for one address. On a list in ascending order any exact
+// membership test gives the answer of ADRVET's binary search, so such a list
+// is looked up through a table of where each 16-bit prefix starts (the 16
+// bits below those that all entries share, since lists often hold one
+// vendor's addresses): a cache miss or two instead of twenty. Any other list
+// is searched as ADRVET searches it, in file order, so that an unsorted list
+// gives ADRVET's answers too.
+class Finder {
+ public:
+  explicit Finder(const Addresses& values) : values_(values) {
+    if (!values.empty() && values.size() < kNoEntry &&
+        std::is_sorted(values.begin(), values.end())) {
+      index_prefixes();
+    }
+  }
+  // Starts fetching what contains(value) will read, so that a batch of
+  // lookups waits for memory once rather than once per lookup.
+  void prefetch(std::uint64_t value) const {
+    if (!starts_.empty() && value >= low_ && value <= high_) {
+      const std::size_t p = prefix(value);
+      if (starts_[p + 1] > starts_[p]) {  // a range often spans two lines
+        __builtin_prefetch(values_.data() + starts_[p]);
+        __builtin_prefetch(values_.data() + starts_[p + 1] - 1);
+      }
+    }
+  }
+  [[nodiscard]] bool contains(std::uint64_t value) const {
+    if (starts_.empty()) {
+      return orbitforge::mac::contains_address(values_.data(), values_.size(), value);
+    }
+    if (value < low_ || value > high_) {
+      return false;
+    }
+    const std::size_t p = prefix(value);
+    const std::uint64_t* first = values_.data() + starts_[p];
+    const std::uint64_t* last = values_.data() + starts_[p + 1];
+    if (last - first > kScanLimit) {
+      return std::binary_search(first, last, value);
+    }
+    std::size_t below = 0;  // a short range: counted without branches to mispredict
+    for (const std::uint64_t* at = first; at < last; ++at) {
+      below += *at < value ? 1U : 0U;
+    }
+    return first + below < last && first[below] == value;
+  }
+
+ private:
+  static constexpr unsigned kPrefixBits = 16;
+  static constexpr std::size_t kPrefixes = std::size_t{1} << kPrefixBits;
+  static constexpr std::size_t kNoEntry = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::ptrdiff_t kScanLimit = 32;
+
+  [[nodiscard]] std::size_t prefix(std::uint64_t value) const {
+    return static_cast<std::size_t>(value >> shift_) & (kPrefixes - 1);
+  }
+
+  void index_prefixes() {
+    low_ = values_.front();
+    high_ = values_.back();
+    const auto varying = static_cast<unsigned>(std::bit_width(low_ ^ high_));
+    shift_ = varying > kPrefixBits ? varying - kPrefixBits : 0;
+    starts_.assign(kPrefixes + 1, 0);
+    for (const std::uint64_t v : values_) {
+      ++starts_[prefix(v) + 1];
+    }
+    for (std::size_t p = 1; p <= kPrefixes; ++p) {
+      starts_[p] += starts_[p - 1];
+    }
+  }
+
+  const Addresses& values_;
+  std::uint64_t low_ = 0;
+  std::uint64_t high_ = 0;
+  unsigned shift_ = 0;
+  std::vector<std::uint32_t> starts_;  // entries of prefix p: [starts_[p], starts_[p + 1])
+};
+
+using orbitforge::mac::ResultCode;
+
+// ADRVET's code for an address it would not look up, or nothing, with the
+// value, when the answer is the list's.
+std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) {
+  if (orbitforge::mac::decode_common_notation(text, value)) {
+    return std::nullopt;
+  }
+  if (text.size() > kMaxMacText || std::strlen(text.c_str()) != text.size()) {
+    return ResultCode::bad_arguments;
+  }
+  switch (orbitforge::mac::decode_entered(text.c_str(), value)) {
+    case orbitforge::mac::EnteredStatus::bad_format:
+      return ResultCode::bad_entered_format;
+    case orbitforge::mac::EnteredStatus::bad_digit:
+      return ResultCode::bad_entered_digits;
+    case orbitforge::mac::EnteredStatus::ok:
+      break;
+  }
+  return std::nullopt;
+}
+
+struct Query {
+  std::string_view shown;
+  std::uint64_t value = 0;
+  std::optional<ResultCode> refused;  // the address is not looked up
+};
+
+void answer(Output& out, const Query& query, const Finder& finder) {
+  const ResultCode code = query.refused.value_or(
+      finder.contains(query.value) ? ResultCode::listed : ResultCode::not_listed);
+  out.add(query.shown.data(), query.shown.size());
+  out.add('\t');
+  out.add(std::to_string(orbitforge::mac::code_value(code)));
+  out.add('\n');
+}
+
+// Lookups in batches: all of a batch decoded and prefetched, then answered.
+class Batch {
+ public:
+  Batch(Output& out, const Finder& finder) : out_(out), finder_(finder) {}
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+  ~Batch() = default;
+
+  void add(std::string_view shown, const std::string& text) {
+    Query& q = queries_[count_++];
+    q.shown = shown;
+    q.refused = decode(text, q.value);
+    if (!q.refused) {
+      finder_.prefetch(q.value);
+    }
+    if (count_ == kSize) {
+      flush();
+    }
+  }
+  void flush() {
+    for (std::size_t i = 0; i < count_; ++i) {
+      answer(out_, queries_[i], finder_);
+    }
+    count_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kSize = 32;
+  Output& out_;
+  const Finder& finder_;
+  std::array<Query, kSize> queries_{};
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
+int run_check(int argc, char* argv[]) {
+  int status = kExitOk;
+  const auto options = start_command(argc, argv, {"check", kUsage, kOptKey, 1, SIZE_MAX}, status);
+  if (!options) {
+    return status;
+  }
+  LoadedList list;
+  if (!load_usable_list(options->positional[0], *options->key, list)) {
+    return kExitData;
+  }
+  list.payload = {};
+  const Finder finder(list.values);
+  Output out;
+  Batch batch(out, finder);
+  if (options->positional.size() > 1) {
+    for (std::size_t i = 1; i < options->positional.size(); ++i) {
+      batch.add(options->positional[i], options->positional[i]);
+    }
+    batch.flush();
+    return finish_output(out, kExitOk);
+  }
+  std::vector<unsigned char> input;
+  if (const int failed = read_standard_input(input); failed != 0) {
+    error("check: cannot read standard input: %s", std::strerror(failed));
+    return kExitData;
+  }
+  std::string text;
+  for_each_line(input, [&](std::string_view line) {
+    text.assign(line);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);  // shown without it; a separator for the lookup anyway
+    }
+    batch.add(line, text);
+  });
+  batch.flush();
+  return finish_output(out, kExitOk);
+}
+
+}  // namespace adrvet_list

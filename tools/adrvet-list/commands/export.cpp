@@ -1,0 +1,117 @@
+// export: one protected list as the input of the systems that enforce MAC lists.
+#include <cstdio>
+#include <string>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "common/messages.h"
+#include "formats/format_table.h"
+#include "fs/file_update.h"
+#include "store/list_store.h"
+
+namespace adrvet_list {
+namespace {
+
+// The formats' lines come from the format table, so a new peer is listed.
+const std::string& usage() {
+  static const std::string text = [] {
+    std::string t =
+        "Usage: adrvet-list export -k S|U [--format F] [--name SET] [--table TABLE]\n"
+        "                          [--family FAMILY] [--output FILE [--mode MODE]] LIST\n"
+        "\n"
+        "Writes the addresses of LIST, in file order, as a file its peer loads as it\n"
+        "stands and that replaces the peer's previous content when loaded again:\n";
+    for (const PeerFormat& format : peer_formats()) {
+      char name[24];
+      (void)std::snprintf(name, sizeof name, "  %-14s ", std::string(format.name).c_str());
+      t += name;
+      t += format.usage;
+      t += '\n';
+    }
+    t += "SET (ipset, nft) and TABLE (nft) default to adrvet: letters, digits, '_', '-',\n"
+         "'.', starting with a letter or '_', at most 31 (27 for ipset); nft keywords are\n"
+         "refused. FAMILY is inet (the default), bridge or netdev.\n"
+         "--output FILE replaces FILE crash-safe (the old file stays whole on any\n"
+         "failure and keeps its permission bits) instead of writing standard output; a\n"
+         "new FILE gets MODE, or what the umask leaves of 666, as a redirection would.\n";
+    return t;
+  }();
+  return text;
+}
+
+// Checks the names the format uses; false after a message.
+bool check_names(const PeerFormat& format, const ExportNames& names) {
+  if (format.names_problem == nullptr) {
+    return true;
+  }
+  const std::string problem = format.names_problem(names);
+  if (!problem.empty()) {
+    error("export: %s", problem.c_str());
+  }
+  return problem.empty();
+}
+
+void warn_left_out(const Addresses& left_out) {
+  for (const std::uint64_t value : left_out) {
+    warning("export: %s left out: ipset's hash:mac cannot hold the all-zero address",
+            colon_text(value).c_str());
+  }
+}
+
+int write_export(const std::string& text, const Options& options) {
+  if (const auto& output = options.output) {
+    // A new file is a configuration file for a daemon that runs as its own
+    // user: the umask decides, as for a shell's redirection, unless --mode.
+    orbitforge::util::WriteOptions write;
+    write.new_file_mode = options.mode.value_or(0666);
+    write.apply_umask = !options.mode;
+    const orbitforge::util::FileResult written = orbitforge::util::write_file(
+        output->c_str(), reinterpret_cast<const unsigned char*>(text.data()), text.size(), write);
+    if (!written.ok()) {
+      error("export: %s: cannot write: %s; the old file, if any, is unchanged", output->c_str(),
+            orbitforge::util::describe(written).c_str());
+      return kExitData;
+    }
+    return kExitOk;
+  }
+  Output out;
+  out.add(text);
+  return finish_output(out, kExitOk);
+}
+
+}  // namespace
+
+int run_export(int argc, char* argv[]) {
+  int status = kExitOk;
+  const auto options = start_command(
+      argc, argv,
+      {"export", usage().c_str(),
+       kOptKey | kOptFormat | kOptName | kOptTable | kOptFamily | kOptOutput | kOptMode, 1, 1},
+      status);
+  if (!options) {
+    return status;
+  }
+  const PeerFormat* format = find_peer_format(options->format.value_or("plain"));
+  if (format == nullptr) {
+    error("export: unknown format '%s'; see 'adrvet-list export --help'", options->format->c_str());
+    return kExitUsage;
+  }
+  ExportNames names;
+  names.set = options->name.value_or(names.set);
+  names.table = options->table.value_or(names.table);
+  names.family = options->family.value_or(names.family);
+  if (!check_names(*format, names)) {
+    return kExitUsage;
+  }
+  LoadedList list;
+  if (!load_usable_list(options->positional[0], *options->key, list)) {
+    return kExitData;
+  }
+  Addresses left_out;
+  const std::string text = export_text(*format, list.values, names, left_out);
+  warn_left_out(left_out);
+  return write_export(text, *options);
+}
+
+}  // namespace adrvet_list

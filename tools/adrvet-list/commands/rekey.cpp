@@ -1,0 +1,72 @@
+// rekey: the same payload under the other key version.
+#include <utility>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "common/messages.h"
+#include "crypto/key_versions.h"
+#include "store/list_store.h"
+
+namespace adrvet_list {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: adrvet-list rekey -k S|U --to S|U [--wait SECONDS] [--mode MODE] [--force]\n"
+    "                         LIST [DEST]\n"
+    "\n"
+    "Rewrites LIST, whose key version is -k, under the key version --to: into DEST,\n"
+    "or in place when DEST is absent. The payload is kept byte for byte. Waits up to\n"
+    "SECONDS (10) for another writer; --force rewrites a list that looks truncated.\n";
+
+// Reads the source under the update's lock when rekeying in place, so that
+// no concurrent add is undone.
+LoadedList read_source(const std::string& path, bool in_place,
+                       const orbitforge::util::FileUpdate& update,
+                       const orbitforge::util::Key& key) {
+  return in_place ? load_list(update, key) : load_list(path, key);
+}
+
+}  // namespace
+
+int run_rekey(int argc, char* argv[]) {
+  int status = kExitOk;
+  const auto options = start_command(
+      argc, argv, {"rekey", kUsage, kOptKey | kOptTo | kOptForce | kWriterOptions, 1, 2}, status);
+  if (!options) {
+    return status;
+  }
+  if (!options->to) {
+    error("rekey: the new key version is required: --to S or --to U");
+    return kExitUsage;
+  }
+  const std::string path = list_file_path(options->positional[0]);
+  const bool in_place = options->positional.size() == 1;
+  const std::string dest = in_place ? path : list_file_path(options->positional[1]);
+  if (!in_place && same_file(path, dest)) {
+    error("rekey: DEST '%s' is LIST itself; leave DEST out to rekey in place", dest.c_str());
+    return kExitUsage;
+  }
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(dest, {options->wait, options->mode}, update)) {
+    return kExitData;
+  }
+  LoadedList list =
+      read_source(path, in_place, update, orbitforge::util::key_for_version(*options->key));
+  // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
+  // may still be rekeyed; only a container that does not open may not.
+  if (list.failure && *list.failure != orbitforge::mac::ResultCode::bad_data_file &&
+      *list.failure != orbitforge::mac::ResultCode::bad_file_contents) {
+    report_unusable(path, list);
+    return kExitData;
+  }
+  if (!may_rewrite(path, list, options->force)) {
+    return kExitData;
+  }
+  return write_payload(update, dest, std::move(list.payload),
+                       orbitforge::util::key_for_version(*options->to))
+             ? kExitOk
+             : kExitData;
+}
+
+}  // namespace adrvet_list

@@ -1,0 +1,174 @@
+// add and remove: change a list in place, keeping it sorted and free of
+// duplicates, under the list's lock so that concurrent updates all count.
+#include <algorithm>
+#include <utility>
+
+#include "cli/options.h"
+#include "commands/commands.h"
+#include "common/messages.h"
+#include "common/text_excerpt.h"
+#include "crypto/key_versions.h"
+#include "formats/address_parser.h"
+#include "formats/format_table.h"
+#include "input/import_input.h"
+#include "store/address_set.h"
+#include "store/list_store.h"
+
+namespace adrvet_list {
+namespace {
+
+constexpr char kAddUsage[] =
+    "Usage: adrvet-list add -k S|U [--quiet] [--wait SECONDS] [--mode MODE] [--force]\n"
+    "                       LIST MAC...|-\n"
+    "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
+    "\n"
+    "Adds the addresses to LIST, which stays sorted and free of duplicates; creates\n"
+    "LIST (mode MODE, 600 by default) when it does not exist yet. '-' reads further\n"
+    "addresses from standard input, one per line as for 'pack'. With --from, the\n"
+    "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
+    "the formats 'pack --from' reads. An invalid line or address changes nothing.\n"
+    "Says how many were added and which were already present. Waits up to SECONDS\n"
+    "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n";
+
+constexpr char kRemoveUsage[] =
+    "Usage: adrvet-list remove -k S|U [--wait SECONDS] [--force] LIST MAC...|-\n"
+    "\n"
+    "Removes the addresses from LIST, which stays sorted and free of duplicates.\n"
+    "'-' reads further addresses from standard input, one per line as for 'pack'.\n"
+    "Says how many were removed and which were not on the list. Waits up to\n"
+    "SECONDS (10) for another writer of LIST; --force rewrites a list that looks\n"
+    "truncated.\n";
+
+struct Requested {
+  Addresses values;
+  bool all_valid = true;
+};
+
+void take_argument(const std::string& text, const char* command, bool quiet, Requested& requested) {
+  const ParsedLine parsed = parse_list_line(text);
+  const std::string quoted = quoted_excerpt(text);
+  if (parsed.kind != ParsedLine::Kind::address) {
+    error("%s: %s: %s", command, quoted.c_str(),
+          parsed.kind == ParsedLine::Kind::blank ? "no address" : parsed.reason);
+    requested.all_valid = false;
+    return;
+  }
+  if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
+    warning("%s: %s: %s", command, quoted.c_str(), kind);
+  }
+  requested.values.push_back(parsed.value);
+}
+
+Requested parse_requested(const std::vector<std::string>& texts, bool quiet, const char* command) {
+  Requested requested;
+  bool read_input = false;
+  for (const std::string& text : texts) {
+    if (text == "-") {
+      // Standard input as for pack, so that a hook adding a thousand
+      // devices makes one locked update, not a thousand.
+      if (!read_input &&
+          !import_inputs({text}, *find_peer_format("plain"), quiet, requested.values)) {
+        requested.all_valid = false;
+      }
+      read_input = true;
+      continue;
+    }
+    take_argument(text, command, quiet, requested);
+  }
+  return requested;
+}
+
+void report_addresses(const char* what, const Addresses& values) {
+  if (values.empty()) {
+    return;
+  }
+  std::string text;
+  for (const std::uint64_t value : values) {
+    text += (text.empty() ? "" : " ") + colon_text(value);
+  }
+  error("%s: %s", what, text.c_str());
+}
+
+int run_update(int argc, char* argv[], bool adding) {
+  const char* command = adding ? "add" : "remove";
+  int status = kExitOk;
+  const unsigned allowed =
+      kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode | kOptFrom : 0U);
+  const auto options = start_command(
+      argc, argv, {command, adding ? kAddUsage : kRemoveUsage, allowed, 2, SIZE_MAX}, status);
+  if (!options) {
+    return status;
+  }
+  // Only addresses being added deserve a warning about their kind.
+  const bool quiet = options->quiet || !adding;
+  // Standard input is read before the lock is taken: a slow producer must
+  // not hold up the other writers.
+  const std::vector<std::string> arguments(options->positional.begin() + 1,
+                                           options->positional.end());
+  const PeerFormat* from = import_format(*options, command);
+  if (from == nullptr) {
+    return kExitUsage;
+  }
+  Requested requested;
+  if (options->from) {
+    requested.all_valid = import_inputs(arguments, *from, quiet, requested.values);
+  } else {
+    requested = parse_requested(arguments, quiet, command);
+  }
+  if (!requested.all_valid) {
+    error("%s: nothing changed", command);
+    return kExitData;
+  }
+  sort_unique(requested.values);
+
+  const std::string path = list_file_path(options->positional[0]);
+  const auto key = orbitforge::util::key_for_version(*options->key);
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(path, {options->wait, options->mode}, update)) {
+    return kExitData;
+  }
+  LoadedList list;
+  const bool creating = adding && !update.exists();
+  if (!creating) {
+    list = load_list(update, key);
+    if (!list.usable()) {
+      report_unusable(path, list);
+      return kExitData;
+    }
+    if (!may_rewrite(path, list, options->force)) {
+      return kExitData;
+    }
+  }
+  Addresses values = std::move(list.values);
+  // A list adrvet-list wrote is strictly ascending already; sorting ten
+  // million sorted values would still cost a tenth of a second.
+  if (!strictly_ascending(values)) {
+    sort_unique(values);
+  }
+
+  Addresses changed;
+  Addresses unchanged;
+  for (const std::uint64_t value : requested.values) {
+    const bool present = std::binary_search(values.begin(), values.end(), value);
+    (present == adding ? unchanged : changed).push_back(value);
+  }
+  orbitforge::util::SecretBytes payload =
+      canonical_payload(adding ? merged(values, changed) : difference(values, changed));
+  // Rewrite when the addresses changed, or to put an untidy list in order.
+  if (creating || !list.intact || payload != list.payload) {
+    if (!write_payload(update, path, std::move(payload), key)) {
+      return kExitData;
+    }
+  }
+  error("%s: %s %zu address%s%s", path.c_str(), adding ? "added" : "removed", changed.size(),
+        changed.size() == 1 ? "" : "es", creating ? " (new list)" : "");
+  report_addresses(adding ? "already present" : "not on the list", unchanged);
+  return kExitOk;
+}
+
+}  // namespace
+
+int run_add(int argc, char* argv[]) { return run_update(argc, argv, true); }
+int run_remove(int argc, char* argv[]) { return run_update(argc, argv, false); }
+
+}  // namespace adrvet_list

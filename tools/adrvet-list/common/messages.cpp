@@ -1,0 +1,47 @@
+#include "common/messages.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace adrvet_list {
+namespace {
+
+void message(const char* prefix, const char* format, va_list args) {
+  std::string text = prefix;
+  char chunk[1024];
+  va_list copy;
+  va_copy(copy, args);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller
+  const int needed = std::vsnprintf(chunk, sizeof chunk, format, copy);
+  va_end(copy);
+  if (needed >= static_cast<int>(sizeof chunk)) {
+    std::string large(static_cast<std::size_t>(needed) + 1, '\0');
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started by the caller
+    (void)std::vsnprintf(large.data(), large.size(), format, args);
+    large.resize(static_cast<std::size_t>(needed));
+    text += large;
+  } else if (needed > 0) {
+    text += chunk;
+  }
+  text += '\n';
+  (void)std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+}  // namespace
+
+void error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  message("adrvet-list: ", format, args);
+  va_end(args);
+}
+
+void warning(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  message("adrvet-list: warning: ", format, args);
+  va_end(args);
+}
+
+}  // namespace adrvet_list

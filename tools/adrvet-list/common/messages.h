@@ -1,0 +1,17 @@
+// Messages on standard error and the exit statuses every command shares.
+#pragma once
+
+namespace adrvet_list {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitData = 1,   // invalid input, unusable list, failed verification, lists differ
+  kExitUsage = 2,  // the command line itself is wrong
+};
+
+// "adrvet-list: <message>" on standard error.
+[[gnu::format(printf, 1, 2)]] void error(const char* format, ...);
+// "adrvet-list: warning: <message>" on standard error.
+[[gnu::format(printf, 1, 2)]] void warning(const char* format, ...);
+
+}  // namespace adrvet_list

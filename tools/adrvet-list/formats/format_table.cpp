@@ -1,0 +1,53 @@
+#include "formats/format_table.h"
+
+#include "formats/peers.h"
+
+namespace adrvet_list {
+namespace {
+
+using namespace peers;  // NOLINT(google-build-using-namespace): the table names every peer
+
+// A new peer is one file beside this one and one row here.
+constexpr PeerFormat kFormats[] = {
+    {"plain", write_plain, plain_reader, nullptr,  //
+     "aa:bb:cc:dd:ee:ff, one per line (the default)"},
+    {"hostapd", write_hostapd, hostapd_reader, nullptr,
+     "an accept_mac_file (or deny_mac_file): one address per line"},
+    {"dnsmasq", write_dnsmasq, dnsmasq_reader, nullptr,
+     "dhcp-host=aa:bb:cc:dd:ee:ff lines, for conf-file= (restart)"},
+    {"dnsmasq-hosts", write_dnsmasq_hosts, dnsmasq_hosts_reader, nullptr,
+     "aa:bb:cc:dd:ee:ff lines, for dhcp-hostsfile= (reread on SIGHUP)"},
+    {"ipset", write_ipset, ipset_reader, ipset_names_problem,
+     "an 'ipset restore' script: fills the temporary set SET-new,\n"
+     "                 swaps it with SET (created when missing), destroys it; the\n"
+     "                 all-zero address, which hash:mac cannot hold, is left out"},
+    {"nft", write_nft, nft_reader, nft_names_problem,
+     "an 'nft -f' file: creates table FAMILY TABLE and its set SET\n"
+     "                 of type ether_addr when missing, flushes the set and adds\n"
+     "                 the addresses, in one transaction"},
+    {"freeradius", write_freeradius, freeradius_reader, nullptr,
+     "AA-BB-CC-DD-EE-FF lines for the files module, as FreeRADIUS's\n"
+     "                 rewrite_calling_station_id writes addresses"},
+};
+
+}  // namespace
+
+std::span<const PeerFormat> peer_formats() { return kFormats; }
+
+const PeerFormat* find_peer_format(std::string_view name) {
+  for (const PeerFormat& format : kFormats) {
+    if (format.name == name) {
+      return &format;
+    }
+  }
+  return nullptr;
+}
+
+std::string export_text(const PeerFormat& format, const Addresses& values, const ExportNames& names,
+                        Addresses& left_out) {
+  std::string out;
+  format.write(out, values, names, left_out);
+  return out;
+}
+
+}  // namespace adrvet_list

@@ -1,0 +1,106 @@
+// ipset: "ipset restore" scripts that swap a filled set in, and the add
+// lines of "ipset save" output.
+#include <algorithm>
+
+#include "formats/peers.h"
+#include "formats/text.h"
+
+namespace adrvet_list::peers {
+namespace {
+
+// The suffix of the temporary set the export fills before swapping it in.
+constexpr std::string_view kTemporarySuffix = "-new";
+
+std::size_t power_of_two_at_least(std::size_t n) {
+  std::size_t p = 1;
+  while (p < n) {
+    p <<= 1U;
+  }
+  return p;
+}
+
+// The add lines of one set; create, flush, swap and destroy lines hold no
+// address.
+class IpsetReader final : public PeerReader {
+ protected:
+  void take(std::string_view line) override {
+    const std::string_view trimmed = text::trim(line);
+    if (text::is_comment_or_blank(trimmed)) {
+      return;
+    }
+    const std::vector<std::string_view> w = text::words(trimmed);
+    const std::string_view command = w[0];
+    if (command == "create" || command == "-N") {
+      if (w.size() < 3 || w[2] != "hash:mac") {
+        add_invalid(trimmed, "not a hash:mac set, which holds no addresses to import");
+      }
+      return;
+    }
+    if (command == "flush" || command == "swap" || command == "destroy" || command == "-F" ||
+        command == "-W" || command == "-X") {
+      return;
+    }
+    if ((command != "add" && command != "-A") || w.size() < 3) {
+      add_invalid(trimmed, "not an ipset create, add, flush, swap or destroy line");
+      return;
+    }
+    if (set_.empty()) {
+      set_ = std::string(w[1]);
+    } else if (w[1] != set_) {
+      add_invalid(trimmed, "an address of a second set; import one set at a time (ipset save SET)");
+      return;
+    }
+    add_address(w[2]);  // options after it (timeout, comment, ...) do not matter here
+  }
+
+ private:
+  std::string set_;  // the set whose addresses are read
+};
+
+}  // namespace
+
+// Fill a temporary set, swap it with the live one, destroy it: the live set
+// changes in one step, and the script runs again and again.
+void write_ipset(std::string& out, const Addresses& values, const ExportNames& names,
+                 Addresses& left_out) {
+  constexpr std::size_t kMinHashSize = 1024;  // ipset's own default
+  const std::size_t hash_size = power_of_two_at_least(std::max(values.size(), kMinHashSize));
+  const std::size_t max_elements = std::max(values.size(), kIpsetMaxElements);
+  const std::string& name = names.set;
+  const std::string temporary = name + std::string(kTemporarySuffix);
+  const std::string sizes = " hash:mac hashsize " + std::to_string(hash_size) + " maxelem " +
+                            std::to_string(max_elements);
+  out += "create " + name + sizes + " -exist\n";
+  // -exist and flush: a temporary set an interrupted run left behind is reused.
+  out += "create " + temporary + sizes + " -exist\n";
+  out += "flush " + temporary + "\n";
+  const std::string prefix = "add " + temporary + " ";
+  out.reserve(out.size() + values.size() * (prefix.size() + text::kAddressSize + 1));
+  for (const std::uint64_t value : values) {
+    if (value == 0) {  // hash:mac refuses it as a null-valued element
+      left_out.push_back(value);
+      continue;
+    }
+    out += prefix;
+    text::append_address(out, value, ':');
+    out += '\n';
+  }
+  out += "swap " + temporary + " " + name + "\n";
+  out += "destroy " + temporary + "\n";
+}
+
+std::unique_ptr<PeerReader> ipset_reader() { return std::make_unique<IpsetReader>(); }
+
+const char* ipset_name_problem(std::string_view name) {
+  constexpr std::size_t kMaxName = 31;  // IPSET_MAXNAMELEN less its terminating zero
+  return text::identifier_problem(name, kMaxName - kTemporarySuffix.size());
+}
+
+std::string ipset_names_problem(const ExportNames& names) {
+  if (const char* problem = ipset_name_problem(names.set)) {
+    return "'" + names.set + "' cannot be an ipset set name: " + problem;
+  }
+  return "";
+}
+
+}  // namespace adrvet_list::peers

@@ -1,0 +1,255 @@
+// nft: the "nft -f" files export writes (table and set declared, set
+// flushed, elements added in one transaction), and reading back "nft list
+// set", "nft list ruleset" and those files: a small tokenizer follows the
+// blocks, so that the elements of the one set of type ether_addr are read
+// wherever they stand.
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "formats/peers.h"
+#include "formats/text.h"
+
+namespace adrvet_list::peers {
+namespace {
+
+constexpr bool is_punctuation(char c) {
+  return c == '{' || c == '}' || c == ',' || c == ';' || c == '=';
+}
+
+constexpr std::string_view kEndOfLine = "\n";
+
+// The family of "table NAME" or "add element NAME SET" when none is written.
+constexpr std::string_view kDefaultFamily = "ip";
+
+bool is_add_or_create(const std::string& word) { return word == "add" || word == "create"; }
+
+class NftReader final : public PeerReader {
+ public:
+  [[nodiscard]] const char* finish() const override {
+    return blocks_.empty() ? nullptr : "the input ends inside a '{' block";
+  }
+
+ protected:
+  void take(std::string_view line) override;
+
+ private:
+  enum class Block { other, table, set, elements };
+  struct NftBlock {
+    Block kind;
+    std::string name;       // "family table" for a table, "family table set" for sets
+    bool ether = false;     // a set of type ether_addr
+    bool declared = false;  // the set's type is known
+  };
+
+  void token(std::string_view word);
+  void statement_end();
+  void open_block();
+  void element(std::string_view key);
+
+  // The blocks around the current token, the words of the statement so far,
+  // the sets of type ether_addr, and the one whose elements are read.
+  std::vector<NftBlock> blocks_;
+  std::vector<std::string> words_;
+  std::map<std::string, bool> sets_;  // declared sets: of type ether_addr or not
+  std::string set_;
+  bool element_started_ = false;
+};
+
+// Every word nft 1.0.6 refuses as a table or set name, found by loading each
+// word of its manual page, its examples and its parser's token names in
+// both places.
+constexpr std::array<std::string_view, 145> kNftKeywords = {
+    "accept",    "add",      "ah",         "all",      "and",         "arp",      "auto-merge",
+    "bridge",    "cgroup",   "chain",      "comment",  "comp",        "constant", "continue",
+    "counter",   "cpu",      "create",     "ct",       "day",         "dccp",     "define",
+    "delete",    "describe", "device",     "devices",  "dnat",        "drop",     "dst",
+    "dup",       "dynamic",  "ecn",        "element",  "elements",    "esp",      "ether",
+    "exists",    "expires",  "export",     "exthdr",   "fib",         "flags",    "flow",
+    "flowtable", "flush",    "frag",       "fwd",      "gc-interval", "get",      "goto",
+    "handle",    "hbh",      "hook",       "hour",     "ibriport",    "ibrname",  "icmp",
+    "icmpv6",    "igmp",     "iif",        "iifgroup", "iifname",     "iiftype",  "import",
+    "include",   "index",    "inet",       "insert",   "interval",    "ip",       "ip6",
+    "ipsec",     "jhash",    "jump",       "limit",    "list",        "log",      "lt",
+    "map",       "mark",     "masquerade", "meta",     "meter",       "mh",       "missing",
+    "monitor",   "netdev",   "nftrace",    "not",      "notrack",     "numgen",   "obriport",
+    "obrname",   "offload",  "oif",        "oifgroup", "oifname",     "oiftype",  "or",
+    "osf",       "pkttype",  "policy",     "position", "priority",    "queue",    "quota",
+    "random",    "redefine", "redirect",   "reject",   "rename",      "replace",  "reset",
+    "return",    "rt",       "rt0",        "rt2",      "rtclassid",   "rule",     "ruleset",
+    "sctp",      "secmark",  "set",        "size",     "skgid",       "skuid",    "snat",
+    "socket",    "srh",      "symhash",    "synproxy", "table",       "tcp",      "th",
+    "time",      "timeout",  "tproxy",     "type",     "typeof",      "udp",      "udplite",
+    "undefine",  "update",   "vlan",       "vmap",     "xt"};
+
+}  // namespace
+
+void NftReader::take(std::string_view line) {
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == '#') {
+      break;  // a comment to the end of the line
+    }
+    if (text::is_blank(c)) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i + 1;
+    if (c == '"') {
+      const std::size_t close = line.find('"', end);
+      end = close == std::string_view::npos ? line.size() : close + 1;
+    } else if (!is_punctuation(c)) {
+      while (end < line.size() && !text::is_blank(line[end]) && !is_punctuation(line[end]) &&
+             line[end] != '#') {
+        ++end;
+      }
+    }
+    token(line.substr(i, end - i));
+    i = end;
+  }
+  token(kEndOfLine);
+}
+
+void NftReader::token(std::string_view word) {
+  const bool in_elements = !blocks_.empty() && blocks_.back().kind == Block::elements;
+  if (in_elements) {
+    if (word == "}") {
+      blocks_.pop_back();
+      words_.clear();
+    } else if (word == ",") {
+      element_started_ = false;
+    } else if (word != kEndOfLine && !element_started_) {
+      element_started_ = true;  // later words are timeouts, comments, counters
+      element(word);
+    }
+    return;
+  }
+  if (word == "{") {
+    open_block();
+    words_.clear();
+  } else if (word == "}") {
+    statement_end();
+    if (!blocks_.empty()) {
+      blocks_.pop_back();
+    } else {
+      add_invalid(word, "a '}' without its '{'");
+    }
+  } else if (word == ";" || word == kEndOfLine) {
+    statement_end();
+  } else {
+    words_.emplace_back(word);
+  }
+}
+
+// "type ether_addr" or "typeof ether saddr" (daddr) makes the enclosing set
+// one of addresses; "type ether_addr . ipv4_addr" and the like do not.
+void NftReader::statement_end() {
+  const std::vector<std::string>& w = words_;
+  if (!blocks_.empty() && blocks_.back().kind == Block::set && !w.empty()) {
+    NftBlock& set = blocks_.back();
+    const bool type = w.size() == 2 && w[0] == "type" && w[1] == "ether_addr";
+    const bool type_of = w.size() == 3 && w[0] == "typeof" && w[1] == "ether" &&
+                         (w[2] == "saddr" || w[2] == "daddr");
+    if (w[0] == "type" || w[0] == "typeof") {
+      set.ether = type || type_of;
+      set.declared = true;
+      sets_[set.name] = set.ether;
+    }
+  }
+  words_.clear();
+}
+
+void NftReader::open_block() {
+  const std::vector<std::string>& w = words_;
+  const NftBlock* outer = blocks_.empty() ? nullptr : &blocks_.back();
+  NftBlock block{Block::other, "", false, false};
+  if (!w.empty() && w[0] == "table" && (w.size() == 2 || w.size() == 3)) {
+    block.kind = Block::table;
+    block.name = w.size() == 3 ? w[1] + " " + w[2] : std::string(kDefaultFamily) + " " + w[1];
+  } else if (w.size() == 2 && w[0] == "set" && outer != nullptr && outer->kind == Block::table) {
+    block.kind = Block::set;
+    block.name = outer->name + " " + w[1];
+  } else if (w.size() == 2 && w[0] == "elements" && w[1] == "=" && outer != nullptr &&
+             outer->kind == Block::set) {
+    block = *outer;
+    block.kind = Block::elements;
+  } else if (w.size() >= 4 && is_add_or_create(w[0]) && (w[1] == "set" || w[1] == "element")) {
+    // add set|element [FAMILY] TABLE SET {
+    block.kind = w[1] == "set" ? Block::set : Block::elements;
+    block.name = w.size() == 5 ? w[2] + " " + w[3] + " " + w[4]
+                               : std::string(kDefaultFamily) + " " + w[2] + " " + w[3];
+    const auto known = sets_.find(block.name);
+    block.declared = known != sets_.end();
+    block.ether = block.declared && known->second;
+  }
+  element_started_ = false;
+  blocks_.push_back(block);
+}
+
+void NftReader::element(std::string_view key) {
+  const NftBlock& block = blocks_.back();
+  if (!block.declared) {
+    add_invalid(key, "an element of a set whose type is not declared before it");
+    return;
+  }
+  if (!block.ether) {
+    return;  // a set of other things (IP addresses, ports) of the same ruleset
+  }
+  if (set_.empty()) {
+    set_ = block.name;
+  } else if (set_ != block.name) {
+    add_invalid(key, "an element of a second ether_addr set; import one set at a time");
+    return;
+  }
+  add_address(key);
+}
+
+// Declaring the table and set creates them when missing and leaves them
+// otherwise; one file is one nft transaction, so the flush and the new
+// elements take effect together.
+void write_nft(std::string& out, const Addresses& values, const ExportNames& names,
+               Addresses& /*left_out*/) {
+  const std::string where = names.family + " " + names.table + " " + names.set;
+  out += "table " + names.family + " " + names.table + " {\n";
+  out += "\tset " + names.set + " {\n\t\ttype ether_addr\n\t}\n}\n";
+  out += "flush set " + where + "\n";
+  if (values.empty()) {  // nft refuses an empty element list
+    return;
+  }
+  out += "add element " + where + " {\n";
+  out.reserve(out.size() + values.size() * (text::kAddressSize + 3) + 2);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    out += '\t';
+    text::append_address(out, values[i], ':');
+    out += i + 1 < values.size() ? ",\n" : "\n";
+  }
+  out += "}\n";
+}
+
+std::unique_ptr<PeerReader> nft_reader() { return std::make_unique<NftReader>(); }
+
+const char* nft_name_problem(std::string_view name) {
+  constexpr std::size_t kMaxNftName = 31;
+  if (const char* problem = text::identifier_problem(name, kMaxNftName)) {
+    return problem;
+  }
+  if (std::find(kNftKeywords.begin(), kNftKeywords.end(), name) != kNftKeywords.end()) {
+    return "an nft keyword, which nft does not take as a name";
+  }
+  return nullptr;
+}
+
+std::string nft_names_problem(const ExportNames& names) {
+  if (names.family != "inet" && names.family != "bridge" && names.family != "netdev") {
+    return "family '" + names.family + "': nft sets of addresses need inet, bridge or netdev";
+  }
+  for (const std::string* name : {&names.table, &names.set}) {
+    if (const char* problem = nft_name_problem(*name)) {
+      return "'" + *name + "' cannot be an nft name: " + problem;
+    }
+  }
+  return "";
+}
+
+}  // namespace adrvet_list::peers

@@ -1,0 +1,71 @@
+// What every peer format provides: a writer of the file the peer loads, a
+// reader of the files administrators have, and the rules for the names the
+// file uses. Each peer's file fills one PeerFormat; format_table.h lists them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/addresses.h"
+#include "formats/address_parser.h"
+
+namespace adrvet_list {
+
+struct ExportNames {
+  std::string family = "inet";   // nft: inet, bridge or netdev
+  std::string table = "adrvet";  // nft
+  std::string set = "adrvet";    // nft and ipset
+};
+
+// Reads one input line after another, in order; some formats (nft sets,
+// FreeRADIUS entries) span lines.
+class PeerReader {
+ public:
+  PeerReader() = default;
+  PeerReader(const PeerReader&) = delete;
+  PeerReader& operator=(const PeerReader&) = delete;
+  virtual ~PeerReader() = default;
+
+  // The addresses on `line` (without its line feed), each as a ParsedLine of
+  // kind address whose content is the address's own text, or one ParsedLine
+  // of kind invalid with the reason. Empty for a line without addresses.
+  // Valid until the next call; the texts point into `line`.
+  const std::vector<ParsedLine>& read(std::string_view line) {
+    parsed_.clear();
+    take(line);
+    return parsed_;
+  }
+
+  // After the last line: why the input ended too early (inside an nft
+  // block), or nullptr.
+  [[nodiscard]] virtual const char* finish() const { return nullptr; }
+
+ protected:
+  virtual void take(std::string_view line) = 0;
+  // `text` as an address, or as invalid with the plain parser's reason.
+  void add_address(std::string_view text);
+  void add_invalid(std::string_view text, const char* reason);
+  void add_parsed(const ParsedLine& parsed) { parsed_.push_back(parsed); }
+
+ private:
+  std::vector<ParsedLine> parsed_;
+};
+
+struct PeerFormat {
+  std::string_view name;  // as --format and --from take it
+  // Appends the export of `values` (in their order) to `out`. Addresses the
+  // peer cannot hold are left out and appended to `left_out`.
+  void (*write)(std::string& out, const Addresses& values, const ExportNames& names,
+                Addresses& left_out);
+  std::unique_ptr<PeerReader> (*make_reader)();
+  // Why the peer would refuse `names`, as "export: ..." continues it, or
+  // empty; nullptr for formats that use no names.
+  std::string (*names_problem)(const ExportNames& names);
+  // Export's help: what the file is, continued lines indented to column 17.
+  const char* usage;
+};
+
+}  // namespace adrvet_list

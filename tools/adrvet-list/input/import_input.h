@@ -1,0 +1,33 @@
+// Whole inputs, plain or in a peer's format, read line by line for pack,
+// add --from and add's '-'.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/addresses.h"
+#include "formats/peer_format.h"
+
+namespace adrvet_list {
+
+struct ImportCount {
+  std::size_t invalid = 0;  // invalid lines
+  bool read = true;         // false when the input could not be read whole
+};
+
+// Appends the addresses of INPUT (a file, or - for standard input) in
+// `format` to `values`, holding no more of a line than parsing needs.
+// Invalid lines are reported as INPUT:LINE: reason: 'text' (a short,
+// escaped excerpt; the first 20, then a count), unusual addresses as
+// warnings unless `quiet`.
+ImportCount import_input(const std::string& input, const PeerFormat& format, bool quiet,
+                         Addresses& values);
+
+// The same for several inputs; false when any could not be read or held an
+// invalid line.
+bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format, bool quiet,
+                   Addresses& values);
+
+}  // namespace adrvet_list

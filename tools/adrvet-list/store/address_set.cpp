@@ -1,0 +1,125 @@
+#include "store/address_set.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <functional>
+#include <iterator>
+#include <utility>
+
+namespace adrvet_list {
+namespace {
+
+constexpr std::size_t kBuckets = 256;
+using Counts = std::array<std::size_t, kBuckets>;
+
+std::size_t byte_of(std::uint64_t v, std::size_t b) { return (v >> (8 * b)) & 0xffU; }
+
+// Least-significant-digit radix sort of a range small enough to stay in the
+// cache, by bytes 0 .. top - 1; a byte in which all values agree is skipped.
+void sort_low_bytes(std::uint64_t* data, std::size_t count, std::size_t top, Addresses& scratch) {
+  if (count < 64) {
+    std::sort(data, data + count);
+    return;
+  }
+  std::array<Counts, 8> counts{};
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t b = 0; b < top; ++b) {
+      ++counts[b][byte_of(data[i], b)];
+    }
+  }
+  scratch.resize(std::max(scratch.size(), count));
+  std::uint64_t* from = data;
+  std::uint64_t* to = scratch.data();
+  for (std::size_t b = 0; b < top; ++b) {
+    Counts& next = counts[b];
+    if (std::find(next.begin(), next.end(), count) != next.end()) {
+      continue;
+    }
+    std::size_t at = 0;
+    for (auto& c : next) {
+      at += std::exchange(c, at);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      to[next[byte_of(from[i], b)]++] = from[i];
+    }
+    std::swap(from, to);
+  }
+  if (from != data) {
+    std::copy(from, from + count, data);
+  }
+}
+
+// Radix sort in two stages: the values are first distributed in place by
+// the highest byte in which they differ (no second array of the whole
+// size, whose fresh pages cost more than the sort), then each of the 256
+// parts, by then a fraction of a megabyte for big lists, is sorted by the
+// bytes below while it stays in the cache.
+void radix_sort(Addresses& values) {
+  std::uint64_t differ = 0;
+  for (const std::uint64_t v : values) {
+    differ |= v ^ values.front();
+  }
+  if (differ == 0) {
+    return;
+  }
+  const std::size_t top = static_cast<std::size_t>(std::bit_width(differ) - 1) / 8;
+  Counts begin{};
+  for (const std::uint64_t v : values) {
+    ++begin[byte_of(v, top)];
+  }
+  std::size_t at = 0;
+  for (auto& c : begin) {
+    at += std::exchange(c, at);
+  }
+  Counts next = begin;
+  for (std::size_t d = 0; d < kBuckets; ++d) {
+    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : values.size();
+    while (next[d] < end) {  // each swap puts one value where it belongs
+      std::uint64_t v = values[next[d]];
+      for (std::size_t home = byte_of(v, top); home != d; home = byte_of(v, top)) {
+        std::swap(v, values[next[home]++]);
+      }
+      values[next[d]++] = v;
+    }
+  }
+  Addresses scratch;
+  for (std::size_t d = 0; d < kBuckets; ++d) {
+    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : values.size();
+    sort_low_bytes(values.data() + begin[d], end - begin[d], top, scratch);
+  }
+}
+
+}  // namespace
+
+std::size_t sort_unique(Addresses& values) {
+  constexpr std::size_t kRadixFrom = 1U << 12U;  // below this, comparisons win
+  if (values.size() < kRadixFrom) {
+    std::sort(values.begin(), values.end());
+  } else {
+    radix_sort(values);
+  }
+  const std::size_t before = values.size();
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  return before - values.size();
+}
+
+bool strictly_ascending(const Addresses& values) {
+  return std::adjacent_find(values.begin(), values.end(), std::greater_equal<>()) == values.end();
+}
+
+Addresses merged(const Addresses& a, const Addresses& b) {
+  Addresses result;
+  result.reserve(a.size() + b.size());
+  std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(result));
+  return result;
+}
+
+Addresses difference(const Addresses& a, const Addresses& b) {
+  Addresses result;
+  result.reserve(a.size());
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(result));
+  return result;
+}
+
+}  // namespace adrvet_list

@@ -1,0 +1,220 @@
+#include "store/list_store.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "common/messages.h"
+#include "crypto/container.h"
+#include "crypto/key_versions.h"
+#include "mac/mac_text.h"
+
+namespace adrvet_list {
+namespace {
+
+using orbitforge::util::ContainerStatus;
+
+// Byte offset in the payload where entry `entry` (counted after dropping
+// separators) starts, and its line number.
+void locate_entry(const orbitforge::util::SecretBytes& payload, std::size_t entry,
+                  std::size_t& offset, std::size_t& line) {
+  const std::size_t wanted = entry * orbitforge::mac::kDigitsPerAddress;
+  std::size_t digits = 0;
+  line = 1;
+  for (offset = 0; offset < payload.size(); ++offset) {
+    const unsigned char c = payload[offset];
+    if (!orbitforge::mac::is_separator(c)) {
+      if (digits == wanted) {
+        return;
+      }
+      ++digits;
+    } else if (c == '\n') {
+      ++line;
+    }
+  }
+}
+
+void decode(LoadedList& list) {
+  std::size_t bad_entry = 0;
+  switch (orbitforge::mac::decode_list(list.payload.data(), list.payload.size(), list.values,
+                                       &bad_entry)) {
+    case orbitforge::mac::ListStatus::ok:
+      return;
+    case orbitforge::mac::ListStatus::bad_length:
+      list.failure = orbitforge::mac::ResultCode::bad_data_file;
+      list.problem =
+          "the list text is not a whole number of 12-digit entries once separators "
+          "are dropped";
+      break;
+    case orbitforge::mac::ListStatus::bad_digit: {
+      std::size_t offset = 0;
+      std::size_t line = 0;
+      locate_entry(list.payload, bad_entry, offset, line);
+      list.failure = orbitforge::mac::ResultCode::bad_file_contents;
+      list.problem = "entry " + std::to_string(bad_entry + 1) + " (line " + std::to_string(line) +
+                     ", byte " + std::to_string(offset) +
+                     ") holds a character that is not a hex digit";
+      break;
+    }
+  }
+  list.values.clear();
+}
+
+void note_failure(LoadedList& list, ContainerStatus status, int error_number) {
+  list.failure = orbitforge::mac::result_of_opening(status);
+  list.problem = orbitforge::util::describe(status);
+  if (error_number != 0) {
+    list.problem += std::string(": ") + std::strerror(error_number);
+  }
+}
+
+}  // namespace
+
+std::string list_file_path(const std::string& list) {
+  struct stat status {};
+  if (::stat(list.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    return list;
+  }
+  std::string dir = list;
+  if (!dir.empty() && dir.back() == '/') {
+    dir.pop_back();
+  }
+  return dir + "/engine.dat";
+}
+
+// Decodes the payload of an opened container, or notes why it did not open.
+LoadedList finish_loading(LoadedList list, ContainerStatus status,
+                          const orbitforge::util::OpenDetails& details) {
+  if (status != ContainerStatus::ok) {
+    note_failure(list, status, details.error);
+    return list;
+  }
+  list.intact = details.intact;
+  decode(list);
+  return list;
+}
+
+LoadedList load_list(const std::string& path, const orbitforge::util::Key& key) {
+  LoadedList list;
+  orbitforge::util::OpenDetails details;
+  const ContainerStatus status =
+      orbitforge::util::open_container(path.c_str(), list.payload, key, details);
+  return finish_loading(std::move(list), status, details);
+}
+
+LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key) {
+  LoadedList list;
+  orbitforge::util::OpenDetails details;
+  const ContainerStatus status =
+      orbitforge::util::open_container(update, list.payload, key, details);
+  return finish_loading(std::move(list), status, details);
+}
+
+bool begin_update(const std::string& path, const UpdateSettings& wanted,
+                  orbitforge::util::FileUpdate& update) {
+  orbitforge::util::UpdateOptions settings;
+  if (wanted.wait) {
+    settings.wait = *wanted.wait;
+  }
+  if (wanted.mode) {
+    settings.write.new_file_mode = static_cast<mode_t>(*wanted.mode);
+  }
+  const orbitforge::util::FileResult begun = update.begin(path.c_str(), settings);
+  if (begun.ok()) {
+    return true;
+  }
+  if (begun.status == orbitforge::util::FileStatus::lock_timeout) {
+    error("%s: another writer holds the list's lock; gave up after %.3g s (--wait sets the limit)",
+          path.c_str(), static_cast<double>(settings.wait.count()) / 1000.0);
+  } else {
+    error("%s: cannot update: %s", path.c_str(), orbitforge::util::describe(begun).c_str());
+  }
+  return false;
+}
+
+const char* damage_description() {
+  return "looks truncated or damaged: its length or its padding is not what adrvet-list writes";
+}
+
+bool may_rewrite(const std::string& path, const LoadedList& list, bool force) {
+  if (list.intact || force) {
+    return true;
+  }
+  error("%s: %s; nothing changed (--force rewrites it as it reads now)", path.c_str(),
+        damage_description());
+  return false;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool open_payload(const std::string& path, int key_version,
+                  orbitforge::util::SecretBytes& payload) {
+  orbitforge::util::OpenDetails details;
+  const ContainerStatus status = orbitforge::util::open_container(
+      path.c_str(), payload, orbitforge::util::key_for_version(key_version), details);
+  if (status != ContainerStatus::ok) {
+    error("%s: %s%s%s", path.c_str(), orbitforge::util::describe(status),
+          details.error != 0 ? ": " : "", details.error != 0 ? std::strerror(details.error) : "");
+    return false;
+  }
+  return true;
+}
+
+void report_unusable(const std::string& path, const LoadedList& list) {
+  error("%s: ADRVET would answer %d: %s", path.c_str(), orbitforge::mac::code_value(*list.failure),
+        list.problem.c_str());
+}
+
+bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list) {
+  const std::string path = list_file_path(list_argument);
+  list = load_list(path, orbitforge::util::key_for_version(key_version));
+  if (!list.usable()) {
+    report_unusable(path, list);
+    return false;
+  }
+  return true;
+}
+
+orbitforge::util::SecretBytes canonical_payload(const Addresses& values) {
+  // Room to become the container in place when it is written.
+  orbitforge::util::SecretBytes payload;
+  payload.reserve(values.size() * orbitforge::mac::kFormattedSize +
+                  orbitforge::util::kContainerOverheadBytes);
+  payload.resize(values.size() * orbitforge::mac::kFormattedSize);
+  auto* at = reinterpret_cast<char*>(payload.data());
+  for (const std::uint64_t value : values) {  // in place: the terminator becomes the line feed
+    orbitforge::mac::format_address(value, ':', at);
+    at[orbitforge::mac::kFormattedSize - 1] = '\n';
+    at += orbitforge::mac::kFormattedSize;
+  }
+  return payload;
+}
+
+void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result) {
+  error("%s: cannot write: %s", path.c_str(), orbitforge::util::describe(result).c_str());
+}
+
+bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
+                   orbitforge::util::SecretBytes payload, const orbitforge::util::Key& key) {
+  const orbitforge::util::FileResult written =
+      orbitforge::util::write_container(update, std::move(payload), key);
+  if (!written.ok()) {
+    report_write_failure(path, written);
+    return false;
+  }
+  return true;
+}
+
+bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
+                const Addresses& values, const orbitforge::util::Key& key) {
+  return write_payload(update, path, canonical_payload(values), key);
+}
+
+}  // namespace adrvet_list

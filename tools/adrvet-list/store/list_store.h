@@ -1,0 +1,85 @@
+// Protected lists as adrvet-list sees them: where the file is, what ADRVET
+// would make of it, a locked update, and writing a list in canonical form.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/secret_bytes.h"
+#include "common/addresses.h"
+#include "crypto/crypto.h"
+#include "fs/file_update.h"
+#include "mac/result_code.h"
+
+namespace adrvet_list {
+
+// A directory names <dir>/engine.dat, composed as ADRVET composes it (one
+// trailing '/' dropped); anything else names the container file itself.
+std::string list_file_path(const std::string& list);
+
+struct LoadedList {
+  // Empty when usable; otherwise ADRVET's answer, -1 to -5.
+  std::optional<orbitforge::mac::ResultCode> failure;
+  std::string problem;                    // why it is unusable, for messages
+  orbitforge::util::SecretBytes payload;  // the stored payload, when the container opened
+  Addresses values;                       // the addresses in file order, when usable
+  bool intact = true;                     // framed as only the writer frames it: not cut short
+  [[nodiscard]] bool usable() const { return !failure; }
+};
+
+// Opens and decodes a list exactly as ADRVET does.
+LoadedList load_list(const std::string& path, const orbitforge::util::Key& key);
+// The same for the list of a locked update, as it is under the lock.
+LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key);
+
+// How an update waits for the list's lock and the mode of a new list; the
+// library's defaults where absent.
+struct UpdateSettings {
+  std::optional<std::chrono::milliseconds> wait;
+  std::optional<unsigned> mode;
+};
+
+// Starts a locked update of the file at `path`; says why and gives false
+// when it cannot.
+bool begin_update(const std::string& path, const UpdateSettings& wanted,
+                  orbitforge::util::FileUpdate& update);
+
+// A list that looks cut short is rewritten only with --force, since its
+// rewrite would make the loss permanent; says so and gives false.
+bool may_rewrite(const std::string& path, const LoadedList& list, bool force);
+
+// "looks truncated or damaged: ..." for verify and may_rewrite.
+const char* damage_description();
+
+// True when both paths name one existing file (links followed).
+bool same_file(const std::string& a, const std::string& b);
+
+// Opens the container at `path` into `payload`; on failure says why and
+// gives false.
+bool open_payload(const std::string& path, int key_version, orbitforge::util::SecretBytes& payload);
+
+// "adrvet-list: PATH: ADRVET would answer N: problem" on standard error.
+void report_unusable(const std::string& path, const LoadedList& list);
+
+// load_list for a LIST argument and a key version; reports an unusable list
+// and then gives false.
+bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list);
+
+// One address per line in lower-case colon notation.
+orbitforge::util::SecretBytes canonical_payload(const Addresses& values);
+
+// Writes the values (already sorted and unique) as the new content of a
+// locked update, with a message on failure.
+bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
+                const Addresses& values, const orbitforge::util::Key& key);
+// The same for a payload kept byte for byte.
+bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path,
+                   orbitforge::util::SecretBytes payload, const orbitforge::util::Key& key);
+
+// "adrvet-list: PATH: cannot write: reason".
+void report_write_failure(const std::string& path, const orbitforge::util::FileResult& result);
+
+}  // namespace adrvet_list
