@@ -15,11 +15,10 @@ namespace {
 
 using orbitforge::mac::ResultCode;
 
-constexpr std::size_t kMacTextSize = 64;
+constexpr std::size_t kMacTextSize = orbitforge::mac::kMaxEnteredChars + 1;
 constexpr std::size_t kListDirSize = 512;
 constexpr std::size_t kListPathSize = 1024;
-constexpr char kListFileName[] = "/engine.dat";
-static_assert(kListDirSize - 1 + sizeof kListFileName <= kListPathSize);
+static_assert(kListDirSize + sizeof orbitforge::mac::kListFileName <= kListPathSize);
 
 constexpr char kUsage[] =
     "Invalid arguments.\n\nCorrect usage is:\nADRVET S|U <MAC_list_path> aa:bb:cc:dd:ee::ff [D]\n";
@@ -137,7 +136,8 @@ int main(int argc, char* argv[]) {
     return finish(verbose, ResultCode::bad_arguments, kUsage);
   }
   char list_path[kListPathSize];
-  (void)std::snprintf(list_path, sizeof list_path, "%s%s", list_dir, kListFileName);
+  (void)std::snprintf(list_path, sizeof list_path, "%s/%s", list_dir,
+                      orbitforge::mac::kListFileName);
 
   try {
     return check(mac_text, list_path, version, verbose);

@@ -17,15 +17,7 @@ namespace {
 
 // The entered address is looked at only once the list has passed its tests.
 std::optional<ResultCode> entered_failure(const char* mac_text, std::uint64_t& value) {
-  switch (decode_entered(mac_text, value)) {
-    case EnteredStatus::bad_format:  // no digits at all included
-      return ResultCode::bad_entered_format;
-    case EnteredStatus::bad_digit:
-      return ResultCode::bad_entered_digits;
-    case EnteredStatus::ok:
-      break;
-  }
-  return std::nullopt;
+  return result_of_entering(decode_entered(mac_text, value));
 }
 
 ResultCode answer(bool listed) { return listed ? ResultCode::listed : ResultCode::not_listed; }
@@ -78,13 +70,8 @@ ResultCode check_decoded(std::uint64_t size, const ListTextReader& read, const c
     if (!read(0, text.data(), text.size())) {
       return ResultCode::cannot_load;
     }
-    switch (decode_list(text.data(), text.size(), list)) {
-      case ListStatus::bad_length:
-        return ResultCode::bad_data_file;
-      case ListStatus::bad_digit:
-        return ResultCode::bad_file_contents;
-      case ListStatus::ok:
-        break;
+    if (const auto failure = result_of_decoding(decode_list(text.data(), text.size(), list))) {
+      return *failure;
     }
   }  // the decoded list is all that is needed from here on
   std::uint64_t value = 0;

@@ -16,6 +16,7 @@
 #include "common/messages.h"
 #include "input/standard_input.h"
 #include "mac/hex2int.h"
+#include "mac/list_check.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
 #include "mac/result_code.h"
@@ -32,8 +33,6 @@ constexpr char kUsage[] =
     "1 listed, 0 not listed, -6 wrong number of digits, -7 not hex digits,\n"
     "-8 longer than ADRVET accepts (63 characters). An unusable LIST is reported\n"
     "as by 'verify', with exit status 1; otherwise the exit status is 0.\n";
-
-constexpr std::size_t kMaxMacText = 63;  // ADRVET's argument storage
 
 // ADRVET's answer for one address. On a list in ascending order any exact
 // membership test gives the answer of ADRVET's binary search, so such a list
@@ -120,18 +119,10 @@ std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) 
   if (orbitforge::mac::decode_common_notation(text, value)) {
     return std::nullopt;
   }
-  if (text.size() > kMaxMacText || std::strlen(text.c_str()) != text.size()) {
+  if (text.size() > orbitforge::mac::kMaxEnteredChars || std::strlen(text.c_str()) != text.size()) {
     return ResultCode::bad_arguments;
   }
-  switch (orbitforge::mac::decode_entered(text.c_str(), value)) {
-    case orbitforge::mac::EnteredStatus::bad_format:
-      return ResultCode::bad_entered_format;
-    case orbitforge::mac::EnteredStatus::bad_digit:
-      return ResultCode::bad_entered_digits;
-    case orbitforge::mac::EnteredStatus::ok:
-      break;
-  }
-  return std::nullopt;
+  return orbitforge::mac::result_of_entering(orbitforge::mac::decode_entered(text.c_str(), value));
 }
 
 struct Query {

@@ -9,6 +9,7 @@
 #include "common/messages.h"
 #include "crypto/container.h"
 #include "crypto/key_versions.h"
+#include "mac/list_check.h"
 #include "mac/mac_text.h"
 
 namespace adrvet_list {
@@ -38,12 +39,13 @@ void locate_entry(const orbitforge::util::SecretBytes& payload, std::size_t entr
 
 void decode(LoadedList& list) {
   std::size_t bad_entry = 0;
-  switch (orbitforge::mac::decode_list(list.payload.data(), list.payload.size(), list.values,
-                                       &bad_entry)) {
+  const orbitforge::mac::ListStatus status = orbitforge::mac::decode_list(
+      list.payload.data(), list.payload.size(), list.values, &bad_entry);
+  list.failure = orbitforge::mac::result_of_decoding(status);
+  switch (status) {
     case orbitforge::mac::ListStatus::ok:
       return;
     case orbitforge::mac::ListStatus::bad_length:
-      list.failure = orbitforge::mac::ResultCode::bad_data_file;
       list.problem =
           "the list text is not a whole number of 12-digit entries once separators "
           "are dropped";
@@ -52,7 +54,6 @@ void decode(LoadedList& list) {
       std::size_t offset = 0;
       std::size_t line = 0;
       locate_entry(list.payload, bad_entry, offset, line);
-      list.failure = orbitforge::mac::ResultCode::bad_file_contents;
       list.problem = "entry " + std::to_string(bad_entry + 1) + " (line " + std::to_string(line) +
                      ", byte " + std::to_string(offset) +
                      ") holds a character that is not a hex digit";
@@ -81,7 +82,7 @@ std::string list_file_path(const std::string& list) {
   if (!dir.empty() && dir.back() == '/') {
     dir.pop_back();
   }
-  return dir + "/engine.dat";
+  return dir + "/" + orbitforge::mac::kListFileName;
 }
 
 // Decodes the payload of an opened container, or notes why it did not open.
