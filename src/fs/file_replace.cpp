@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "fs/detail/file_io.h"
@@ -73,9 +75,30 @@ FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_nam
   return FileDescriptor{};
 }
 
+// The process's umask, read without changing it: setting it even for a
+// moment races with files that other threads of a host program create.
+// Where /proc does not show it, 077 stands in, so that a file is never
+// more open than the umask meant.
 mode_t current_umask() {
-  const mode_t mask = ::umask(077);
-  ::umask(mask);
+  constexpr mode_t kStrictUmask = 077;
+  std::FILE* status = std::fopen("/proc/self/status", "re");
+  if (status == nullptr) {
+    return kStrictUmask;
+  }
+  mode_t mask = kStrictUmask;
+  constexpr char kField[] = "Umask:";
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, kField, sizeof kField - 1) == 0) {
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(line + sizeof kField - 1, &end, 8);
+      if (end != line + sizeof kField - 1) {
+        mask = static_cast<mode_t>(value & 0777U);
+      }
+      break;
+    }
+  }
+  (void)std::fclose(status);
   return mask;
 }
 
@@ -144,7 +167,10 @@ FileResult replace_file(const WriteTarget& target, const unsigned char* data, st
     ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
     return result;
   }
-  ::fsync(target.directory.get());  // durability of the rename; the data is already safe
+  // The rename lasts through a crash only once the directory is synced.
+  if (::fsync(target.directory.get()) != 0) {
+    return FileResult::failure(FileStatus::not_durable, errno);
+  }
   return result;
 }
 

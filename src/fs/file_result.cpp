@@ -39,8 +39,8 @@ const char* what_failed(FileStatus status) {
       return "cannot put the new file in place";
     case FileStatus::too_large:
       return "too large for a protected list (4 GiB or more)";
-    case FileStatus::same_file:
-      return "it is the input file itself";
+    case FileStatus::not_durable:
+      return "the new file is in place, but its directory could not be synced";
   }
   return "unknown failure";
 }

@@ -18,12 +18,14 @@ enum class FileStatus {
   lock_failed,            // the lock file cannot be created or opened
   untrusted_lock,         // the lock file is not one the writer can trust
   lock_timeout,           // another writer held the lock for the whole wait
-  target_changed,         // replaced by a symbolic link while waiting
+  target_changed,         // no longer a regular file once locked or opened: replaced by a
+                          // symbolic link, directory, FIFO, device or socket meanwhile
   cannot_create,          // the temporary file
   write_failed,           // write, flush or close
   rename_failed,
-  too_large,  // beyond what the container format holds
-  same_file,  // output and input are one file
+  not_durable,  // the new file is in place, but syncing its directory failed, so
+                // a crash may still bring the old one back
+  too_large,    // beyond what the container format holds
 };
 
 struct FileResult {

@@ -9,6 +9,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/file_descriptor.h"
+
 namespace orbitforge::util::detail {
 
 inline constexpr std::uint64_t kNoLengthLimit = std::numeric_limits<std::uint64_t>::max();
@@ -67,13 +69,11 @@ LoadResult read_whole_fd(int fd, Bytes& data, std::uint64_t max_length = kNoLeng
 template <typename Bytes>
 LoadResult read_whole_file(const char* path, Bytes& data,
                            std::uint64_t max_length = kNoLengthLimit) {
-  const int fd = open_for_reading(path);
-  if (fd < 0) {
+  const FileDescriptor fd(open_for_reading(path));  // closed when reading throws too
+  if (!fd.valid()) {
     return {LoadStatus::cannot_open, errno};
   }
-  const LoadResult result = read_whole_fd(fd, data, max_length);
-  ::close(fd);
-  return result;
+  return read_whole_fd(fd.get(), data, max_length);
 }
 
 // The same, true only for LoadStatus::ok.
