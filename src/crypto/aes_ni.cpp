@@ -53,8 +53,9 @@ ADRVET_TARGET_AES void ni_key_expansion(uint8_t* round_keys, const uint8_t* key)
   orbitforge::util::wipe(k, sizeof k);
 }
 
-// A copy of the key schedule; the modes wipe theirs on return, since the
-// compiler may have spilled it to the stack.
+// A copy of the key schedule; every function here (single blocks, CTR and
+// both CBC directions) wipes its copy on return, since the compiler may
+// have spilled it to the stack.
 struct EncryptionKeys {
   __m128i k[kRounds + 1];
 };
@@ -195,11 +196,15 @@ ADRVET_TARGET_AES void ni_ctr_xcrypt(AES_ctx* ctx, uint8_t* buf, uint32_t length
 }
 
 ADRVET_TARGET_AES void ni_ecb_encrypt(const AES_ctx* ctx, uint8_t* buf) {
-  store(buf, encrypt_block(load(buf), load_keys(ctx)));
+  EncryptionKeys keys = load_keys(ctx);
+  store(buf, encrypt_block(load(buf), keys));
+  orbitforge::util::wipe(&keys, sizeof keys);
 }
 
 ADRVET_TARGET_AES void ni_ecb_decrypt(const AES_ctx* ctx, uint8_t* buf) {
-  store(buf, decrypt_block(load(buf), decryption_keys(load_keys(ctx))));
+  EncryptionKeys dec = decryption_keys(load_keys(ctx));
+  store(buf, decrypt_block(load(buf), dec));
+  orbitforge::util::wipe(&dec, sizeof dec);
 }
 
 // Whole blocks, ceil(length / 16) of them, as in the portable code.

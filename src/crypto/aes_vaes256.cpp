@@ -33,8 +33,9 @@ constexpr std::size_t kStepBytes = kStepBlocks * kBlockBytes;
 // leaves a big buffer's loads waiting (a fifth slower over 16 MiB).
 constexpr std::size_t kPrefetchAhead = 4096;
 
-// A copy of the key schedule; the modes wipe theirs on return, since the
-// compiler may have spilled it to the stack.
+// A copy of the key schedule; CTR and CBC decryption here wipe theirs on
+// return, since the compiler may have spilled it to the stack (single
+// blocks and CBC encryption are the AES-NI code, which does the same).
 struct WideKeys {
   __m256i k[kRounds + 1];
 };
