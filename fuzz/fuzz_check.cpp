@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mac/list_text_check.h"
+#include "mac/detail/list_text_check.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "mac/canonical_scan.h"
+#include "mac/detail/canonical_scan.h"
 #include "support/test_support.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "crypto/container.h"
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
-#include "mac/list_text_check.h"
+#include "mac/detail/list_text_check.h"
 #include "support/test_support.h"
 
 namespace {

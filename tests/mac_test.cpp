@@ -7,8 +7,8 @@
 #include <random>
 
 #include "mac/canonical_list.h"
+#include "mac/detail/list_text_check.h"
 #include "mac/hex2int.h"
-#include "mac/list_text_check.h"
 #include "mac/mac_text.h"
 #include "mac/macfunc.h"
 #include "support/test_support.h"

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "mac/canonical_scan.h"
+#include "mac/detail/canonical_scan.h"
 #include "mac/hex2int.h"
 
 #if defined(__SSE2__)

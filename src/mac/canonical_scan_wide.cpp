@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "base/detail/cpu_features.h"
-#include "mac/canonical_scan.h"
+#include "mac/detail/canonical_scan.h"
 
 namespace orbitforge::mac::detail {
 

@@ -2,7 +2,7 @@
 
 #include "base/secret_bytes.h"
 #include "base/wipe.h"
-#include "mac/list_text_check.h"
+#include "mac/detail/list_text_check.h"
 
 #include <algorithm>
 #include <optional>
