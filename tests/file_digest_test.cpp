@@ -63,10 +63,12 @@ TEST(HashFile, AgreesWithSha256sum) {
   adrvet_test::write_file(dir.file("empty"), Bytes{});
   adrvet_test::write_file(dir.file("small"), std::string("aa:bb:cc:dd:ee:ff\n"));
   adrvet_test::write_file(dir.file("large"), adrvet_test::random_bytes(rng, 1 << 20));
+  // Read in pieces: one that ends inside the last piece.
+  adrvet_test::write_file(dir.file("uneven"), adrvet_test::random_bytes(rng, (1 << 20) + 12345));
   ASSERT_TRUE(orbitforge::util::encrypt_file(dir.file("small").c_str(),
                                              dir.file("engine.dat").c_str(),
                                              orbitforge::util::key_for_version(1)));
-  for (const char* name : {"empty", "small", "large", "engine.dat"}) {
+  for (const char* name : {"empty", "small", "large", "uneven", "engine.dat"}) {
     char out[32];
     ASSERT_TRUE(hash_file(dir.file(name).c_str(), out, 32)) << name;
     EXPECT_EQ(hex_of(out), sha256sum_of(dir.file(name))) << name;

@@ -1,9 +1,11 @@
 #include "crypto/crypto.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "base/file_descriptor.h"
 #include "base/secret_bytes.h"
 #include "base/wipe.h"
 #include "crypto/aes.h"
@@ -89,17 +91,34 @@ bool hash_file(const char* path, char* out, int size) {
   if (size != kDigestBytes) {
     return false;
   }
-  std::vector<unsigned char> content;
-  if (!detail::load_file(path, content)) {
+  // Piece by piece: memory stays small whatever the file's size.
+  const FileDescriptor fd(detail::open_for_reading(path));
+  std::uint64_t length = 0;
+  if (!fd.valid() || detail::regular_file_length(fd.get(), detail::kNoLengthLimit, length) !=
+                         detail::LoadStatus::ok) {
     return false;
   }
+  constexpr std::size_t kPieceBytes = std::size_t{256} << 10U;
+  SecretBytes piece(static_cast<std::size_t>(std::min<std::uint64_t>(length, kPieceBytes)));
   sha256_ctx ctx;
   sha256_init(&ctx);
-  sha256_update(&ctx, content.data(), content.size());
-  sha256_final(&ctx, reinterpret_cast<uint8_t*>(out));
+  bool read_whole = true;
+  for (std::uint64_t offset = 0; offset < length;) {
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kPieceBytes));
+    if (!detail::read_at(fd.get(), piece.data(), count, offset)) {
+      read_whole = false;
+      break;
+    }
+    sha256_update(&ctx, piece.data(), count);
+    offset += count;
+  }
+  if (read_whole) {
+    sha256_final(&ctx, reinterpret_cast<uint8_t*>(out));
+  }
   // The digest module leaves its state in the context; this caller clears it.
   wipe(&ctx, sizeof ctx);
-  return true;
+  return read_whole;
 }
 
 }  // namespace orbitforge::util
