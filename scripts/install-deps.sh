@@ -14,6 +14,7 @@ else
     clang libclang-rt-14-dev                         # sanitizer toolchain and runtimes
     libgtest-dev libbenchmark-dev valgrind           # test and benchmark frameworks, memcheck
     libssl-dev python3 python3-cryptography-vectors  # test oracles and published vectors
+    bash-completion                                  # runs adrvet-list's completion in a test
   )
 fi
 packages+=("$@")

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
@@ -562,6 +563,31 @@ TEST_F(ListTool, DigestMatchesSha256sum) {
   EXPECT_EQ(missing.exit_status, 1);
   EXPECT_EQ(missing.out,
             theirs.out.substr(theirs.out.find('\n') + 1, 66 + file("empty").size() + 1));
+}
+
+// Both programs start often: a run loads libc and nothing else (the C++
+// runtime is linked in), in particular not libm.
+TEST(Linking, ProgramsNeedOnlyLibc) {
+  for (const char* program : {ADRVET_BINARY, ADRVET_LIST_BINARY}) {
+    const auto result = adrvet_test::run_process("/usr/bin/readelf", {"-d", program});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    std::vector<std::string> needed;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t open = line.find("(NEEDED)");
+      if (open != std::string::npos) {
+        const std::size_t start = line.find('[');
+        needed.push_back(line.substr(start + 1, line.find(']') - start - 1));
+      }
+    }
+    for (const std::string& library : needed) {
+      EXPECT_EQ(library.rfind("libm.", 0), std::string::npos) << program << " needs " << library;
+      if (!ADRVET_SANITIZED) {  // sanitizer runtimes bring their own
+        EXPECT_TRUE(library == "libc.so.6" || library.rfind("ld-linux", 0) == 0)
+            << program << " needs " << library;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -176,23 +176,20 @@ class Batch {
 
 }  // namespace
 
-int run_check(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(argc, argv, {"check", kUsage, kOptKey, 1, SIZE_MAX}, status);
-  if (!options) {
-    return status;
-  }
+const char* check_usage() { return kUsage; }
+
+int run_check(const Options& options) {
   LoadedList list;
-  if (!load_usable_list(options->positional[0], *options->key, list)) {
+  if (!load_usable_list(options.positional[0], *options.key, list)) {
     return kExitData;
   }
   list.payload = {};
   const Finder finder(list.values);
   Output out;
   Batch batch(out, finder);
-  if (options->positional.size() > 1) {
-    for (std::size_t i = 1; i < options->positional.size(); ++i) {
-      batch.add(options->positional[i], options->positional[i]);
+  if (options.positional.size() > 1) {
+    for (std::size_t i = 1; i < options.positional.size(); ++i) {
+      batch.add(options.positional[i], options.positional[i]);
     }
     batch.flush();
     return finish_output(out, kExitOk);

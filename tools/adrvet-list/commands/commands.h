@@ -1,18 +1,30 @@
-// One function per adrvet-list command; each takes the arguments after the
-// command name (argv[0] is the command) and returns the exit status.
+// One function per adrvet-list command, given the parsed command line, and
+// its --help text; command_table.cpp lists them.
 #pragma once
+
+#include "cli/options.h"
 
 namespace adrvet_list {
 
-int run_pack(int argc, char* argv[]);
-int run_export(int argc, char* argv[]);
-int run_diff(int argc, char* argv[]);
-int run_unpack(int argc, char* argv[]);
-int run_verify(int argc, char* argv[]);
-int run_add(int argc, char* argv[]);
-int run_remove(int argc, char* argv[]);
-int run_rekey(int argc, char* argv[]);
-int run_check(int argc, char* argv[]);
-int run_digest(int argc, char* argv[]);
+int run_pack(const Options& options);
+const char* pack_usage();
+int run_add(const Options& options);
+const char* add_usage();
+int run_remove(const Options& options);
+const char* remove_usage();
+int run_check(const Options& options);
+const char* check_usage();
+int run_verify(const Options& options);
+const char* verify_usage();
+int run_export(const Options& options);
+const char* export_usage();
+int run_diff(const Options& options);
+const char* diff_usage();
+int run_unpack(const Options& options);
+const char* unpack_usage();
+int run_rekey(const Options& options);
+const char* rekey_usage();
+int run_digest(const Options& options);
+const char* digest_usage();
 
 }  // namespace adrvet_list

@@ -20,18 +20,14 @@ constexpr char kUsage[] =
 
 }  // namespace
 
-int run_diff(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options =
-      start_command(argc, argv, {"diff", kUsage, kOptKey | kOptKeyB, 2, 2}, status);
-  if (!options) {
-    return status;
-  }
+const char* diff_usage() { return kUsage; }
+
+int run_diff(const Options& options) {
   LoadedList a;
   LoadedList b;
   // Trouble must not read as "the lists differ", so it is 2, as for diff(1).
-  if (!load_usable_list(options->positional[0], *options->key, a) ||
-      !load_usable_list(options->positional[1], options->key_b.value_or(*options->key), b)) {
+  if (!load_usable_list(options.positional[0], *options.key, a) ||
+      !load_usable_list(options.positional[1], options.key_b.value_or(*options.key), b)) {
     return kExitUsage;
   }
   sort_unique(a.values);

@@ -40,14 +40,12 @@ std::string digest_line(const char* digest, const std::string& name) {
 
 }  // namespace
 
-int run_digest(int argc, char* argv[]) {
+const char* digest_usage() { return kUsage; }
+
+int run_digest(const Options& options) {
   int status = kExitOk;
-  const auto options = start_command(argc, argv, {"digest", kUsage, 0, 1, SIZE_MAX}, status);
-  if (!options) {
-    return status;
-  }
   Output out;
-  for (const std::string& name : options->positional) {
+  for (const std::string& name : options.positional) {
     char digest[32];
     if (!orbitforge::util::hash_file(name.c_str(), digest, sizeof digest)) {
       error("%s: cannot read", name.c_str());

@@ -82,36 +82,29 @@ int write_export(const std::string& text, const Options& options) {
 
 }  // namespace
 
-int run_export(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(
-      argc, argv,
-      {"export", usage().c_str(),
-       kOptKey | kOptFormat | kOptName | kOptTable | kOptFamily | kOptOutput | kOptMode, 1, 1},
-      status);
-  if (!options) {
-    return status;
-  }
-  const PeerFormat* format = find_peer_format(options->format.value_or("plain"));
+const char* export_usage() { return usage().c_str(); }
+
+int run_export(const Options& options) {
+  const PeerFormat* format = find_peer_format(options.format.value_or("plain"));
   if (format == nullptr) {
-    error("export: unknown format '%s'; see 'adrvet-list export --help'", options->format->c_str());
+    error("export: unknown format '%s'; see 'adrvet-list export --help'", options.format->c_str());
     return kExitUsage;
   }
   ExportNames names;
-  names.set = options->name.value_or(names.set);
-  names.table = options->table.value_or(names.table);
-  names.family = options->family.value_or(names.family);
+  names.set = options.name.value_or(names.set);
+  names.table = options.table.value_or(names.table);
+  names.family = options.family.value_or(names.family);
   if (!check_names(*format, names)) {
     return kExitUsage;
   }
   LoadedList list;
-  if (!load_usable_list(options->positional[0], *options->key, list)) {
+  if (!load_usable_list(options.positional[0], *options.key, list)) {
     return kExitData;
   }
   Addresses left_out;
   const std::string text = export_text(*format, list.values, names, left_out);
   warn_left_out(left_out);
-  return write_export(text, *options);
+  return write_export(text, options);
 }
 
 }  // namespace adrvet_list

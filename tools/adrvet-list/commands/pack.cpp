@@ -1,5 +1,5 @@
 // pack: plain list in, validated, sorted, de-duplicated protected list out.
-#include "cli/options.h"
+#include "cli/command.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/messages.h"
@@ -33,28 +33,22 @@ constexpr char kUsage[] =
 
 }  // namespace
 
-int run_pack(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(
-      argc, argv,
-      {"pack", kUsage, kOptKey | kOptQuiet | kOptAllowEmpty | kOptFrom | kWriterOptions, 2, 2},
-      status);
-  if (!options) {
-    return status;
-  }
-  const std::string& input = options->positional[0];
-  const std::string dest = list_file_path(options->positional[1]);
+const char* pack_usage() { return kUsage; }
+
+int run_pack(const Options& options) {
+  const std::string& input = options.positional[0];
+  const std::string dest = list_file_path(options.positional[1]);
   if (input != "-" && same_file(input, dest)) {
     error("pack: DEST '%s' is the input file itself; write the list elsewhere", dest.c_str());
     return kExitUsage;
   }
-  const PeerFormat* from = import_format(*options, "pack");
+  const PeerFormat* from = import_format(options, "pack");
   if (from == nullptr) {
     return kExitUsage;
   }
 
   Addresses values;
-  const ImportCount parsed = import_input(input, *from, options->quiet, values);
+  const ImportCount parsed = import_input(input, *from, options.quiet, values);
   if (!parsed.read) {
     return kExitData;
   }
@@ -63,7 +57,7 @@ int run_pack(int argc, char* argv[]) {
           parsed.invalid == 1 ? "" : "s");
     return kExitData;
   }
-  if (values.empty() && !options->allow_empty) {
+  if (values.empty() && !options.allow_empty) {
     error(
         "%s: no addresses; nothing written (an empty list refuses every device: "
         "--allow-empty writes one)",
@@ -73,8 +67,8 @@ int run_pack(int argc, char* argv[]) {
 
   const std::size_t dropped = sort_unique(values);
   orbitforge::util::FileUpdate update;
-  if (!begin_update(dest, {options->wait, options->mode}, update) ||
-      !write_list(update, dest, values, orbitforge::util::key_for_version(*options->key))) {
+  if (!begin_update(dest, {options.wait, options.mode}, update) ||
+      !write_list(update, dest, values, orbitforge::util::key_for_version(*options.key))) {
     return kExitData;
   }
   error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),

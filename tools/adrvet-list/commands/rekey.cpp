@@ -29,30 +29,26 @@ LoadedList read_source(const std::string& path, bool in_place,
 
 }  // namespace
 
-int run_rekey(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(
-      argc, argv, {"rekey", kUsage, kOptKey | kOptTo | kOptForce | kWriterOptions, 1, 2}, status);
-  if (!options) {
-    return status;
-  }
-  if (!options->to) {
+const char* rekey_usage() { return kUsage; }
+
+int run_rekey(const Options& options) {
+  if (!options.to) {
     error("rekey: the new key version is required: --to S or --to U");
     return kExitUsage;
   }
-  const std::string path = list_file_path(options->positional[0]);
-  const bool in_place = options->positional.size() == 1;
-  const std::string dest = in_place ? path : list_file_path(options->positional[1]);
+  const std::string path = list_file_path(options.positional[0]);
+  const bool in_place = options.positional.size() == 1;
+  const std::string dest = in_place ? path : list_file_path(options.positional[1]);
   if (!in_place && same_file(path, dest)) {
     error("rekey: DEST '%s' is LIST itself; leave DEST out to rekey in place", dest.c_str());
     return kExitUsage;
   }
   orbitforge::util::FileUpdate update;
-  if (!begin_update(dest, {options->wait, options->mode}, update)) {
+  if (!begin_update(dest, {options.wait, options.mode}, update)) {
     return kExitData;
   }
   LoadedList list =
-      read_source(path, in_place, update, orbitforge::util::key_for_version(*options->key));
+      read_source(path, in_place, update, orbitforge::util::key_for_version(*options.key));
   // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
   // may still be rekeyed; only a container that does not open may not.
   if (list.failure && *list.failure != orbitforge::mac::ResultCode::bad_data_file &&
@@ -60,11 +56,11 @@ int run_rekey(int argc, char* argv[]) {
     report_unusable(path, list);
     return kExitData;
   }
-  if (!may_rewrite(path, list, options->force)) {
+  if (!may_rewrite(path, list, options.force)) {
     return kExitData;
   }
   return write_payload(update, dest, std::move(list.payload),
-                       orbitforge::util::key_for_version(*options->to))
+                       orbitforge::util::key_for_version(*options.to))
              ? kExitOk
              : kExitData;
 }

@@ -18,27 +18,24 @@ constexpr char kUsage[] =
 
 }  // namespace
 
-int run_unpack(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(argc, argv, {"unpack", kUsage, kOptKey, 1, 2}, status);
-  if (!options) {
-    return status;
-  }
-  const std::string path = list_file_path(options->positional[0]);
-  const bool to_file = options->positional.size() == 2 && options->positional[1] != "-";
-  if (to_file && same_file(path, options->positional[1])) {
+const char* unpack_usage() { return kUsage; }
+
+int run_unpack(const Options& options) {
+  const std::string path = list_file_path(options.positional[0]);
+  const bool to_file = options.positional.size() == 2 && options.positional[1] != "-";
+  if (to_file && same_file(path, options.positional[1])) {
     error(
         "unpack: OUTPUT '%s' is LIST itself; it would replace the protected list with its "
         "plain text",
-        options->positional[1].c_str());
+        options.positional[1].c_str());
     return kExitUsage;
   }
   orbitforge::util::SecretBytes payload;
-  if (!open_payload(path, *options->key, payload)) {
+  if (!open_payload(path, *options.key, payload)) {
     return kExitData;
   }
   if (to_file) {
-    const std::string& output = options->positional[1];
+    const std::string& output = options.positional[1];
     const orbitforge::util::FileResult written =
         orbitforge::util::write_file(output.c_str(), payload.data(), payload.size());
     if (!written.ok()) {

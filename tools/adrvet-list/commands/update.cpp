@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "cli/options.h"
+#include "cli/command.h"
 #include "commands/commands.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
@@ -89,28 +89,20 @@ void report_addresses(const char* what, const Addresses& values) {
   error("%s: %s", what, text.c_str());
 }
 
-int run_update(int argc, char* argv[], bool adding) {
+int run_update(const Options& options, bool adding) {
   const char* command = adding ? "add" : "remove";
-  int status = kExitOk;
-  const unsigned allowed =
-      kOptKey | kOptWait | kOptForce | (adding ? kOptQuiet | kOptMode | kOptFrom : 0U);
-  const auto options = start_command(
-      argc, argv, {command, adding ? kAddUsage : kRemoveUsage, allowed, 2, SIZE_MAX}, status);
-  if (!options) {
-    return status;
-  }
   // Only addresses being added deserve a warning about their kind.
-  const bool quiet = options->quiet || !adding;
+  const bool quiet = options.quiet || !adding;
   // Standard input is read before the lock is taken: a slow producer must
   // not hold up the other writers.
-  const std::vector<std::string> arguments(options->positional.begin() + 1,
-                                           options->positional.end());
-  const PeerFormat* from = import_format(*options, command);
+  const std::vector<std::string> arguments(options.positional.begin() + 1,
+                                           options.positional.end());
+  const PeerFormat* from = import_format(options, command);
   if (from == nullptr) {
     return kExitUsage;
   }
   Requested requested;
-  if (options->from) {
+  if (options.from) {
     requested.all_valid = import_inputs(arguments, *from, quiet, requested.values);
   } else {
     requested = parse_requested(arguments, quiet, command);
@@ -121,10 +113,10 @@ int run_update(int argc, char* argv[], bool adding) {
   }
   sort_unique(requested.values);
 
-  const std::string path = list_file_path(options->positional[0]);
-  const auto key = orbitforge::util::key_for_version(*options->key);
+  const std::string path = list_file_path(options.positional[0]);
+  const auto key = orbitforge::util::key_for_version(*options.key);
   orbitforge::util::FileUpdate update;
-  if (!begin_update(path, {options->wait, options->mode}, update)) {
+  if (!begin_update(path, {options.wait, options.mode}, update)) {
     return kExitData;
   }
   LoadedList list;
@@ -135,7 +127,7 @@ int run_update(int argc, char* argv[], bool adding) {
       report_unusable(path, list);
       return kExitData;
     }
-    if (!may_rewrite(path, list, options->force)) {
+    if (!may_rewrite(path, list, options.force)) {
       return kExitData;
     }
   }
@@ -168,7 +160,10 @@ int run_update(int argc, char* argv[], bool adding) {
 
 }  // namespace
 
-int run_add(int argc, char* argv[]) { return run_update(argc, argv, true); }
-int run_remove(int argc, char* argv[]) { return run_update(argc, argv, false); }
+const char* add_usage() { return kAddUsage; }
+const char* remove_usage() { return kRemoveUsage; }
+
+int run_add(const Options& options) { return run_update(options, true); }
+int run_remove(const Options& options) { return run_update(options, false); }
 
 }  // namespace adrvet_list

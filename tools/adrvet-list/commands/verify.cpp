@@ -21,14 +21,11 @@ constexpr char kUsage[] =
 
 }  // namespace
 
-int run_verify(int argc, char* argv[]) {
-  int status = kExitOk;
-  const auto options = start_command(argc, argv, {"verify", kUsage, kOptKey, 1, 1}, status);
-  if (!options) {
-    return status;
-  }
-  const std::string path = list_file_path(options->positional[0]);
-  const LoadedList list = load_list(path, orbitforge::util::key_for_version(*options->key));
+const char* verify_usage() { return kUsage; }
+
+int run_verify(const Options& options) {
+  const std::string path = list_file_path(options.positional[0]);
+  const LoadedList list = load_list(path, orbitforge::util::key_for_version(*options.key));
   if (!list.usable()) {
     report_unusable(path, list);
     return kExitData;
