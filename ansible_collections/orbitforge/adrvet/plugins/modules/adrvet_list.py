@@ -1,0 +1,429 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: adrvet_list
+short_description: Keep addresses on an ADRVET list, with their labels and expiries
+description:
+  - Makes the addresses of a protected list present, absent, or exactly the ones given,
+    through C(adrvet-list) on the managed host, which writes the list crash-safe under its lock.
+  - Labels and expiries are set or updated on addresses that are already listed.
+  - A second run with the same arguments changes nothing and reports C(changed=false).
+  - In check mode the list is read and nothing is written; the result says what would change.
+    In diff mode the entries before and after are shown, one line per address.
+version_added: 0.1.0
+author: ADRVET developers
+options:
+  list:
+    description:
+      - The list, as C(ADRVET) and C(adrvet-list) take it, a directory holding C(engine.dat)
+        or a container file.
+    type: path
+    required: true
+  key:
+    description:
+      - The key version the list is written with.
+    type: str
+    required: true
+    choices: [S, U, s, u]
+  addresses:
+    description:
+      - The addresses, each a string in any notation C(adrvet-list) accepts
+        (C(52:54:00:ab:cd:ef), C(52-54-00-AB-CD-EF), C(525400abcdef), C(5254.00ab.cdef)),
+        or a dictionary with the keys C(address), C(label) and C(expires).
+      - C(expires) is a date C(YYYY-MM-DD) or a UTC time C(YYYY-MM-DDTHH:MM:SSZ);
+        durations are refused, since they would move the expiry on every run.
+      - A label or expiry left out leaves the listed one as it is.
+      - Mutually exclusive with C(source).
+    type: list
+    elements: raw
+    default: []
+  source:
+    description:
+      - Another list on the managed host, read with the same key, whose entries are the addresses
+        wanted, labels and expiries included; an entry there without a label or an expiry
+        clears the one listed here.
+      - The M(orbitforge.adrvet.adrvet_info) module, or C(adrvet-list verify), can check it first.
+    type: path
+  state:
+    description:
+      - C(present) adds the addresses missing from the list and updates labels and expiries.
+      - C(absent) removes the addresses from the list.
+      - C(exact) makes the list hold these addresses and no other.
+    type: str
+    choices: [present, absent, exact]
+    default: present
+  create:
+    description:
+      - Create the list when it does not exist. Without it a missing list is an error
+        whenever addresses would have to be added.
+      - C(state=exact) with no address creates an empty list.
+    type: bool
+    default: false
+  mode:
+    description:
+      - The permission bits of a list this module creates, in octal (C(0640)).
+        An existing list keeps its own.
+    type: str
+  wait:
+    description:
+      - Seconds to wait for the list's lock when another writer holds it.
+    type: float
+  executable:
+    description:
+      - The C(adrvet-list) program, a path or a name looked up on the managed host's C(PATH).
+    type: str
+    default: adrvet-list
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: full
+notes:
+  - Labels and expiries need an C(adrvet-list) that keeps them (C(add --label), C(--expires)).
+  - An address whose label or expiry must be cleared to match C(source) is removed and added again
+    in two writes of the list.
+seealso:
+  - module: orbitforge.adrvet.adrvet_info
+  - module: orbitforge.adrvet.adrvet_sync
+'''
+
+EXAMPLES = r'''
+- name: Allow two devices
+  orbitforge.adrvet.adrvet_list:
+    list: /etc/adrvet
+    key: S
+    create: true
+    addresses:
+      - 52:54:00:12:34:56
+      - address: 52-54-00-12-34-57
+        label: reception printer
+
+- name: Let a guest in until the end of the year
+  orbitforge.adrvet.adrvet_list:
+    list: /etc/adrvet
+    key: S
+    addresses:
+      - address: 3c:22:fb:12:34:56
+        label: guest, room 12
+        expires: "2026-12-31T23:59:59Z"
+
+- name: Take a device off the list
+  orbitforge.adrvet.adrvet_list:
+    list: /etc/adrvet
+    key: S
+    state: absent
+    addresses: [52:54:00:12:34:57]
+
+- name: The list is exactly the addresses of the inventory
+  orbitforge.adrvet.adrvet_list:
+    list: /etc/adrvet
+    key: S
+    state: exact
+    addresses: "{{ groups['printers'] | map('extract', hostvars, 'mac') | list }}"
+
+- name: Make the live list a copy of one shipped beside it
+  orbitforge.adrvet.adrvet_list:
+    list: /etc/adrvet
+    key: S
+    state: exact
+    source: /var/lib/adrvet/incoming
+    create: true
+'''
+
+RETURN = r'''
+list:
+  description: The list as given.
+  returned: always
+  type: str
+  sample: /etc/adrvet
+created:
+  description: Whether the list was (or, in check mode, would be) created.
+  returned: always
+  type: bool
+  sample: false
+added:
+  description: Addresses that entered (or would enter) the list, in lower-case colon notation.
+  returned: always
+  type: list
+  elements: str
+  sample: ["52:54:00:12:34:56"]
+removed:
+  description: Addresses that left (or would leave) the list.
+  returned: always
+  type: list
+  elements: str
+  sample: []
+updated:
+  description: Listed addresses whose label or expiry changed (or would change).
+  returned: always
+  type: list
+  elements: str
+  sample: ["52:54:00:12:34:57"]
+count:
+  description: The number of addresses on the list afterwards (in check mode, what it would be).
+  returned: always
+  type: int
+  sample: 2
+commands:
+  description: The adrvet-list command lines run, each a list of arguments.
+  returned: always
+  type: list
+  elements: list
+'''
+
+from collections import OrderedDict
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.orbitforge.adrvet.plugins.module_utils.adrvet_cli import (
+    COMMON_ARGUMENT_SPEC, AdrvetCli, AdrvetError, check_expiry, fail, list_exists,
+    normalize_address)
+
+
+class Wanted:
+    """One address as the task wants it. `authoritative` entries (from a
+    source list) want their label and expiry exactly, None included; the
+    others leave what they do not name as it is."""
+
+    def __init__(self, address, label=None, expires=None, authoritative=False):
+        self.address = address
+        self.label = label
+        self.expires = expires
+        self.authoritative = authoritative
+
+    def group(self):
+        return (self.label, self.expires)
+
+
+def wanted_from_arguments(items):
+    """The addresses argument as Wanted entries in the order given; the same
+    address twice must agree with itself."""
+    wanted = OrderedDict()
+    for position, item in enumerate(items, 1):
+        if isinstance(item, dict):
+            unknown = sorted(set(item) - set(['address', 'label', 'expires']))
+            if unknown:
+                raise AdrvetError('addresses[%d]: unknown key(s) %s' % (position, ', '.join(unknown)))
+            text = item.get('address')
+            label = item.get('label')
+            expires = item.get('expires')
+        else:
+            text, label, expires = item, None, None
+        address = normalize_address(text)
+        if address is None:
+            raise AdrvetError('addresses[%d]: %r is not a MAC address' % (position, text))
+        if label is not None and not isinstance(label, str):
+            raise AdrvetError('addresses[%d]: label must be a string' % position)
+        if expires is not None:
+            if not isinstance(expires, str):
+                raise AdrvetError('addresses[%d]: expires must be a string' % position)
+            check_expiry(expires)
+        entry = Wanted(address, label, expires)
+        earlier = wanted.get(address)
+        if earlier is not None and earlier.group() != entry.group():
+            raise AdrvetError('addresses[%d]: %s is given twice with different labels or expiries'
+                              % (position, address))
+        wanted[address] = entry
+    return wanted
+
+
+def wanted_from_source(entries):
+    wanted = OrderedDict()
+    for entry in entries:
+        wanted[entry['address']] = Wanted(entry['address'], entry.get('label'), entry.get('expires'),
+                                          authoritative=True)
+    return wanted
+
+
+class Plan:
+    """What the list needs: removals, and additions grouped by the label
+    and expiry they are written with (one adrvet-list run per group)."""
+
+    def __init__(self):
+        self.remove = []
+        self.add = OrderedDict()
+        # Listed addresses removed and added again to clear a label or expiry.
+        self.readd = set()
+
+    def empty(self):
+        return not self.remove and not self.add
+
+
+def needs_update(entry, listed):
+    if entry.authoritative:
+        return entry.label != listed.get('label') or entry.expires != listed.get('expires')
+    return ((entry.label is not None and entry.label != listed.get('label'))
+            or (entry.expires is not None and entry.expires != listed.get('expires')))
+
+
+def clears_something(entry, listed):
+    return entry.authoritative and ((entry.label is None and listed.get('label') is not None)
+                                    or (entry.expires is None and listed.get('expires') is not None))
+
+
+def make_plan(current, wanted, state):
+    """current: address -> entry as `show` reports it. Addresses whose label
+    or expiry only looks different (an expiry given as a date) are still
+    passed to adrvet-list, which tells whether it changes anything."""
+    plan = Plan()
+    if state == 'absent':
+        plan.remove = [address for address in wanted if address in current]
+        return plan
+    if state == 'exact':
+        plan.remove = [address for address in current if address not in wanted]
+    for address, entry in wanted.items():
+        listed = current.get(address)
+        if listed is not None and not needs_update(entry, listed):
+            continue
+        if listed is not None and clears_something(entry, listed):
+            plan.remove.append(address)
+            plan.readd.add(address)
+        plan.add.setdefault(entry.group(), []).append(address)
+    return plan
+
+
+def address_input(addresses):
+    return ''.join(address + '\n' for address in addresses)
+
+
+def run_plan(cli, params, plan, exists, check_mode):
+    """Runs the plan with adrvet-list (with --dry-run in check mode) and
+    returns its reports, in order."""
+    list_path = params['list']
+    common = ['--dry-run'] if check_mode else []
+    if params['wait'] is not None:
+        common += ['--wait', '%g' % params['wait']]
+    creating = []
+    if not exists:
+        creating = ['--create'] + (['--mode', params['mode']] if params['mode'] else [])
+    reports = []
+    if plan.remove:
+        reports.append(cli.run('remove', common + [list_path, '-'],
+                               data=address_input(plan.remove))[1])
+    for (label, expires), addresses in plan.add.items():
+        options = list(common + creating)
+        if label is not None:
+            options += ['--label', label]
+        if expires is not None:
+            options += ['--expires', expires]
+        reports.append(cli.run('add', options + [list_path, '-'], data=address_input(addresses))[1])
+    if not exists and not plan.add:
+        # An exact list of no address: pack makes an empty list.
+        options = list(common) + ['--allow-empty']
+        if params['mode']:
+            options += ['--mode', params['mode']]
+        reports.append(cli.run('pack', options + ['-', list_path], data='')[1])
+    return reports
+
+
+def summarize(reports, plan):
+    added, removed, updated = set(), set(), set()
+    for report in reports:
+        added.update(report.get('added') or [])
+        removed.update(report.get('removed') or [])
+        updated.update(report.get('updated') or [])
+    # An address removed and added again to clear its label stays listed.
+    for address in plan.readd:
+        if address in removed:
+            removed.discard(address)
+            added.discard(address)
+            updated.add(address)
+    return sorted(added), sorted(removed), sorted(updated)
+
+
+def entry_line(entry):
+    line = entry['address']
+    if entry.get('label') is not None:
+        line += ' label=%s' % entry['label']
+    if entry.get('expires') is not None:
+        line += ' expires=%s' % entry['expires']
+    return line + '\n'
+
+
+def predicted_entries(current, wanted, added, removed, updated):
+    after = OrderedDict((address, dict(entry)) for address, entry in current.items()
+                        if address not in removed)
+    for address in added + updated:
+        entry = wanted[address]
+        merged = after.setdefault(address, {'address': address})
+        if entry.authoritative or entry.label is not None:
+            merged['label'] = entry.label
+        if entry.authoritative or entry.expires is not None:
+            merged['expires'] = entry.expires
+    return sorted(after.values(), key=lambda e: e['address'])
+
+
+def run_module(module):
+    params = module.params
+    cli = AdrvetCli(module)
+    state = params['state']
+    list_path = params['list']
+    exists = list_exists(list_path)
+    if params['source'] is not None:
+        wanted = wanted_from_source(cli.show(params['source']))
+    else:
+        wanted = wanted_from_arguments(params['addresses'])
+    current = OrderedDict()
+    if exists:
+        current = OrderedDict((entry['address'], entry) for entry in cli.show(list_path))
+
+    plan = make_plan(current, wanted, state)
+    if not exists and plan.add and not params['create']:
+        raise AdrvetError('%s does not exist; create: true makes it' % list_path)
+    makes_empty_list = not exists and state == 'exact' and not wanted and params['create']
+
+    reports = []
+    if not plan.empty() or makes_empty_list:
+        reports = run_plan(cli, params, plan, exists, module.check_mode)
+    added, removed, updated = summarize(reports, plan)
+    created = not exists and bool(reports)
+    changed = created or bool(added or removed or updated)
+
+    if module.check_mode or not reports:
+        count = len(current) + len(added) - len(removed)
+    else:
+        count = reports[-1]['count']
+    result = dict(changed=changed, list=list_path, created=created, added=added, removed=removed,
+                  updated=updated, count=count, commands=cli.commands)
+    if module._diff:
+        if changed and not module.check_mode:
+            after = cli.show(list_path)
+        else:
+            after = predicted_entries(current, wanted, added, removed, updated)
+        result['diff'] = dict(
+            before_header='%s (before)' % list_path if exists else '%s (absent)' % list_path,
+            after_header='%s (after)' % list_path,
+            before=''.join(entry_line(e) for e in current.values()),
+            after=''.join(entry_line(e) for e in after))
+    return result
+
+
+def argument_spec():
+    return dict(
+        COMMON_ARGUMENT_SPEC,
+        addresses=dict(type='list', elements='raw', default=[]),
+        source=dict(type='path'),
+        state=dict(type='str', choices=['present', 'absent', 'exact'], default='present'),
+        create=dict(type='bool', default=False),
+        mode=dict(type='str'),
+        wait=dict(type='float'),
+    )
+
+
+def main():
+    module = AnsibleModule(argument_spec=argument_spec(),
+                           mutually_exclusive=[('addresses', 'source')],
+                           supports_check_mode=True)
+    try:
+        module.exit_json(**run_module(module))
+    except AdrvetError as error:
+        fail(module, error, changed=False, list=module.params['list'])
+
+
+if __name__ == '__main__':
+    main()
