@@ -48,7 +48,7 @@ options:
       - Another list on the managed host, read with the same key, whose entries are the addresses
         wanted, labels and expiries included; an entry there without a label or an expiry
         clears the one listed here.
-      - The M(orbitforge.adrvet.adrvet_info) module, or C(adrvet-list verify), can check it first.
+      - It is checked with C(adrvet-list verify) first; one that does not verify changes nothing.
     type: path
   state:
     description:
@@ -365,6 +365,12 @@ def run_module(module):
     list_path = params['list']
     exists = list_exists(list_path)
     if params['source'] is not None:
+        # A source that ADRVET could not use must not replace a list that works.
+        verification = cli.verify(params['source'])
+        if not verification.get('ok'):
+            raise AdrvetError('%s does not verify (%s); %s is left as it is'
+                              % (params['source'], verification.get('problem'), list_path),
+                              verify=verification)
         wanted = wanted_from_source(cli.show(params['source']))
     else:
         wanted = wanted_from_arguments(params['addresses'])

@@ -199,3 +199,15 @@ def test_tool_failures_are_reported_not_taken_for_success(run, tool, listdir, na
     assert message in result['msg']
     assert not result['changed']
     assert tool.writers() == []
+
+
+def test_a_source_that_does_not_verify_changes_nothing(run, tool, tmp_path):
+    live = tmp_path / 'live'
+    live.mkdir()
+    tool.make_list(str(live), [entry(A)])
+    failed, result = run(adrvet_list.main, dict(list=str(live), key='S', state='exact',
+                                                source=str(tmp_path / 'missing')))
+    assert failed
+    assert 'does not verify' in result['msg'] and 'is left as it is' in result['msg']
+    assert [c[1] for c in tool.calls] == ['verify']
+    assert [e['address'] for e in tool.entries(str(live))] == [A]
