@@ -71,7 +71,7 @@ probe() {
 }
 if ! probe 2>"$work/probe.err"; then
   echo "SKIP: integration tests: this adrvet-list lacks what the modules use" \
-    "(add --create/--dry-run, show, verify and sync with --json): $(head -c 300 "$work/probe.err")"
+    "(add --create/--dry-run, show, verify and sync with --json): $(head -n 1 "$work/probe.err")"
   exit 0
 fi
 
