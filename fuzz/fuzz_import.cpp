@@ -45,7 +45,7 @@ std::vector<std::uint64_t> import_all(const PeerFormat& format, const std::strin
 }
 
 void round_trip(const PeerFormat& format, const std::uint8_t* data, std::size_t size) {
-  std::vector<std::uint64_t> values;
+  adrvet_list::Addresses values;
   for (std::size_t i = 0; i + 6 <= size; i += 6) {
     std::uint64_t value = 0;
     for (std::size_t j = 0; j < 6; ++j) {
@@ -53,10 +53,11 @@ void round_trip(const PeerFormat& format, const std::uint8_t* data, std::size_t 
     }
     values.push_back(value);
   }
-  std::vector<std::uint64_t> left_out;
+  adrvet_list::Addresses left_out;
   const std::string text =
       adrvet_list::export_text(format, values, adrvet_list::ExportNames{}, left_out);
-  std::vector<std::uint64_t> back = import_all(format, text);
+  const std::vector<std::uint64_t> imported = import_all(format, text);
+  adrvet_list::Addresses back(imported.begin(), imported.end());
   back.insert(back.end(), left_out.begin(), left_out.end());
   std::sort(values.begin(), values.end());
   std::sort(back.begin(), back.end());

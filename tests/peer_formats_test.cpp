@@ -12,6 +12,7 @@
 
 namespace {
 
+using adrvet_list::Addresses;
 using adrvet_list::ParsedLine;
 using adrvet_list::PeerFormat;
 
@@ -226,14 +227,14 @@ TEST(PeerNames, NftAndIpset) {
 }
 
 TEST(PeerExport, IpsetLeavesOutTheAllZeroAddressAndSizesTheSet) {
-  std::vector<std::uint64_t> values(3000);
+  Addresses values(3000);
   for (std::size_t i = 0; i < values.size(); ++i) {
     values[i] = i;  // 0 first
   }
-  std::vector<std::uint64_t> left_out;
+  Addresses left_out;
   const std::string text =
       adrvet_list::export_text(format_named("ipset"), values, adrvet_list::ExportNames{}, left_out);
-  EXPECT_EQ(left_out, std::vector<std::uint64_t>{0});
+  EXPECT_EQ(left_out, Addresses{0});
   EXPECT_EQ(text.find("add adrvet-new 00:00:00:00:00:00\n"), std::string::npos);
   EXPECT_EQ(text.rfind("create adrvet hash:mac hashsize 4096 maxelem 16777216 -exist\n", 0), 0U);
 }
@@ -257,10 +258,11 @@ TEST(PeerRoundTrip, EveryFormatOverRandomLists) {
   std::mt19937_64 rng(seed);
   for (int round = 0; round < 50; ++round) {
     const std::vector<std::uint64_t> values = random_list(rng);
+    const Addresses exported(values.begin(), values.end());
     for (const PeerFormat& format : adrvet_list::peer_formats()) {
-      std::vector<std::uint64_t> left_out;
+      Addresses left_out;
       const std::string text =
-          adrvet_list::export_text(format, values, adrvet_list::ExportNames{}, left_out);
+          adrvet_list::export_text(format, exported, adrvet_list::ExportNames{}, left_out);
       Imported got = import_text(format, text);
       ASSERT_TRUE(got.invalid.empty()) << "seed " << seed << ": " << got.invalid.front();
       got.values.insert(got.values.end(), left_out.begin(), left_out.end());

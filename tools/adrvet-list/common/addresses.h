@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/secret_bytes.h"
+
 namespace adrvet_list {
 
-using Addresses = std::vector<std::uint64_t>;
+using Addresses = std::vector<std::uint64_t, orbitforge::util::WipingAllocator<std::uint64_t>>;
 
 // "aa:bb:cc:dd:ee:ff".
 std::string colon_text(std::uint64_t value);

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
+#include "base/wipe.h"
 #include "common/messages.h"
 #include "crypto/container.h"
 #include "crypto/key_versions.h"
@@ -39,8 +41,13 @@ void locate_entry(const orbitforge::util::SecretBytes& payload, std::size_t entr
 
 void decode(LoadedList& list) {
   std::size_t bad_entry = 0;
-  const orbitforge::mac::ListStatus status = orbitforge::mac::decode_list(
-      list.payload.data(), list.payload.size(), list.values, &bad_entry);
+  // The decoder fills a plain vector (in one allocation): it is copied into
+  // wiped memory and wiped itself before it is given back.
+  std::vector<std::uint64_t> decoded;
+  const orbitforge::mac::ListStatus status =
+      orbitforge::mac::decode_list(list.payload.data(), list.payload.size(), decoded, &bad_entry);
+  list.values.assign(decoded.begin(), decoded.end());
+  orbitforge::util::wipe(decoded.data(), decoded.capacity() * sizeof(std::uint64_t));
   list.failure = orbitforge::mac::result_of_decoding(status);
   switch (status) {
     case orbitforge::mac::ListStatus::ok:
