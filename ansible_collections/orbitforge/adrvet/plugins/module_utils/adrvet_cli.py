@@ -49,13 +49,24 @@ def normalize_address(text):
 
 
 def check_expiry(text):
-    """Only absolute times are accepted: a duration ('7d') would move the
-    expiry on every run, so no run would ever report 'unchanged'."""
-    if _DATE.match(text) or _DATE_TIME.match(text):
+    """Only absolute times (and 'never', which clears an expiry) are
+    accepted: a duration ('7d') would move the expiry on every run, so no
+    run would ever report 'unchanged'."""
+    if text == 'never' or _DATE.match(text) or _DATE_TIME.match(text):
         return text
     raise AdrvetError(
-        "expires '%s' is not a date (YYYY-MM-DD) or UTC time (YYYY-MM-DDTHH:MM:SSZ); "
+        "expires '%s' is not a date (YYYY-MM-DD), a UTC time (YYYY-MM-DDTHH:MM:SSZ) or 'never'; "
         "durations are not accepted, since a playbook run again would move the expiry" % text)
+
+
+def expiry_as_shown(text):
+    """An expiry as adrvet-list takes it -> as `show` reports it: a date
+    stands for the end of that day, UTC; 'never' for no expiry."""
+    if text is None or text == 'never':
+        return None
+    if _DATE.match(text):
+        return text + 'T23:59:59Z'
+    return text
 
 
 def container_path(list_path):

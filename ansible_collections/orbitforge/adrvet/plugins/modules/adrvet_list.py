@@ -36,9 +36,11 @@ options:
       - The addresses, each a string in any notation C(adrvet-list) accepts
         (C(52:54:00:ab:cd:ef), C(52-54-00-AB-CD-EF), C(525400abcdef), C(5254.00ab.cdef)),
         or a dictionary with the keys C(address), C(label) and C(expires).
-      - C(expires) is a date C(YYYY-MM-DD) or a UTC time C(YYYY-MM-DDTHH:MM:SSZ);
-        durations are refused, since they would move the expiry on every run.
-      - A label or expiry left out leaves the listed one as it is.
+      - C(expires) is a date C(YYYY-MM-DD) (the end of that day, UTC) or a UTC time
+        C(YYYY-MM-DDTHH:MM:SSZ), in the future; durations are refused, since they would move
+        the expiry on every run.
+      - A label or expiry left out leaves the listed one as it is; an empty label clears the label,
+        C(expires=never) the expiry.
       - Mutually exclusive with C(source).
     type: list
     elements: raw
@@ -47,7 +49,8 @@ options:
     description:
       - Another list on the managed host, read with the same key, whose entries are the addresses
         wanted, labels and expiries included; an entry there without a label or an expiry
-        clears the one listed here.
+        clears the one listed here. Entries whose expiry has passed are left out, as a prune
+        would.
       - It is checked with C(adrvet-list verify) first; one that does not verify changes nothing.
     type: path
   state:
@@ -86,8 +89,6 @@ attributes:
     support: full
 notes:
   - Labels and expiries need an C(adrvet-list) that keeps them (C(add --label), C(--expires)).
-  - An address whose label or expiry must be cleared to match C(source) is removed and added again
-    in two writes of the list.
 seealso:
   - module: orbitforge.adrvet.adrvet_info
   - module: orbitforge.adrvet.adrvet_sync
@@ -177,27 +178,34 @@ commands:
   elements: list
 '''
 
+import datetime
 from collections import OrderedDict
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.orbitforge.adrvet.plugins.module_utils.adrvet_cli import (
-    COMMON_ARGUMENT_SPEC, AdrvetCli, AdrvetError, check_expiry, fail, list_exists,
-    normalize_address)
+    COMMON_ARGUMENT_SPEC, AdrvetCli, AdrvetError, check_expiry, expiry_as_shown, fail,
+    list_exists, normalize_address)
 
 
 class Wanted:
-    """One address as the task wants it. `authoritative` entries (from a
-    source list) want their label and expiry exactly, None included; the
-    others leave what they do not name as it is."""
+    """One address as the task wants it. label: None leaves the listed one,
+    '' clears it; expires: None leaves it, 'never' clears it, else a date or
+    UTC time (as adrvet-list takes them)."""
 
-    def __init__(self, address, label=None, expires=None, authoritative=False):
+    def __init__(self, address, label=None, expires=None):
         self.address = address
         self.label = label
         self.expires = expires
-        self.authoritative = authoritative
 
     def group(self):
         return (self.label, self.expires)
+
+    def label_value(self):
+        """The label `show` reports once this entry is written."""
+        return self.label or None
+
+    def expires_value(self):
+        return expiry_as_shown(self.expires)
 
 
 def wanted_from_arguments(items):
@@ -232,11 +240,17 @@ def wanted_from_arguments(items):
     return wanted
 
 
-def wanted_from_source(entries):
+def wanted_from_source(entries, now):
+    """A source's entries want their label and expiry exactly, absence
+    included. An entry whose expiry has passed is left out: adrvet-list
+    refuses to set a past expiry, and its prune would drop it anyway."""
     wanted = OrderedDict()
     for entry in entries:
-        wanted[entry['address']] = Wanted(entry['address'], entry.get('label'), entry.get('expires'),
-                                          authoritative=True)
+        expires = entry.get('expires')
+        if expires is not None and expires <= now:
+            continue
+        wanted[entry['address']] = Wanted(entry['address'], entry.get('label') or '',
+                                          expires or 'never')
     return wanted
 
 
@@ -247,29 +261,20 @@ class Plan:
     def __init__(self):
         self.remove = []
         self.add = OrderedDict()
-        # Listed addresses removed and added again to clear a label or expiry.
-        self.readd = set()
 
     def empty(self):
         return not self.remove and not self.add
 
 
 def needs_update(entry, listed):
-    if entry.authoritative:
-        return entry.label != listed.get('label') or entry.expires != listed.get('expires')
-    return ((entry.label is not None and entry.label != listed.get('label'))
-            or (entry.expires is not None and entry.expires != listed.get('expires')))
-
-
-def clears_something(entry, listed):
-    return entry.authoritative and ((entry.label is None and listed.get('label') is not None)
-                                    or (entry.expires is None and listed.get('expires') is not None))
+    return ((entry.label is not None and entry.label_value() != listed.get('label'))
+            or (entry.expires is not None and entry.expires_value() != listed.get('expires')))
 
 
 def make_plan(current, wanted, state):
-    """current: address -> entry as `show` reports it. Addresses whose label
-    or expiry only looks different (an expiry given as a date) are still
-    passed to adrvet-list, which tells whether it changes anything."""
+    """current: address -> entry as `show` reports it. Only addresses that
+    are missing or look different are passed to adrvet-list, whose report
+    then says what it did change."""
     plan = Plan()
     if state == 'absent':
         plan.remove = [address for address in wanted if address in current]
@@ -278,12 +283,8 @@ def make_plan(current, wanted, state):
         plan.remove = [address for address in current if address not in wanted]
     for address, entry in wanted.items():
         listed = current.get(address)
-        if listed is not None and not needs_update(entry, listed):
-            continue
-        if listed is not None and clears_something(entry, listed):
-            plan.remove.append(address)
-            plan.readd.add(address)
-        plan.add.setdefault(entry.group(), []).append(address)
+        if listed is None or needs_update(entry, listed):
+            plan.add.setdefault(entry.group(), []).append(address)
     return plan
 
 
@@ -321,18 +322,12 @@ def run_plan(cli, params, plan, exists, check_mode):
     return reports
 
 
-def summarize(reports, plan):
+def summarize(reports):
     added, removed, updated = set(), set(), set()
     for report in reports:
         added.update(report.get('added') or [])
         removed.update(report.get('removed') or [])
         updated.update(report.get('updated') or [])
-    # An address removed and added again to clear its label stays listed.
-    for address in plan.readd:
-        if address in removed:
-            removed.discard(address)
-            added.discard(address)
-            updated.add(address)
     return sorted(added), sorted(removed), sorted(updated)
 
 
@@ -351,10 +346,10 @@ def predicted_entries(current, wanted, added, removed, updated):
     for address in added + updated:
         entry = wanted[address]
         merged = after.setdefault(address, {'address': address})
-        if entry.authoritative or entry.label is not None:
-            merged['label'] = entry.label
-        if entry.authoritative or entry.expires is not None:
-            merged['expires'] = entry.expires
+        if entry.label is not None:
+            merged['label'] = entry.label_value()
+        if entry.expires is not None:
+            merged['expires'] = entry.expires_value()
     return sorted(after.values(), key=lambda e: e['address'])
 
 
@@ -371,7 +366,8 @@ def run_module(module):
             raise AdrvetError('%s does not verify (%s); %s is left as it is'
                               % (params['source'], verification.get('problem'), list_path),
                               verify=verification)
-        wanted = wanted_from_source(cli.show(params['source']))
+        now = datetime.datetime.utcnow().strftime('%Y-%m-%dT%H:%M:%SZ')
+        wanted = wanted_from_source(cli.show(params['source']), now)
     else:
         wanted = wanted_from_arguments(params['addresses'])
     current = OrderedDict()
@@ -386,7 +382,7 @@ def run_module(module):
     reports = []
     if not plan.empty() or makes_empty_list:
         reports = run_plan(cli, params, plan, exists, module.check_mode)
-    added, removed, updated = summarize(reports, plan)
+    added, removed, updated = summarize(reports)
     created = not exists and bool(reports)
     changed = created or bool(added or removed or updated)
 

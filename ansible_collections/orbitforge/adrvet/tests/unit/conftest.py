@@ -101,6 +101,17 @@ class FakeAdrvetList:
             self.lists[path] = new
         return 0, json.dumps(report), ''
 
+    @staticmethod
+    def value(option, options):
+        """What `show` reports after --label/--expires: '' and 'never'
+        clear, a date is the end of that day."""
+        text = options.get(option)
+        if text in (None, '', 'never'):
+            return None
+        if option == '--expires' and len(text) == 10:
+            return text + 'T23:59:59Z'
+        return text
+
     def cmd_add(self, options, operands, data):
         list_path = operands[0]
         path = self.container(list_path)
@@ -111,14 +122,15 @@ class FakeAdrvetList:
         for address in data.split():
             entry = new.get(address)
             if entry is None:
-                new[address] = dict(address=address, label=options.get('--label'),
-                                    expires=options.get('--expires'), added=None, added_by=None)
+                new[address] = dict(address=address, label=self.value('--label', options),
+                                    expires=self.value('--expires', options), added=None,
+                                    added_by=None)
                 report['added'].append(address)
                 continue
             changed = False
             for option, key in (('--label', 'label'), ('--expires', 'expires')):
-                if option in options and entry[key] != options[option]:
-                    entry[key] = options[option]
+                if option in options and entry[key] != self.value(option, options):
+                    entry[key] = self.value(option, options)
                     changed = True
             report['updated' if changed else 'unchanged'].append(address)
         return self.write('add', options, list_path, new, report)

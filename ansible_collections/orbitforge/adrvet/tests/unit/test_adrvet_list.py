@@ -29,6 +29,7 @@ BAD_ARGUMENTS = [
     ('misspelt key', dict(addresses=[dict(address=A, lable='x')]), "unknown key(s) lable"),
     ('label not text', dict(addresses=[dict(address=A, label=7)]), 'label must be a string'),
     ('duration', dict(addresses=[dict(address=A, expires='7d')]), 'durations are not accepted'),
+    ('two-digit year', dict(addresses=[dict(address=A, expires='26-12-31')]), 'is not a date'),
     ('local time', dict(addresses=[dict(address=A, expires='2026-12-31 23:59:59')]),
      'is not a date'),
     ('conflicting twice', dict(addresses=[dict(address=A, label='x'), '52-54-00-00-00-0A']),
@@ -71,6 +72,12 @@ CHANGES = [
      [], [], [A], [A]),
     ('present leaves an unnamed label', [entry(A, 'printer')], dict(addresses=[A]),
      [], [], [], [A]),
+    ('present clears a label', [entry(A, 'printer')], dict(addresses=[dict(address=A, label='')]),
+     [], [], [A], [A]),
+    ('a date is the end of its day', [entry(A, None, '2099-12-31T23:59:59Z')],
+     dict(addresses=[dict(address=A, expires='2099-12-31')]), [], [], [], [A]),
+    ('never clears an expiry', [entry(A, None, '2099-12-31T23:59:59Z')],
+     dict(addresses=[dict(address=A, expires='never')]), [], [], [A], [A]),
     ('present sets an expiry', [entry(A)],
      dict(addresses=[dict(address=A, expires='2026-12-31T23:59:59Z')]), [], [], [A], [A]),
     ('absent removes only listed', [entry(A), entry(B)], dict(state='absent', addresses=[B, C]),
@@ -154,16 +161,18 @@ def test_source_is_copied_exactly_clearing_labels(run, tool, tmp_path):
     live, source = tmp_path / 'live', tmp_path / 'source'
     live.mkdir()
     source.mkdir()
-    tool.make_list(str(live), [entry(A, 'old name'), entry(B, None, '2026-01-01T00:00:00Z'),
+    tool.make_list(str(live), [entry(A, 'old name'), entry(B, None, '2099-01-01T00:00:00Z'),
                                entry(C)])
-    tool.make_list(str(source), [entry(A), entry(B, 'printer')])
+    # C has expired on the source: left out, as its prune would.
+    tool.make_list(str(source), [entry(A), entry(B, 'printer'),
+                                 entry(C, None, '2000-01-01T00:00:00Z')])
     arguments = dict(list=str(live), key='S', state='exact', source=str(source))
     failed, result = run(adrvet_list.main, arguments)
     assert not failed, result
-    # A and B stay listed: clearing is no removal, whatever it takes.
     assert (result['added'], result['removed'], result['updated']) == ([], [C], [A, B])
     assert [(e['address'], e['label'], e['expires']) for e in tool.entries(str(live))] == \
         [(A, None, None), (B, 'printer', None)]
+    assert not any('2000-01-01T00:00:00Z' in call for call in tool.calls)
     failed, again = run(adrvet_list.main, arguments)
     assert not failed and not again['changed']
 
