@@ -197,6 +197,40 @@ TEST_P(AesBackends, CtrMatchesOpenSslIncludingCounterWrap) {
   }
 }
 
+// Every length across the short-buffer paths and into the long one, with
+// the counter's carry falling inside the call, at an odd offset: the bytes
+// match OpenSSL, the counter advances by the blocks used, and nothing
+// beside the buffer is touched.
+TEST_P(AesBackends, EveryShortLengthMatchesOpenSslAndStaysInItsBuffer) {
+  struct CounterCase {
+    std::size_t distance;  // blocks before the low 64 bits carry
+    bool full;             // the whole 128 bits wrap there
+  };
+  constexpr CounterCase kCounters[] = {{0, false}, {1, false}, {3, true}, {1000, false}};
+  constexpr std::size_t kGuard = 64;
+  std::mt19937_64 rng(adrvet_test::test_seed() + 13);
+  for (const CounterCase& counter : kCounters) {
+    const Bytes key = random_bytes(rng, 16);
+    const Bytes iv = counter_before_carry(rng, counter.distance, counter.full);
+    for (std::size_t length = 0; length <= 300; ++length) {
+      const Bytes data = random_bytes(rng, length);
+      Bytes framed = random_bytes(rng, kGuard + 1 + length + kGuard);
+      std::copy(data.begin(), data.end(), framed.begin() + kGuard + 1);
+      const Bytes before = framed;
+      AES_ctx ctx = context(*backend_, key, iv);
+      backend_->ctr_xcrypt(&ctx, framed.data() + kGuard + 1, static_cast<uint32_t>(length));
+      const Bytes expected = adrvet_test::openssl_aes128_ctr(key, iv, data);
+      ASSERT_TRUE(std::equal(expected.begin(), expected.end(), framed.begin() + kGuard + 1))
+          << "length " << length << ", carry after " << counter.distance;
+      ASSERT_TRUE(std::equal(before.begin(), before.begin() + kGuard + 1, framed.begin()) &&
+                  std::equal(before.end() - kGuard, before.end(), framed.end() - kGuard))
+          << "bytes beside the buffer changed, length " << length;
+      ASSERT_EQ(Bytes(ctx.iv, ctx.iv + 16), counter_plus(iv, (length + 15) / 16))
+          << "length " << length << ", carry after " << counter.distance;
+    }
+  }
+}
+
 TEST_P(AesBackends, BlockModesMatchOpenSsl) {
   std::mt19937_64 rng(adrvet_test::test_seed() + 5);
   for (int round = 0; round < 200; ++round) {

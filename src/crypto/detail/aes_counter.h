@@ -3,22 +3,36 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace orbitforge::util::detail {
 
+// One load and a byte swap where the compiler knows the byte order; a 64-
+// byte call spent a tenth of its time in the byte loops.
 inline uint64_t load_be64(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint64_t v = 0;
+  std::memcpy(&v, p, sizeof v);
+  return __builtin_bswap64(v);
+#else
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i) {
     v = v << 8U | p[i];
   }
   return v;
+#endif
 }
 
 inline void store_be64(uint8_t* p, uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+#else
   for (int i = 7; i >= 0; --i) {
     p[i] = static_cast<uint8_t>(v);
     v >>= 8U;
   }
+#endif
 }
 
 struct Counter {
