@@ -93,7 +93,8 @@ class ContainerReader {
   ContainerStatus open(const char* path, const Key& key);
   [[nodiscard]] std::uint64_t payload_size() const noexcept;
   // Decrypts payload bytes [offset, offset + size) into `out`; false on a
-  // read error or a range past the payload.
+  // read error or a range past the payload. Several threads may read at
+  // once.
   bool read_payload(std::uint64_t offset, unsigned char* out, std::size_t size);
 
   struct State;  // opaque: the descriptor, the cipher context, the decrypted file

@@ -120,19 +120,22 @@ bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std
   if (!detail::read_at(state.fd.get(), out, size, file_offset)) {
     return false;
   }
-  counter_at(state.first_counter, file_offset / detail::kBlockBytes, state.ctx.iv);
+  // A context of its own, so that reads may run on several threads at once.
+  AES_ctx ctx = state.ctx;
+  counter_at(state.first_counter, file_offset / detail::kBlockBytes, ctx.iv);
   const std::size_t skip = file_offset % detail::kBlockBytes;
   if (skip != 0 && size != 0) {  // start inside a keystream block
     unsigned char block[detail::kBlockBytes] = {};
     const std::size_t head = std::min(size, detail::kBlockBytes - skip);
     std::memcpy(block + skip, out, head);
-    AES_CTR_xcrypt_buffer(&state.ctx, block, sizeof block);
+    AES_CTR_xcrypt_buffer(&ctx, block, sizeof block);
     std::memcpy(out, block + skip, head);
     wipe(block, sizeof block);
     out += head;
     size -= head;
   }
-  AES_CTR_xcrypt_buffer(&state.ctx, out, static_cast<uint32_t>(size));
+  AES_CTR_xcrypt_buffer(&ctx, out, static_cast<uint32_t>(size));
+  detail::clear_aes_context(ctx);
   return true;
 }
 
