@@ -1,225 +1,467 @@
 #!/usr/bin/python3
-"""End-to-end benchmark: ADRVET against the pipeline a user would write.
+"""End-to-end benchmark: what users do, each figure beside its reference.
 
-For lists of random addresses made with `adrvet-list pack`, times (median of
-several runs) ADRVET for a listed address in the middle of the list and an
-unlisted one, the pipeline `openssl enc -d -aes-128-ctr ... | grep -qi
-ADDRESS`, and `cat engine.dat > /dev/null` as the floor; records peak memory
-with /usr/bin/time; times one ADRVET run on the 1,000-address list against
-`grep -qixF ADDRESS` on the plain list (many runs, interleaved), `adrvet-list
-pack` of each list and a one-million-address `adrvet-list check`; prints
-Markdown tables with the ratio of each pair and draws a PNG plot with gnuplot.
+One run measures, each beside the command a user would run instead, taking
+turns run by run so that a load from elsewhere falls on both alike:
+
+- AES-128-CTR over 64 B and 16 MiB, the implementation the processor runs
+  against OpenSSL (adrvet-bench, medians of repetitions);
+- ADRVET on the large list (10M addresses), an unlisted and a listed
+  address, against `cat engine.dat > /dev/null` and `openssl enc -d | grep`,
+  warm and with the file's pages dropped (posix_fadvise DONTNEED) before
+  every run;
+- `adrvet-list check` of 1M addresses in random order against a 1M list,
+  and of the same addresses sorted;
+- `adrvet-list pack` of 10M addresses against `sort -u | openssl enc`;
+- one `adrvet-list add` to the 10M and 40M lists against
+  `cp engine.dat x && sync x`, with peak memory against the list's text;
+
+then, per list size, ADRVET against cat and the pipeline, and one run on a
+small list against `grep -qixF`. Prints Markdown, writes results.md and a
+plot to the work directory and, with --doc, the tables into that file
+between its markers. --quick runs everything on lists a tenth the size.
 
 Run it through bench/end_to_end.sh, which installs and builds what it needs.
 """
 import argparse
+import json
 import os
 import platform
 import random
+import re
+import resource
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 SIZES = [1_000, 100_000, 1_000_000, 10_000_000]
+MISS = "00:00:5e:00:53:01"  # documentation range: never drawn at random here
+DOC_BEGIN = "<!-- bench/end_to_end.py: begin -->"
+DOC_END = "<!-- bench/end_to_end.py: end -->"
 
 
-def run_timed(command, stdin=None, shell=False):
+class Measure:
+    """Wall, user and system seconds of one run (a pipeline's processes
+    together)."""
+
+    def __init__(self, wall, user, system):
+        self.wall, self.user, self.system = wall, user, system
+
+
+def run(command, expected=0, stdin=None, before=None):
+    """Runs `command` (a list, or a string for the shell) and measures it;
+    `before` runs first, outside the measure."""
+    if before is not None:
+        before()
+    shell = isinstance(command, str)
     start = time.perf_counter()
-    result = subprocess.run(command, stdin=stdin, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, shell=shell)
-    return time.perf_counter() - start, result.returncode
+    process = subprocess.Popen(["bash", "-c", command] if shell else command, stdin=stdin,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # wait4 reports the child with every descendant it waited for
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    error = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != expected:
+        sys.exit(f"exit status {process.returncode} (wanted {expected}) from {command}: {error}")
+    return Measure(wall, usage.ru_utime, usage.ru_stime)
 
 
-def peak_kib(command, shell=False):
-    """Peak resident memory in KiB as /usr/bin/time reports it."""
-    wrapped = ["/usr/bin/time", "-f", "%M"]
-    wrapped += ["bash", "-c", command] if shell else command
-    result = subprocess.run(wrapped, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+def peak_kib(command, expected=0, stdin=None):
+    """Peak resident memory of `command` (the largest process of a
+    pipeline) as /usr/bin/time sees it: a child of this big interpreter
+    would count the interpreter's memory as its own."""
+    shell = isinstance(command, str)
+    wrapped = ["/usr/bin/time", "-f", "%M"] + (["bash", "-c", command] if shell else command)
+    result = subprocess.run(wrapped, stdin=stdin, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True)
+    if result.returncode != expected:
+        sys.exit(f"exit status {result.returncode} (wanted {expected}) from {command}")
     return int(result.stderr.strip().splitlines()[-1])
 
 
-def median_time(command, runs, expected, shell=False):
-    times = []
+def median_of(measures):
+    """Each field its own median."""
+    return Measure(*(statistics.median(getattr(m, f) for m in measures)
+                     for f in ("wall", "user", "system")))
+
+
+def taking_turns(commands, runs):
+    """Runs each (command, expected, before) in turn, `runs` times; gives the
+    median Measure of each."""
+    measured = [[] for _ in commands]
     for _ in range(runs):
-        elapsed, status = run_timed(command, shell=shell)
-        if status != expected:
-            sys.exit(f"unexpected exit status {status} (wanted {expected}) from {command}")
-        times.append(elapsed)
-    return statistics.median(times)
+        for i, (command, expected, before) in enumerate(commands):
+            measured[i].append(run(command, expected, before=before))
+    return [median_of(ms) for ms in measured]
 
 
-def write_plain_list(path, count, rng):
-    with open(path, "w") as out:
+def drop_cache(path):
+    def drop():
+        fd = os.open(path, os.O_RDONLY)
+        try:
+            os.fsync(fd)
+            os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+        finally:
+            os.close(fd)
+    return drop
+
+
+def write_plain_list(path, count, seed=20261209):
+    """`count` random addresses, one per line, 12 hex digits, in random order."""
+    rng = random.Random(seed + count)
+    with open(path + ".part", "w") as out:
         chunk = 100_000
         for start in range(0, count, chunk):
             n = min(chunk, count - start)
-            data = rng.randbytes(6 * n)
-            out.write("".join(data[6 * i:6 * i + 6].hex() + "\n" for i in range(n)))
+            data = rng.randbytes(6 * n).hex()
+            out.write("\n".join(data[12 * i:12 * i + 12] for i in range(n)) + "\n")
+    os.replace(path + ".part", path)
 
 
-def middle_address(adrvet_list, list_dir):
-    """The entry in the middle of the stored (sorted) list."""
-    text = subprocess.run([adrvet_list, "unpack", "-k", "S", list_dir], capture_output=True,
-                          text=True, check=True).stdout.split()
-    return text[len(text) // 2]
+class Lists:
+    """Plain lists and their packed directories in the work directory, made
+    once and kept between runs."""
+
+    def __init__(self, tools, work):
+        self.tools, self.work = tools, work
+
+    def plain(self, size):
+        path = os.path.join(self.work, f"list-{size}.txt")
+        if not os.path.exists(path):
+            print(f"making a list of {size:,} addresses", file=sys.stderr)
+            write_plain_list(path, size)
+        return path
+
+    def packed(self, size):
+        directory = os.path.join(self.work, f"list-{size}")
+        if not os.path.exists(os.path.join(directory, "engine.dat")):
+            os.makedirs(directory, exist_ok=True)
+            run([self.tools.adrvet_list, "pack", "-k", "S", "--quiet", self.plain(size), directory])
+        return directory
+
+    def middle_address(self, size):
+        """The entry in the middle of the stored (sorted) list."""
+        text = subprocess.run([self.tools.adrvet_list, "unpack", "-k", "S", self.packed(size)],
+                              capture_output=True, text=True, check=True).stdout.split()
+        return text[len(text) // 2]
 
 
-def interleaved_medians(commands, runs, expected):
-    """Median time of each command, the commands taking turns run by run, so
-    that a load from elsewhere falls on all of them alike. A command given as
-    a string runs through the shell."""
-    times = [[] for _ in commands]
-    for _ in range(runs):
-        for i, command in enumerate(commands):
-            elapsed, status = run_timed(command, shell=isinstance(command, str))
-            if status != expected[i]:
-                sys.exit(f"unexpected exit status {status} (wanted {expected[i]}) from {command}")
-            times[i].append(elapsed)
-    return [statistics.median(t) for t in times]
+class Tools:
+    def __init__(self, build):
+        bin_dir = os.path.join(build, "bin")
+        self.adrvet = os.path.join(bin_dir, "ADRVET")
+        self.adrvet_list = os.path.join(bin_dir, "adrvet-list")
+        self.bench = os.path.join(bin_dir, "adrvet-bench")
+        self.key, self.counter = subprocess.run(
+            [os.path.join(bin_dir, "adrvet-bench-key"), "S"], capture_output=True, text=True,
+            check=True).stdout.split()
+
+    def pipeline(self, container, address):
+        return (f"openssl enc -d -aes-128-ctr -K {self.key} -iv {self.counter} -in {container}"
+                f" | grep -qi {address}")
 
 
-def colon(hex12):
-    return ":".join(hex12[i:i + 2] for i in range(0, 12, 2))
+def ratio(a, b):
+    return a / b if b > 0 else float("nan")
 
 
-def machine_name():
-    model = "unknown processor"
-    try:
-        with open("/proc/cpuinfo") as info:
-            for line in info:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
-    return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}"
+def seconds(s):
+    return f"{s:.3f} s" if s >= 0.1 else f"{s * 1000:.1f} ms"
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True, help="build directory with bin/")
-    parser.add_argument("--work", required=True, help="directory for lists and results")
-    parser.add_argument("--sizes", type=int, nargs="+", default=SIZES)
-    parser.add_argument("--runs", type=int, default=7)
-    parser.add_argument("--startup-runs", type=int, default=301,
-                        help="runs of each program on the 1,000-address list")
-    args = parser.parse_args()
+def mib(kib):
+    return f"{kib / 1024:.0f} MiB" if kib >= 10 * 1024 else f"{kib / 1024:.1f} MiB"
 
-    bin_dir = os.path.join(args.build, "bin")
-    adrvet = os.path.join(bin_dir, "ADRVET")
-    adrvet_list = os.path.join(bin_dir, "adrvet-list")
-    key, counter = subprocess.run([os.path.join(bin_dir, "adrvet-bench-key"), "S"],
-                                  capture_output=True, text=True, check=True).stdout.split()
-    os.makedirs(args.work, exist_ok=True)
-    rng = random.Random(20261209)
+
+def cpu_times(m):
+    return f"{seconds(m.wall)} (user {seconds(m.user)}, system {seconds(m.system)})"
+
+
+# Each figure gives rows: (figure, measured, reference, ratio or value, goal).
+
+def ctr_figures(tools, repetitions):
+    """The fastest implementation this processor runs against OpenSSL."""
+    result = subprocess.run(
+        [tools.bench, "--benchmark_filter=BM_AesCtr_.*/(64|16777216)$",
+         "--benchmark_min_time=0.2", f"--benchmark_repetitions={repetitions}",
+         "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
+        capture_output=True, text=True, check=True)
+    rate = {}
+    for b in json.loads(result.stdout)["benchmarks"]:
+        if b.get("aggregate_name") == "median" and not b.get("error_occurred"):
+            name, size = b["run_name"].removeprefix("BM_AesCtr_").split("/")
+            rate[(name, int(size))] = b["bytes_per_second"]
+    ours = next(n for n in ("vaes512", "vaes256", "aesni", "portable") if (n, 64) in rate)
     rows = []
-    extras = []
-    for size in args.sizes:
-        plain = os.path.join(args.work, f"list-{size}.txt")
-        list_dir = os.path.join(args.work, f"list-{size}")
-        os.makedirs(list_dir, exist_ok=True)
-        if not os.path.exists(plain):
-            write_plain_list(plain, size, rng)
-        pack_runs = 3 if size >= 1_000_000 else 5
-        pack_time = median_time([adrvet_list, "pack", "-k", "S", "--quiet", plain, list_dir],
-                                pack_runs, 0)
-        extras.append(f"`adrvet-list pack` of {size:,} addresses: {pack_time:.2f} s "
-                      f"(median of {pack_runs})")
-        container = os.path.join(list_dir, "engine.dat")
-        hit = middle_address(adrvet_list, list_dir)
-        miss = "00:00:5e:00:53:01"  # documentation range: never drawn at random here
-        runs = max(3, args.runs)
-        pipeline = f"openssl enc -d -aes-128-ctr -K {key} -iv {counter} -in {container} | grep -qi "
-        names = ["adrvet_hit", "adrvet_miss", "pipe_hit", "pipe_miss", "cat"]
-        measured = dict(zip(names, interleaved_medians(
-            [[adrvet, "S", list_dir, hit], [adrvet, "S", list_dir, miss], pipeline + hit,
-             pipeline + miss, ["cat", container]], runs, [1, 0, 0, 1, 0])))
-        memory = {
-            "adrvet": peak_kib([adrvet, "S", list_dir, miss]),
-            "pipe": peak_kib(pipeline + miss, shell=True),
-        }
-        rows.append((size, os.path.getsize(container), measured, memory))
-        print(f"{size:>10,} addresses done", file=sys.stderr)
+    for size, label, goal in ((16 << 20, "16 MiB", ">= 2.0x"), (64, "64 B", ">= 1.0x")):
+        mine, theirs = rate[(ours, size)], rate[("OpenSSL", size)]
+        rows.append((f"AES-128-CTR {label} / OpenSSL ({ours})", f"{mine / 1e9:.2f} GB/s",
+                     f"{theirs / 1e9:.2f} GB/s", f"{mine / theirs:.2f}x", goal))
+    return rows
 
-    startup = []
-    if 1_000 in args.sizes:
-        plain = os.path.join(args.work, "list-1000.txt")
-        list_dir = os.path.join(args.work, "list-1000")
-        # the notation of the plain list, which ADRVET takes as well
-        hit = middle_address(adrvet_list, list_dir).replace(":", "")
-        miss = "00005e005301"
-        for label, address, adrvet_status, grep_status in (("listed", hit, 1, 0),
-                                                           ("not listed", miss, 0, 1)):
-            ours, theirs = interleaved_medians(
-                [[adrvet, "S", list_dir, address], ["grep", "-qixF", address, plain]],
-                args.startup_runs, [adrvet_status, grep_status])
-            startup.append(f"| {label} | {ours * 1000:.2f} | {theirs * 1000:.2f} "
-                           f"| {ours / theirs:.2f} |")
 
-    if 1_000_000 in args.sizes:
-        queries = os.path.join(args.work, "queries-1000000.txt")
-        with open(os.path.join(args.work, "list-1000000.txt")) as f:
-            listed = f.read().split()
-        with open(queries, "w") as q:
-            for i in range(1_000_000):
-                q.write((listed[i] if i % 2 == 0 else rng.randbytes(6).hex()) + "\n")
-        check_times = []
-        for _ in range(5):
-            with open(queries) as q:
-                check_times.append(run_timed([adrvet_list, "check", "-k", "S",
-                                              os.path.join(args.work, "list-1000000")],
-                                             stdin=q)[0])
-        extras.append(f"`adrvet-list check` of 1,000,000 addresses against the 1,000,000 list: "
-                      f"{statistics.median(check_times):.2f} s (median of 5)")
+def check_figures(tools, lists, size, runs):
+    directory = lists.packed(size)
+    container = os.path.join(directory, "engine.dat")
+    hit = lists.middle_address(size)
+    drop = drop_cache(container)
+    miss, cat, hit_m, pipe_miss, pipe_hit = taking_turns(
+        [([tools.adrvet, "S", directory, MISS], 0, None),
+         (["cat", container], 0, None),
+         ([tools.adrvet, "S", directory, hit], 1, None),
+         (tools.pipeline(container, MISS), 1, None),
+         (tools.pipeline(container, hit), 0, None)], runs)
+    cold_miss, cold_cat = taking_turns(
+        [([tools.adrvet, "S", directory, MISS], 0, drop),
+         (["cat", container], 0, drop)], runs)
+    mb = os.path.getsize(container) / 1e6
+    name = f"{size:,}"
+    ours_kib = peak_kib([tools.adrvet, "S", directory, MISS], 0)
+    pipe_kib = peak_kib(tools.pipeline(container, MISS), 1)
+    return [
+        (f"ADRVET on a {name} list, unlisted / `cat engine.dat > /dev/null` (warm)",
+         cpu_times(miss), cpu_times(cat), f"{ratio(miss.wall, cat.wall):.2f}x", "<= 1.0x"),
+        (f"the same, pages dropped before each run ({mb:.0f} MB; `cat` reads "
+         f"{mb / cold_cat.wall:.0f} MB/s)",
+         cpu_times(cold_miss), cpu_times(cold_cat), f"{ratio(cold_miss.wall, cold_cat.wall):.2f}x",
+         "<= 1.0x"),
+        (f"ADRVET {name} / `openssl enc -d | grep` (miss)", seconds(miss.wall),
+         seconds(pipe_miss.wall), f"{ratio(miss.wall, pipe_miss.wall):.2f}x", "keep (0.12x)"),
+        (f"ADRVET {name} / `openssl enc -d | grep` (hit)", seconds(hit_m.wall),
+         seconds(pipe_hit.wall), f"{ratio(hit_m.wall, pipe_hit.wall):.2f}x", "keep (0.27x)"),
+        (f"ADRVET {name}, peak memory / `openssl enc -d | grep`'s", mib(ours_kib),
+         mib(pipe_kib), f"{ratio(ours_kib * 1024, os.path.getsize(container)):.3f}x of engine.dat",
+         "bounded"),
+    ]
 
-    ms = lambda s: f"{s * 1000:.1f}"
-    table = ["| addresses | engine.dat | ADRVET hit (ms) | ADRVET miss (ms) | openssl \\| grep hit (ms) "
-             "| openssl \\| grep miss (ms) | cat (ms) | ADRVET miss / cat "
-             "| ADRVET / pipeline (hit) | ADRVET / pipeline (miss) "
-             "| peak memory ADRVET | peak memory pipeline | ADRVET memory / engine.dat |",
-             "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
-    for size, file_size, m, mem in rows:
-        table.append(
-            f"| {size:,} | {file_size / 1e6:.1f} MB | {ms(m['adrvet_hit'])} | {ms(m['adrvet_miss'])} "
-            f"| {ms(m['pipe_hit'])} | {ms(m['pipe_miss'])} | {ms(m['cat'])} "
-            f"| {m['adrvet_miss'] / m['cat']:.2f} | {m['adrvet_hit'] / m['pipe_hit']:.2f} "
-            f"| {m['adrvet_miss'] / m['pipe_miss']:.2f} | {mem['adrvet'] / 1024:.1f} MiB "
-            f"| {mem['pipe'] / 1024:.1f} MiB | {mem['adrvet'] * 1024 / file_size:.2f} |")
-    small = []
-    if startup:
-        small = ["", f"One run on the 1,000-address list, median of {args.startup_runs} runs each, "
-                 "taking turns:", "",
-                 "| address | ADRVET (ms) | grep -qixF on the plain list (ms) | ADRVET / grep |",
-                 "|---|---:|---:|---:|", *startup]
-    report = "\n".join([f"Machine: {machine_name()}", "", *table, *small, "",
-                        *[f"- {e}" for e in extras]])
-    with open(os.path.join(args.work, "results.md"), "w") as out:
-        out.write(report + "\n")
-    with open(os.path.join(args.work, "results.dat"), "w") as out:
+
+def batch_figures(tools, lists, size, runs):
+    directory = lists.packed(size)
+    with open(lists.plain(size)) as f:
+        listed = f.read().split()
+    rng = random.Random(size)
+    queries = [listed[rng.randrange(len(listed))] if i % 2 == 0 else rng.randbytes(6).hex()
+               for i in range(size)]
+    rng.shuffle(queries)
+    paths = {}
+    for order, lines in (("random", queries), ("sorted", sorted(queries))):
+        paths[order] = os.path.join(lists.work, f"queries-{size}-{order}.txt")
+        with open(paths[order], "w") as out:
+            out.write("\n".join(lines) + "\n")
+    measured = {order: [] for order in paths}
+    for _ in range(runs):
+        for order, path in paths.items():
+            with open(path) as q:
+                measured[order].append(run([tools.adrvet_list, "check", "-k", "S", directory],
+                                           stdin=q))
+    med = {order: median_of(ms) for order, ms in measured.items()}
+    goal = "<= 0.2 s" if size == 1_000_000 else "-"
+    return [(f"`adrvet-list check` of {size:,} addresses in random order against a "
+             f"{size:,} list (beside: the same sorted)", cpu_times(med["random"]),
+             cpu_times(med["sorted"]), seconds(med["random"].wall), goal)]
+
+
+def pack_figures(tools, lists, size, runs):
+    plain = lists.plain(size)
+    out_dir = tempfile.mkdtemp(dir=lists.work, prefix="pack-")
+    reference = (f"LC_ALL=C sort -u {plain} | openssl enc -aes-128-ctr -K {tools.key} "
+                 f"-iv {tools.counter} -out {out_dir}/sorted.dat")
+    pack, ref = taking_turns(
+        [([tools.adrvet_list, "pack", "-k", "S", "--quiet", plain, out_dir], 0, None),
+         (reference, 0, None)], runs)
+    subprocess.run(["rm", "-rf", out_dir], check=True)
+    goal = "<= 1.5 s, <= 0.5x" if size == 10_000_000 else "<= 0.5x"
+    return [(f"`adrvet-list pack` of {size:,} addresses / `sort -u | openssl enc`",
+             cpu_times(pack), cpu_times(ref), f"{ratio(pack.wall, ref.wall):.2f}x", goal)]
+
+
+def new_address(rng):
+    first = rng.randrange(256) & 0xFC  # unicast, globally unique: no warning
+    return ":".join(f"{b:02x}" for b in [first] + list(rng.randbytes(5)))
+
+
+def add_figures(tools, lists, size, runs):
+    directory = lists.packed(size)
+    container = os.path.join(directory, "engine.dat")
+    copy = os.path.join(lists.work, f"copy-{size}.dat")
+    rng = random.Random(size + 1)
+    adds, cps = [], []
+    for _ in range(runs):
+        adds.append(run([tools.adrvet_list, "add", "-k", "S", "--quiet", directory,
+                         new_address(rng)]))
+        cps.append(run(f"cp {container} {copy} && sync {copy}"))
+    os.remove(copy)
+    add, cp = median_of(adds), median_of(cps)
+    add_kib = peak_kib([tools.adrvet_list, "add", "-k", "S", "--quiet", directory,
+                        new_address(rng)])
+    text_bytes = os.path.getsize(container)  # the payload, within 28 bytes
+    return [
+        (f"one `add` to a {size:,} list / `cp engine.dat x && sync x`", cpu_times(add),
+         cpu_times(cp), f"{ratio(add.wall, cp.wall):.2f}x", "<= 2.0x"),
+        (f"one `add` to a {size:,} list, peak memory / the list's text",
+         mib(add_kib), f"{text_bytes / 1e6:.0f} MB", f"{ratio(add_kib * 1024, text_bytes):.2f}x",
+         "<= 1.2x"),
+    ]
+
+
+def sizes_table(tools, lists, sizes, runs):
+    table = ["| addresses | engine.dat | ADRVET hit | ADRVET miss | openssl \\| grep hit "
+             "| openssl \\| grep miss | cat | ADRVET miss / cat | ADRVET / pipeline (hit) "
+             "| ADRVET / pipeline (miss) | peak memory ADRVET | peak memory pipeline |",
+             "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    data = []
+    for size in sizes:
+        directory = lists.packed(size)
+        container = os.path.join(directory, "engine.dat")
+        hit = lists.middle_address(size)
+        m = taking_turns([([tools.adrvet, "S", directory, hit], 1, None),
+                          ([tools.adrvet, "S", directory, MISS], 0, None),
+                          (tools.pipeline(container, hit), 0, None),
+                          (tools.pipeline(container, MISS), 1, None),
+                          (["cat", container], 0, None)], runs)
+        ah, am, ph, pm, cat = (x.wall for x in m)
+        data.append((size, ah, am, ph, pm, cat))
+        table.append(f"| {size:,} | {os.path.getsize(container) / 1e6:.1f} MB | {seconds(ah)} "
+                     f"| {seconds(am)} | {seconds(ph)} | {seconds(pm)} | {seconds(cat)} "
+                     f"| {ratio(am, cat):.2f} | {ratio(ah, ph):.2f} | {ratio(am, pm):.2f} "
+                     f"| {mib(peak_kib([tools.adrvet, 'S', directory, MISS]))} "
+                     f"| {mib(peak_kib(tools.pipeline(container, MISS), 1))} |")
+    return table, data
+
+
+def startup_table(tools, lists, runs):
+    plain = lists.plain(1_000)
+    directory = lists.packed(1_000)
+    hit = lists.middle_address(1_000).replace(":", "")  # the plain list's notation
+    rows = ["| address | ADRVET | grep -qixF on the plain list | ADRVET / grep |",
+            "|---|---:|---:|---:|"]
+    for label, address, ours_status, grep_status in (("listed", hit, 1, 0),
+                                                     ("not listed", "00005e005301", 0, 1)):
+        ours, theirs = taking_turns([([tools.adrvet, "S", directory, address], ours_status, None),
+                                     (["grep", "-qixF", address, plain], grep_status, None)],
+                                    runs)
+        rows.append(f"| {label} | {ours.wall * 1000:.2f} ms | {theirs.wall * 1000:.2f} ms "
+                    f"| {ratio(ours.wall, theirs.wall):.2f} |")
+    return rows
+
+
+def plot(work, data):
+    dat = os.path.join(work, "results.dat")
+    with open(dat, "w") as out:
         out.write("# addresses adrvet_hit adrvet_miss pipe_hit pipe_miss cat (seconds)\n")
-        for size, _, m, _ in rows:
-            out.write(f"{size} {m['adrvet_hit']} {m['adrvet_miss']} {m['pipe_hit']} "
-                      f"{m['pipe_miss']} {m['cat']}\n")
-    plot = os.path.join(args.work, "end_to_end.png")
-    gnuplot = f"""
+        for row in data:
+            out.write(" ".join(str(x) for x in row) + "\n")
+    png = os.path.join(work, "end_to_end.png")
+    script = f"""
 set terminal pngcairo size 900,600
-set output '{plot}'
+set output '{png}'
 set logscale xy
 set xlabel 'addresses in the list'
 set ylabel 'median wall time (s)'
 set key top left
 set grid
 set title 'ADRVET against openssl | grep (one check per run)'
-plot '{args.work}/results.dat' using 1:2 with linespoints title 'ADRVET, listed', \\
+plot '{dat}' using 1:2 with linespoints title 'ADRVET, listed', \\
      '' using 1:3 with linespoints title 'ADRVET, not listed', \\
      '' using 1:4 with linespoints title 'openssl | grep, listed', \\
      '' using 1:5 with linespoints title 'openssl | grep, not listed', \\
      '' using 1:6 with linespoints title 'cat engine.dat (floor)'
 """
-    subprocess.run(["gnuplot"], input=gnuplot, text=True, check=True)
-    print(report)
-    print(f"\nplot: {plot}")
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    return png
+
+
+def machine():
+    model, flags = "unknown processor", set()
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name") and model == "unknown processor":
+                    model = line.split(":", 1)[1].strip()
+                elif line.startswith("flags") and not flags:
+                    flags = set(line.split(":", 1)[1].split())
+    except OSError:
+        pass
+    wanted = [f for f in ("aes", "vaes", "avx2", "avx512f", "avx512bw", "sha_ni") if f in flags]
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
+    return (f"{model} ({', '.join(wanted)}), {os.cpu_count()} cores, {memory:.0f} GiB, "
+            f"Linux {platform.release()}, load average {os.getloadavg()[0]:.1f} at the start")
+
+
+def update_doc(path, report):
+    with open(path) as f:
+        text = f.read()
+    block = f"{DOC_BEGIN}\n{report}\n{DOC_END}"
+    pattern = re.compile(re.escape(DOC_BEGIN) + ".*?" + re.escape(DOC_END), re.S)
+    if not pattern.search(text):
+        sys.exit(f"{path} has no {DOC_BEGIN} ... {DOC_END} section to replace")
+    with open(path, "w") as f:
+        f.write(pattern.sub(lambda _: block, text))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="build directory with bin/")
+    parser.add_argument("--work", required=True, help="directory for lists and results")
+    parser.add_argument("--quick", action="store_true",
+                        help="lists a tenth the size and fewer runs, for trying")
+    parser.add_argument("--runs", type=int, help="runs of each command (default 7, quick 3)")
+    parser.add_argument("--sizes", type=int, nargs="+", help="list sizes of the per-size table")
+    parser.add_argument("--startup-runs", type=int, help="runs on the 1,000-address list")
+    parser.add_argument("--only", nargs="+",
+                        choices=["ctr", "check", "batch", "pack", "add", "sizes", "startup"],
+                        help="only these parts")
+    parser.add_argument("--doc", help="Markdown file whose marked section gets the tables")
+    args = parser.parse_args()
+    scale = 10 if args.quick else 1
+    runs = args.runs or (3 if args.quick else 7)
+    sizes = args.sizes or [s for s in SIZES if s // scale >= 1_000 or s == 1_000]
+    startup_runs = args.startup_runs or (31 if args.quick else 301)
+    parts = set(args.only or ["ctr", "check", "batch", "pack", "add", "sizes", "startup"])
+    os.makedirs(args.work, exist_ok=True)
+    tools = Tools(args.build)
+    lists = Lists(tools, args.work)
+    header = machine()
+
+    rows = []
+    if "ctr" in parts:
+        rows += ctr_figures(tools, 3 if args.quick else 7)
+    if "check" in parts:
+        rows += check_figures(tools, lists, 10_000_000 // scale, max(runs, 5))
+    if "batch" in parts:
+        rows += batch_figures(tools, lists, 1_000_000 // scale, max(runs, 5))
+    if "pack" in parts:
+        rows += pack_figures(tools, lists, 10_000_000 // scale, runs)
+    if "add" in parts:
+        for size in (10_000_000 // scale, 40_000_000 // scale):
+            rows += add_figures(tools, lists, size, min(runs, 5))
+    report = [f"Machine: {header}.", "",
+              f"`bench/end_to_end.py`{' --quick' if args.quick else ''}: medians of {runs} "
+              "runs (at least 5 for the checks), each command taking turns with its reference.",
+              ""]
+    if rows:
+        report += ["| figure | measured | reference | ratio | goal |", "|---|---|---|---|---|"]
+        report += [f"| {' | '.join(r)} |" for r in rows]
+    png = None
+    if "sizes" in parts:
+        table, data = sizes_table(tools, lists, sizes, runs)
+        report += ["", "Per list size (one check per run):", "", *table]
+        png = plot(args.work, data)
+    if "startup" in parts:
+        report += ["", f"One run on the 1,000-address list, median of {startup_runs}:", "",
+                   *startup_table(tools, lists, startup_runs)]
+    text = "\n".join(report)
+    with open(os.path.join(args.work, "results.md"), "w") as out:
+        out.write(text + "\n")
+    if args.doc:
+        update_doc(args.doc, text)
+    print(text)
+    if png:
+        print(f"\nplot: {png}")
 
 
 if __name__ == "__main__":

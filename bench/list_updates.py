@@ -76,7 +76,7 @@ def main():
         plain = os.path.join(args.work, f"updates-{size}.txt")
         list_dir = os.path.join(args.work, f"updates-{size}")
         os.makedirs(list_dir, exist_ok=True)
-        write_plain_list(plain, size, rng)
+        write_plain_list(plain, size)
         run([tool, "pack", "-k", "S", "--quiet", plain, list_dir])
         rows.append((size, one_add(tool, list_dir, rng, args.runs)))
         if size == 1_000_000:
