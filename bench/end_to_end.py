@@ -409,6 +409,8 @@ def main():
     parser.add_argument("--work", required=True, help="directory for lists and results")
     parser.add_argument("--quick", action="store_true",
                         help="lists a tenth the size and fewer runs, for trying")
+    parser.add_argument("--scale", type=int, default=1,
+                        help="divide the list sizes by this (--quick: 10)")
     parser.add_argument("--runs", type=int, help="runs of each command (default 7, quick 3)")
     parser.add_argument("--sizes", type=int, nargs="+", help="list sizes of the per-size table")
     parser.add_argument("--startup-runs", type=int, help="runs on the 1,000-address list")
@@ -417,9 +419,9 @@ def main():
                         help="only these parts")
     parser.add_argument("--doc", help="Markdown file whose marked section gets the tables")
     args = parser.parse_args()
-    scale = 10 if args.quick else 1
+    scale = max(args.scale, 10 if args.quick else 1)
     runs = args.runs or (3 if args.quick else 7)
-    sizes = args.sizes or [s for s in SIZES if s // scale >= 1_000 or s == 1_000]
+    sizes = args.sizes or sorted({max(s // scale, 1_000) for s in SIZES})
     startup_runs = args.startup_runs or (31 if args.quick else 301)
     parts = set(args.only or ["ctr", "check", "batch", "pack", "add", "sizes", "startup"])
     os.makedirs(args.work, exist_ok=True)
@@ -428,19 +430,24 @@ def main():
     header = machine()
 
     rows = []
-    if "ctr" in parts:
-        rows += ctr_figures(tools, 3 if args.quick else 7)
-    if "check" in parts:
-        rows += check_figures(tools, lists, 10_000_000 // scale, max(runs, 5))
-    if "batch" in parts:
-        rows += batch_figures(tools, lists, 1_000_000 // scale, max(runs, 5))
-    if "pack" in parts:
-        rows += pack_figures(tools, lists, 10_000_000 // scale, runs)
-    if "add" in parts:
-        for size, add_runs in ((10_000_000 // scale, min(runs, 5)), (40_000_000 // scale, 3)):
-            rows += add_figures(tools, lists, size, add_runs)
+
+    def measure(name, figures, *arguments):
+        """One part's rows; a part that fails says so in the table instead
+        of ending the run."""
+        if name in parts:
+            try:
+                rows.extend(figures(*arguments))
+            except (SystemExit, subprocess.CalledProcessError, OSError) as failure:
+                rows.append((f"{name}: failed", str(failure), "-", "-", "-"))
+
+    measure("ctr", ctr_figures, tools, 3 if args.quick else 7)
+    measure("check", check_figures, tools, lists, 10_000_000 // scale, max(runs, 5))
+    measure("batch", batch_figures, tools, lists, 1_000_000 // scale, max(runs, 5))
+    measure("pack", pack_figures, tools, lists, 10_000_000 // scale, runs)
+    for size, add_runs in ((10_000_000 // scale, min(runs, 5)), (40_000_000 // scale, 3)):
+        measure("add", add_figures, tools, lists, size, add_runs)
     report = [f"Machine: {header}.", "",
-              f"`bench/end_to_end.py`{' --quick' if args.quick else ''}: medians of {runs} "
+              f"`bench/end_to_end.py`{f' --scale {scale}' if scale > 1 else ''}: medians of {runs} "
               "runs (at least 5 for the checks, 3 for the add to the largest list), each "
               "command taking turns with its reference.",
               ""]
