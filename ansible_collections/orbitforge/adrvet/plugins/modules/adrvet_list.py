@@ -65,7 +65,14 @@ options:
     description:
       - Create the list when it does not exist. Without it a missing list is an error
         whenever addresses would have to be added.
-      - C(state=exact) with no address creates an empty list.
+      - C(state=exact) with no address creates an empty list (with C(allow_empty)).
+    type: bool
+    default: false
+  allow_empty:
+    description:
+      - Allow a change that leaves the list with no address, which makes every device refused.
+        Without it such a change fails and writes nothing, so that an empty variable cannot
+        lock a network out.
     type: bool
     default: false
   mode:
@@ -302,6 +309,8 @@ def run_plan(cli, params, plan, exists, check_mode):
     creating = []
     if not exists:
         creating = ['--create'] + (['--mode', params['mode']] if params['mode'] else [])
+    if params['allow_empty']:
+        common += ['--allow-empty']
     reports = []
     if plan.remove:
         reports.append(cli.run('remove', common + [list_path, '-'],
@@ -315,7 +324,7 @@ def run_plan(cli, params, plan, exists, check_mode):
         reports.append(cli.run('add', options + [list_path, '-'], data=address_input(addresses))[1])
     if not exists and not plan.add:
         # An exact list of no address: pack makes an empty list.
-        options = list(common) + ['--allow-empty']
+        options = list(common)
         if params['mode']:
             options += ['--mode', params['mode']]
         reports.append(cli.run('pack', options + ['-', list_path], data='')[1])
@@ -378,6 +387,11 @@ def run_module(module):
     if not exists and plan.add and not params['create']:
         raise AdrvetError('%s does not exist; create: true makes it' % list_path)
     makes_empty_list = not exists and state == 'exact' and not wanted and params['create']
+    empties = (exists and plan.remove and not plan.add
+               and len(set(current) - set(plan.remove)) == 0) or makes_empty_list
+    if empties and not params['allow_empty']:
+        raise AdrvetError('this would leave %s with no address, refusing every device; '
+                          'allow_empty: true allows it' % list_path)
 
     reports = []
     if not plan.empty() or makes_empty_list:
@@ -412,6 +426,7 @@ def argument_spec():
         source=dict(type='path'),
         state=dict(type='str', choices=['present', 'absent', 'exact'], default='present'),
         create=dict(type='bool', default=False),
+        allow_empty=dict(type='bool', default=False),
         mode=dict(type='str'),
         wait=dict(type='float'),
     )

@@ -142,10 +142,14 @@ class FakeAdrvetList:
         report = dict(removed=[], unchanged=[])
         for address in data.split():
             report['removed' if new.pop(address, None) else 'unchanged'].append(address)
+        if not new and not options.get('--allow-empty'):
+            return 1, '', 'adrvet-list: remove: the list would be empty; nothing changed\n'
         return self.write('remove', options, list_path, new, report)
 
     def cmd_pack(self, options, operands, data):
-        assert options.get('--allow-empty') and operands[0] == '-'
+        if not options.get('--allow-empty'):
+            return 1, '', 'adrvet-list: pack: no address; nothing written\n'
+        assert operands[0] == '-'
         return self.write('pack', options, operands[1], {}, dict(added=[]))
 
     def cmd_sync(self, options, operands, data):
