@@ -1,6 +1,15 @@
 # Installation: programs, the static library with its public headers, a CMake
 # package (find_package(adrvet) gives adrvet::adrvet), a pkg-config file,
-# manual pages and bash completion; and the Debian package built by CPack.
+# manual pages, shell completion, the licence and changelog; and the Debian
+# package built by CPack.
+
+# The multiarch library directory (lib/x86_64-linux-gnu) wherever the
+# toolchain has one, under any prefix: Debian's compilers, CMake and
+# pkg-config search it, and its packages must use it.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH
+    "Object code libraries (LIBDIR)")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -28,17 +37,63 @@ file(RELATIVE_PATH ADRVET_PC_INCLUDEDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_
 configure_file(cmake/adrvet.pc.in ${PROJECT_BINARY_DIR}/adrvet.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/adrvet.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(FILES docs/man/ADRVET.1 docs/man/adrvet-list.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES docs/man/adrvet.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+# Manual pages and the changelog are installed compressed, as Debian wants
+# them (gzip -n: the same bytes on every build).
+find_program(ADRVET_GZIP gzip REQUIRED)
+function(adrvet_gzip source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${output}.tmp
+    COMMAND ${ADRVET_GZIP} -9nf ${output}.tmp
+    COMMAND ${CMAKE_COMMAND} -E rename ${output}.tmp.gz ${output}
+    DEPENDS ${source} VERBATIM)
+endfunction()
+file(GLOB man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.[1-8])
+set(compressed)
+foreach(page IN LISTS man_pages)
+  get_filename_component(name ${page} NAME)
+  string(REGEX REPLACE ".*\\." "" section ${name})
+  adrvet_gzip(${page} ${PROJECT_BINARY_DIR}/man/${name}.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  list(APPEND compressed ${PROJECT_BINARY_DIR}/man/${name}.gz)
+endforeach()
+adrvet_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+add_custom_target(adrvet_compressed_docs ALL DEPENDS ${compressed} ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz packaging/copyright
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Completion where each shell looks for it by command name: bash-completion
+# loads completions/NAME (one script serves both commands), fish
+# vendor_completions.d/NAME.fish. zsh reads site-functions under
+# /usr/local, but Debian's zsh reads vendor-completions under /usr: the
+# prefix is known only when installing (cpack installs to /usr).
 install(FILES completions/adrvet-list
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES completions/adrvet-list
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ADRVET)
+install(FILES completions/adrvet-list.fish completions/ADRVET.fish
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+set(ADRVET_ZSH_COMPLETION ${PROJECT_SOURCE_DIR}/completions/_adrvet)
+install(CODE "set(adrvet_zsh_completion \"${ADRVET_ZSH_COMPLETION}\")")
+install(CODE [[
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(adrvet_zsh_dir share/zsh/vendor-completions)
+  else()
+    set(adrvet_zsh_dir share/zsh/site-functions)
+  endif()
+  file(INSTALL ${adrvet_zsh_completion} DESTINATION ${CMAKE_INSTALL_PREFIX}/${adrvet_zsh_dir})
+]])
 
 set(CPACK_PACKAGE_NAME adrvet)
 set(CPACK_PACKAGE_VENDOR "ADRVET developers")
 set(CPACK_PACKAGE_CONTACT "ADRVET developers <adrvet@orbitforge.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check MAC addresses against protected lists")
-set(CPACK_PACKAGE_DESCRIPTION
-  "ADRVET answers, through its exit status, whether a network hardware (MAC)\n address is on a protected list; adrvet-list makes and maintains such lists\n and exports them for hostapd, dnsmasq, ipset, nftables and FreeRADIUS. The\n package also holds the static library and headers for programs that read\n and write the lists.")
+# CPack indents every line of the long description itself.
+set(CPACK_PACKAGE_DESCRIPTION [[
+ADRVET answers, through its exit status, whether a network hardware (MAC)
+address is on a protected list; adrvet-list makes and maintains such lists
+and exports them for hostapd, dnsmasq, ipset, nftables and FreeRADIUS. The
+package also holds the static library and headers for programs that read
+and write the lists.]])
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
