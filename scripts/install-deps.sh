@@ -15,6 +15,7 @@ else
     libgtest-dev libbenchmark-dev valgrind           # test and benchmark frameworks, memcheck
     libssl-dev python3 python3-cryptography-vectors  # test oracles and published vectors
     bash-completion                                  # runs adrvet-list's completion in a test
+    zsh fish                                         # completion is tested in each shell
   )
 fi
 packages+=("$@")
