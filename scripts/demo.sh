@@ -1,24 +1,48 @@
 #!/usr/bin/env bash
 # Builds ADRVET, protects the bundled example list under key version S with
-# adrvet-list, and checks one listed and one unlisted address.
+# adrvet-list, and checks one listed and one unlisted address, printing each
+# command so that it can be pasted and run again from the repository's top.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --build-only
-cmake --preset default >/dev/null
-cmake --build --preset default --target ADRVET adrvet-list  # only what the demo runs
-
 bin=build/default/bin
 list_dir=build/default/example-list
-mkdir -p "$list_dir"
-"$bin/adrvet-list" pack -k S examples/maclist.txt "$list_dir"
+log=build/default/demo-build.log
 
-check() {
-  echo
-  echo "\$ ADRVET $*"
-  local status=0
-  "$bin/ADRVET" "$@" || status=$?
-  echo "exit status: $status"
+scripts/install-deps.sh --build-only
+mkdir -p build/default
+echo "Building ADRVET and adrvet-list (the compiler's output goes to $log) ..."
+if ! { cmake --preset default && cmake --build --preset default --target ADRVET adrvet-list; } >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "The build failed; the whole output is in $log" >&2
+  exit 1
+fi
+
+# Each command is shown as it can be pasted, then run as shown.
+run() {
+  echo "\$ $1"
+  eval "$1"
 }
-check S "$list_dir" 3c:22:fb:12:34:56 D   # on the list: 1
-check S "$list_dir" 3c:22:fb:12:34:57 D   # not on the list: 0
+
+cat <<'TEXT'
+
+A list is a directory holding engine.dat, a protected (encrypted) file.
+S and U name the built-in key the list is written with (its key version):
+a list written with -k S is read with S. D asks ADRVET to print one message.
+
+TEXT
+run "mkdir -p $list_dir"
+run "$bin/adrvet-list pack -k S examples/maclist.txt $list_dir"
+
+cat <<'TEXT'
+
+ADRVET answers through its exit status: 1 means the address IS on the list,
+0 that it is not, 248 to 255 that it cannot tell (missing list, wrong key,
+bad address). So "if ADRVET ...; then" is true for an address that is NOT
+listed: test the status with case.
+
+TEXT
+for mac in 3c:22:fb:12:34:56 3c:22:fb:12:34:57; do
+  run "$bin/ADRVET S $list_dir $mac D; echo \"exit status: \$?\""
+done
+echo "Try more: $bin/adrvet-list --help, man docs/man/ADRVET.1"
