@@ -1,7 +1,7 @@
 # fish completion for adrvet-list. Installed into
 # share/fish/vendor_completions.d, where fish looks for it by command name.
 
-set -l commands pack add remove check verify export diff unpack rekey digest
+set -l commands pack add remove check verify export diff unpack rekey digest test
 set -l formats plain hostapd dnsmasq dnsmasq-hosts ipset nft freeradius
 
 # True when the command is $argv[1] and option $argv[2] is not given yet
@@ -45,12 +45,13 @@ complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a diff -
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a unpack -d 'write the stored payload of a list'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a rekey -d 'rewrite a list under the other key version'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a digest -d 'SHA-256 of files, as sha256sum prints it'
+complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a test -d 'exit 0 if an address is listed, 1 if not, 2 if undecided'
 
 # Lists, inputs and outputs: file names after the command.
 complete -c adrvet-list -n "__fish_seen_subcommand_from $commands; and __adrvet_list_wants_file" -a '(__adrvet_list_files)'
 
 # Each command's options, each offered once.
-for command in pack add remove check verify export diff unpack rekey
+for command in pack add remove check verify export diff unpack rekey test
     complete -c adrvet-list -n "__adrvet_list_offers $command -k" -s k -x -a 'S U' -d 'key version of the list'
 end
 for command in $commands
@@ -60,7 +61,10 @@ for command in pack add
     complete -c adrvet-list -n "__adrvet_list_offers $command --quiet" -l quiet -d 'print no warnings'
     complete -c adrvet-list -n "__adrvet_list_offers $command --from" -l from -x -a "$formats" -d "read the input in a peer's format"
 end
-complete -c adrvet-list -n "__adrvet_list_offers pack --allow-empty" -l allow-empty -d 'write a list of no addresses'
+for command in pack add remove
+    complete -c adrvet-list -n "__adrvet_list_offers $command --allow-empty" -l allow-empty -d 'write a list of no addresses'
+end
+complete -c adrvet-list -n "__adrvet_list_offers add --create" -l create -d 'make the list when it does not exist'
 for command in pack add remove rekey
     complete -c adrvet-list -n "__adrvet_list_offers $command --wait" -l wait -x -d "seconds to wait for the list's lock"
 end

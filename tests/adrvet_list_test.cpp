@@ -390,7 +390,8 @@ TEST_F(ListTool, VerifyNamesWhatAdrvetWouldRunInto) {
 TEST_F(ListTool, AddAndRemoveKeepTheListValid) {
   ::mkdir(file("list").c_str(), 0755);
   const auto created = list_tool(
-      {"add", "-k", "S", file("list"), "00:00:00:00:00:05", "00:00:00:00:00:01", "0000.0000.0003"});
+      {"add", "-k", "S", "--create", file("list"), "00:00:00:00:00:05", "00:00:00:00:00:01",
+       "0000.0000.0003"});
   EXPECT_EQ(created.exit_status, 0) << created.err;
   EXPECT_NE(created.err.find("added 3 addresses (new list)"), std::string::npos) << created.err;
   const auto again =

@@ -131,7 +131,7 @@ TEST_F(ListSafety, NewFilesArePrivateUnlessModeSaysOtherwise) {
   const Case cases[] = {
       {{"pack", "-k", "S", in, file("a.dat")}, file("a.dat"), 0600},
       {{"pack", "-k", "S", "--mode", "640", in, file("b.dat")}, file("b.dat"), 0640},
-      {{"add", "-k", "S", "--mode", "0644", file("c.dat"), "00:11:22:33:44:55"},
+      {{"add", "-k", "S", "--create", "--mode", "0644", file("c.dat"), "00:11:22:33:44:55"},
        file("c.dat"),
        0644},
       {{"unpack", "-k", "S", list_, file("plain.txt")}, file("plain.txt"), 0600},

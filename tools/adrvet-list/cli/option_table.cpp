@@ -43,7 +43,8 @@ bool store_flag(Options& options, const std::string& /*value*/) {
   return true;
 }
 
-constexpr std::string_view kListCommands = "pack add remove check verify export diff unpack rekey";
+constexpr std::string_view kListCommands =
+    "pack add remove check verify export diff unpack rekey test";
 
 // A new option is one row here and its field in Options.
 constexpr OptionRow kOptions[] = {
@@ -66,7 +67,9 @@ constexpr OptionRow kOptions[] = {
      [](Options& o, const std::string& v) { return (o.mode = parse_mode(v)).has_value(); },
      "permission bits in octal, 0 to 0777", nullptr},
     {"force", 0, nullptr, "add remove rekey", store_flag<&Options::force>, nullptr, nullptr},
-    {"allow-empty", 0, nullptr, "pack", store_flag<&Options::allow_empty>, nullptr, nullptr},
+    {"allow-empty", 0, nullptr, "pack add remove", store_flag<&Options::allow_empty>, nullptr,
+     nullptr},
+    {"create", 0, nullptr, "add", store_flag<&Options::create>, nullptr, nullptr},
     {"table", 0, "TABLE", "export", store_text<&Options::table>, nullptr, nullptr},
     {"family", 0, "FAMILY", "export", store_text<&Options::family>, nullptr, nullptr},
     {"output", 0, "FILE", "export", store_text<&Options::output>, nullptr, nullptr},

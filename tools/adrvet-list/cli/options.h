@@ -21,6 +21,7 @@ struct Options {
   std::optional<unsigned> mode;
   bool force = false;
   bool allow_empty = false;
+  bool create = false;
   std::optional<std::string> table;  // peer formats
   std::optional<std::string> family;
   std::optional<std::string> output;

@@ -24,6 +24,8 @@ constexpr CommandRow kCommands[] = {
     {"unpack", "write the stored payload of a list", unpack_usage, 1, 2, run_unpack},
     {"rekey", "rewrite a list under the other key version", rekey_usage, 1, 2, run_rekey},
     {"digest", "SHA-256 of files, as sha256sum prints it", digest_usage, 1, kAny, run_digest},
+    {"test", "exit 0 if an address is listed, 1 if not, 2 if undecided", test_usage, 2, 2,
+     run_test},
 };
 
 }  // namespace

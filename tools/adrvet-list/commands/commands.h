@@ -26,5 +26,7 @@ int run_rekey(const Options& options);
 const char* rekey_usage();
 int run_digest(const Options& options);
 const char* digest_usage();
+int run_test(const Options& options);
+const char* test_usage();
 
 }  // namespace adrvet_list

@@ -17,7 +17,9 @@ constexpr char kUsage[] =
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
-    "directory, for DIR/engine.dat, or a file). One address per line, in any notation\n"
+    "directory, for DIR/engine.dat, or a file). A DEST that does not exist is a list\n"
+    "directory to create (mode 755), unless it ends in '.dat', which names a file.\n"
+    "One address per line, in any notation\n"
     "ADRVET accepts (aa:bb:cc:dd:ee:ff, AA-BB-CC-DD-EE-FF, aabbccddeeff) or as\n"
     "aabb.ccdd.eeff; '#' starts a comment; blank lines are ignored. Invalid lines are\n"
     "reported and nothing is written; so is an input with no address at all, unless\n"
@@ -66,6 +68,9 @@ int run_pack(const Options& options) {
   }
 
   const std::size_t dropped = sort_unique(values);
+  if (!make_list_directory(options.positional[1], dest, options.quiet)) {
+    return kExitData;
+  }
   orbitforge::util::FileUpdate update;
   if (!begin_update(dest, {options.wait, options.mode}, update) ||
       !write_list(update, dest, values, orbitforge::util::key_for_version(*options.key))) {

@@ -36,12 +36,20 @@ int run_rekey(const Options& options) {
     error("rekey: the new key version is required: --to S or --to U");
     return kExitUsage;
   }
+  if (*options.to == *options.key) {
+    error("rekey: the list is under key version %s already (-k %s --to %s): nothing to do",
+          key_letter(*options.key), key_letter(*options.key), key_letter(*options.to));
+    return kExitUsage;
+  }
   const std::string path = list_file_path(options.positional[0]);
   const bool in_place = options.positional.size() == 1;
   const std::string dest = in_place ? path : list_file_path(options.positional[1]);
   if (!in_place && same_file(path, dest)) {
     error("rekey: DEST '%s' is LIST itself; leave DEST out to rekey in place", dest.c_str());
     return kExitUsage;
+  }
+  if (!in_place && !make_list_directory(options.positional[1], dest, false)) {
+    return kExitData;
   }
   orbitforge::util::FileUpdate update;
   if (!begin_update(dest, {options.wait, options.mode}, update)) {
@@ -53,16 +61,20 @@ int run_rekey(const Options& options) {
   // may still be rekeyed; only a container that does not open may not.
   if (list.failure && *list.failure != orbitforge::mac::ResultCode::bad_data_file &&
       *list.failure != orbitforge::mac::ResultCode::bad_file_contents) {
-    report_unusable(path, list);
+    report_unusable(path, list, *options.key);
     return kExitData;
   }
   if (!may_rewrite(path, list, options.force)) {
     return kExitData;
   }
-  return write_payload(update, dest, std::move(list.payload),
-                       orbitforge::util::key_for_version(*options.to))
-             ? kExitOk
-             : kExitData;
+  if (!write_payload(update, dest, std::move(list.payload),
+                     orbitforge::util::key_for_version(*options.to))) {
+    return kExitData;
+  }
+  const char* to = key_letter(*options.to);
+  error("%s: rewritten under key version %s (was %s); read it with -k %s, and ADRVET %s", dest.c_str(),
+        to, key_letter(*options.key), to, to);
+  return kExitOk;
 }
 
 }  // namespace adrvet_list

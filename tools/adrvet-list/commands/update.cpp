@@ -1,6 +1,10 @@
 // add and remove: change a list in place, keeping it sorted and free of
 // duplicates, under the list's lock so that concurrent updates all count.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "cli/command.h"
@@ -18,12 +22,15 @@ namespace adrvet_list {
 namespace {
 
 constexpr char kAddUsage[] =
-    "Usage: adrvet-list add -k S|U [--quiet] [--wait SECONDS] [--mode MODE] [--force]\n"
-    "                       LIST MAC...|-\n"
+    "Usage: adrvet-list add -k S|U [--quiet] [--create] [--allow-empty] [--wait SECONDS]\n"
+    "                       [--mode MODE] [--force] LIST MAC...|-\n"
     "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
     "\n"
-    "Adds the addresses to LIST, which stays sorted and free of duplicates; creates\n"
-    "LIST (mode MODE, 600 by default) when it does not exist yet. '-' reads further\n"
+    "Adds the addresses to LIST, which stays sorted and free of duplicates. A LIST\n"
+    "that does not exist is made only with --create (mode MODE, 600 by default; a\n"
+    "list directory is created too, unless LIST ends in '.dat'); a new list with no\n"
+    "address needs --allow-empty. A LIST that reads as an address is refused: the\n"
+    "list comes first. '-' reads further\n"
     "addresses from standard input, one per line as for 'pack'. With --from, the\n"
     "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
     "the formats 'pack --from' reads. An invalid line or address changes nothing.\n"
@@ -31,9 +38,12 @@ constexpr char kAddUsage[] =
     "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n";
 
 constexpr char kRemoveUsage[] =
-    "Usage: adrvet-list remove -k S|U [--wait SECONDS] [--force] LIST MAC...|-\n"
+    "Usage: adrvet-list remove -k S|U [--allow-empty] [--wait SECONDS] [--force]\n"
+    "                          LIST MAC...|-\n"
     "\n"
     "Removes the addresses from LIST, which stays sorted and free of duplicates.\n"
+    "Removing the last address needs --allow-empty: an empty list refuses every\n"
+    "device.\n"
     "'-' reads further addresses from standard input, one per line as for 'pack'.\n"
     "Says how many were removed and which were not on the list. Waits up to\n"
     "SECONDS (10) for another writer of LIST; --force rewrites a list that looks\n"
@@ -78,6 +88,27 @@ Requested parse_requested(const std::vector<std::string>& texts, bool quiet, con
   return requested;
 }
 
+// A list that is not there is made only when asked: a forgotten LIST must
+// not turn the first address into a new list. Says why and gives false.
+bool list_exists_or_may_be_made(const std::string& list, const std::string& path, bool create,
+                                const char* command) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 || errno != ENOENT) {
+    return true;  // anything else is for the update to report
+  }
+  if (parse_list_line(list).kind == ParsedLine::Kind::address) {
+    error("%s: LIST '%s' reads as an address and no such list exists; the list comes first: "
+          "adrvet-list %s -k S|U LIST MAC...",
+          command, list.c_str(), command);
+    return false;
+  }
+  if (!create && std::strcmp(command, "add") == 0) {
+    error("add: %s: no such list; --create makes a new one", path.c_str());
+    return false;
+  }
+  return true;
+}
+
 void report_addresses(const char* what, const Addresses& values) {
   if (values.empty()) {
     return;
@@ -113,7 +144,15 @@ int run_update(const Options& options, bool adding) {
   }
   sort_unique(requested.values);
 
-  const std::string path = list_file_path(options.positional[0]);
+  const std::string& list_argument = options.positional[0];
+  const std::string path = list_file_path(list_argument);
+  if (!list_exists_or_may_be_made(list_argument, path, adding && options.create, command)) {
+    return kExitUsage;
+  }
+  if (adding && options.create &&
+      !make_list_directory(list_argument, path, options.quiet)) {
+    return kExitData;
+  }
   const auto key = orbitforge::util::key_for_version(*options.key);
   orbitforge::util::FileUpdate update;
   if (!begin_update(path, {options.wait, options.mode}, update)) {
@@ -124,7 +163,7 @@ int run_update(const Options& options, bool adding) {
   if (!creating) {
     list = load_list(update, key);
     if (!list.usable()) {
-      report_unusable(path, list);
+      report_unusable(path, list, *options.key);
       return kExitData;
     }
     if (!may_rewrite(path, list, options.force)) {
@@ -144,8 +183,14 @@ int run_update(const Options& options, bool adding) {
     const bool present = std::binary_search(values.begin(), values.end(), value);
     (present == adding ? unchanged : changed).push_back(value);
   }
-  orbitforge::util::SecretBytes payload =
-      canonical_payload(adding ? merged(values, changed) : difference(values, changed));
+  const Addresses result = adding ? merged(values, changed) : difference(values, changed);
+  if (result.empty() && (creating || !values.empty()) && !options.allow_empty) {
+    error("%s: the list would be left with no address, which refuses every device; nothing "
+          "changed (--allow-empty writes it)",
+          path.c_str());
+    return kExitData;
+  }
+  orbitforge::util::SecretBytes payload = canonical_payload(result);
   // Rewrite when the addresses changed, or to put an untidy list in order.
   if (creating || !list.intact || payload != list.payload) {
     if (!write_payload(update, path, std::move(payload), key)) {

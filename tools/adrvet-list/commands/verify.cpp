@@ -27,7 +27,7 @@ int run_verify(const Options& options) {
   const std::string path = list_file_path(options.positional[0]);
   const LoadedList list = load_list(path, orbitforge::util::key_for_version(*options.key));
   if (!list.usable()) {
-    report_unusable(path, list);
+    report_unusable(path, list, *options.key);
     return kExitData;
   }
   if (!list.intact) {

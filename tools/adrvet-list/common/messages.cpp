@@ -44,4 +44,6 @@ void warning(const char* format, ...) {
   va_end(args);
 }
 
+const char* key_letter(int key_version) { return key_version == 2 ? "U" : "S"; }
+
 }  // namespace adrvet_list

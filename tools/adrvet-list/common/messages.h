@@ -14,4 +14,7 @@ enum ExitStatus : int {
 // "adrvet-list: warning: <message>" on standard error.
 [[gnu::format(printf, 1, 2)]] void warning(const char* format, ...);
 
+// The letter of a key version (1 or 2) as the command line takes it: S, U.
+const char* key_letter(int key_version);
+
 }  // namespace adrvet_list

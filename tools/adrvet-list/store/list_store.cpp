@@ -80,16 +80,50 @@ void note_failure(LoadedList& list, ContainerStatus status, int error_number) {
 
 }  // namespace
 
-std::string list_file_path(const std::string& list) {
-  struct stat status {};
-  if (::stat(list.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    return list;
-  }
-  std::string dir = list;
+namespace {
+
+// DIR/engine.dat as ADRVET composes it: one trailing '/' dropped.
+std::string in_directory(std::string dir) {
   if (!dir.empty() && dir.back() == '/') {
     dir.pop_back();
   }
   return dir + "/" + orbitforge::mac::kListFileName;
+}
+
+}  // namespace
+
+std::string list_file_path(const std::string& list) {
+  struct stat status {};
+  if (::stat(list.c_str(), &status) == 0) {
+    return S_ISDIR(status.st_mode) ? in_directory(list) : list;
+  }
+  // A path that does not exist yet is a list directory, as ADRVET takes it,
+  // unless it names a container file (NAME.dat, as engine.dat).
+  const bool names_container = list.ends_with(kContainerSuffix);
+  return errno == ENOENT && !names_container ? in_directory(list) : list;
+}
+
+bool names_list_directory(const std::string& list, const std::string& path) {
+  return path != list;
+}
+
+bool make_list_directory(const std::string& list, const std::string& path, bool quiet) {
+  if (!names_list_directory(list, path)) {
+    return true;
+  }
+  const std::string dir =
+      path.substr(0, path.size() - std::strlen(orbitforge::mac::kListFileName) - 1);
+  if (::mkdir(dir.c_str(), kListDirectoryMode) == 0) {
+    if (!quiet) {
+      error("created the list directory %s", dir.c_str());
+    }
+    return true;
+  }
+  if (errno == EEXIST) {
+    return true;
+  }
+  error("%s: cannot create the list directory: %s", dir.c_str(), std::strerror(errno));
+  return false;
 }
 
 // Decodes the payload of an opened container, or notes why it did not open.
@@ -175,16 +209,29 @@ bool open_payload(const std::string& path, int key_version,
   return true;
 }
 
-void report_unusable(const std::string& path, const LoadedList& list) {
-  error("%s: ADRVET would answer %d: %s", path.c_str(), orbitforge::mac::code_value(*list.failure),
-        list.problem.c_str());
+std::string other_key_hint(const std::string& path, int key_version) {
+  const int other = key_version == 1 ? 2 : 1;
+  orbitforge::util::ContainerReader reader;
+  if (reader.open(path.c_str(), orbitforge::util::key_for_version(other)) !=
+      ContainerStatus::ok) {
+    return {};
+  }
+  return std::string("; it opens with -k ") + key_letter(other);
+}
+
+void report_unusable(const std::string& path, const LoadedList& list, int key_version) {
+  const std::string hint = *list.failure == orbitforge::mac::ResultCode::wrong_key
+                               ? other_key_hint(path, key_version)
+                               : std::string();
+  error("%s: ADRVET would answer %d: %s%s", path.c_str(),
+        orbitforge::mac::code_value(*list.failure), list.problem.c_str(), hint.c_str());
 }
 
 bool load_usable_list(const std::string& list_argument, int key_version, LoadedList& list) {
   const std::string path = list_file_path(list_argument);
   list = load_list(path, orbitforge::util::key_for_version(key_version));
   if (!list.usable()) {
-    report_unusable(path, list);
+    report_unusable(path, list, key_version);
     return false;
   }
   return true;

@@ -17,8 +17,25 @@
 namespace adrvet_list {
 
 // A directory names <dir>/engine.dat, composed as ADRVET composes it (one
-// trailing '/' dropped); anything else names the container file itself.
+// trailing '/' dropped), and so does a path that does not exist yet, unless
+// it ends in ".dat": that, and any other existing file, names the container
+// file itself.
 std::string list_file_path(const std::string& list);
+
+// What names a container file rather than a list directory when it does
+// not exist yet.
+inline constexpr char kContainerSuffix[] = ".dat";
+
+// A new list directory: readable by all, as /etc is, since the list file in
+// it keeps its own mode (600 by default).
+inline constexpr unsigned kListDirectoryMode = 0755;
+
+// True when list_file_path(list) gave `path` inside the list directory.
+bool names_list_directory(const std::string& list, const std::string& path);
+
+// Creates the list directory of `path` (list_file_path(list)) when it does
+// not exist, saying so unless quiet; says why and gives false when it cannot.
+bool make_list_directory(const std::string& list, const std::string& path, bool quiet);
 
 struct LoadedList {
   // Empty when usable; otherwise ADRVET's answer, -1 to -5.
@@ -61,8 +78,13 @@ bool same_file(const std::string& a, const std::string& b);
 // gives false.
 bool open_payload(const std::string& path, int key_version, orbitforge::util::SecretBytes& payload);
 
-// "adrvet-list: PATH: ADRVET would answer N: problem" on standard error.
-void report_unusable(const std::string& path, const LoadedList& list);
+// "adrvet-list: PATH: ADRVET would answer N: problem" on standard error;
+// for the wrong key, which key version opens the list, if one does.
+void report_unusable(const std::string& path, const LoadedList& list, int key_version);
+
+// "; it opens with -k U" when the other key version opens the container at
+// `path`, else nothing: the magic decides, so the test is cheap.
+std::string other_key_hint(const std::string& path, int key_version);
 
 // load_list for a LIST argument and a key version; reports an unusable list
 // and then gives false.
