@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # nftables: every export passes nft -c; in a namespace of its own the file
-# loads, replaces the set on reload, the README's rule enforces it, and a
-# list of 100,000 addresses loads.
+# loads, replaces the set on reload, the README's rule enforces it for the
+# machine and for what it forwards, a Debian nftables.conf (flush ruleset)
+# that includes the rule and then the export keeps the list over a reload,
+# and a list of 100,000 addresses loads.
 source "$(dirname "$0")/lib.sh"
 echo "nftables: $(nft --version)"
 
@@ -66,7 +68,9 @@ fi
 list export -k S --format nft --output "$work/allowed.nft" "$work/list.dat"
 expect "the export loads" in_ns nft -f "$work/allowed.nft"
 expect "it loads again over itself" in_ns nft -f "$work/allowed.nft"
-expect "the README rule loads beside it" in_ns nft -f "$config_dir/nft.nft"
+# The README's rule, its LAN port named as the test's.
+sed 's/"lan0"/"adrvet-fw"/' "$config_dir/nft.nft" >"$work/rule.nft"
+expect "the README rule loads beside it" in_ns nft -f "$work/rule.nft"
 expect "nft get element: a listed address is in the set" \
   in_ns nft get element inet adrvet adrvet "{ $first }"
 expect_not "nft get element: an unlisted address is not" \
@@ -87,6 +91,40 @@ ping_from() {
 }
 expect "a listed host's ping is answered" ping_from "$first"
 expect_not "an unlisted host's ping is dropped" ping_from "$unlisted"
+
+# Forwarding: the namespace routes the host to a third one behind it; the
+# rule's forward chain drops what unlisted hosts send through it.
+new_netns far nft-far
+ip link add adrvet-up netns "$ns" type veth peer name adrvet-far netns "$far"
+ip -n "$ns" addr add 10.78.0.1/24 dev adrvet-up && ip -n "$ns" link set adrvet-up up
+ip -n "$far" addr add 10.78.0.2/24 dev adrvet-far && ip -n "$far" link set adrvet-far up
+ip -n "$far" route add default via 10.78.0.1
+in_ns sysctl -qw net.ipv4.ip_forward=1
+ping_through() {
+  ip -n "$host" link set adrvet-h down
+  ip -n "$host" link set adrvet-h address "$1"
+  ip -n "$host" link set adrvet-h up
+  ip -n "$host" route replace default via 10.77.0.1
+  ip -n "$ns" neigh flush dev adrvet-fw
+  ip netns exec "$host" busybox ping -c 2 -W 2 10.78.0.2
+}
+expect "a listed host reaches the network behind the namespace" ping_through "$first"
+expect_not "an unlisted host's forwarded ping is dropped" ping_through "$unlisted"
+expect "the uplink port is not filtered: the far side reaches the namespace" \
+  ip netns exec "$far" busybox ping -c 2 -W 2 10.78.0.1
+
+# Boot and "systemctl reload nftables": Debian's nftables.conf flushes the
+# whole ruleset. Including only the rule leaves the set empty; including
+# the export after it brings the list back on every load.
+printf 'flush ruleset\ninclude "%s"\n' "$work/rule.nft" >"$work/rule-only.conf"
+printf 'flush ruleset\ninclude "%s"\ninclude "%s"\n' "$work/rule.nft" "$work/allowed.nft" \
+  >"$work/nftables.conf"
+in_ns nft -f "$work/rule-only.conf"
+expect_not "with only the rule in nftables.conf a reload drops listed hosts too" ping_from "$first"
+expect "nftables.conf with the rule, then the export, loads" in_ns nft -f "$work/nftables.conf"
+expect "... and again, as systemctl reload does" in_ns nft -f "$work/nftables.conf"
+expect "... and the listed host is answered after it" ping_from "$first"
+expect_not "... the unlisted one is not" ping_from "$unlisted"
 
 list remove -k S "$work/list.dat" "$first"
 list export -k S --format nft --output "$work/allowed.nft" "$work/list.dat"
