@@ -39,10 +39,15 @@ cat <<'TEXT'
 ADRVET answers through its exit status: 1 means the address IS on the list,
 0 that it is not, 248 to 255 that it cannot tell (missing list, wrong key,
 bad address). So "if ADRVET ...; then" is true for an address that is NOT
-listed: test the status with case.
+listed: test the status with case, or use "adrvet-list test", which exits 0
+for listed, 1 for not listed and 2 when it cannot tell, as "if" expects.
 
 TEXT
 for mac in 3c:22:fb:12:34:56 3c:22:fb:12:34:57; do
   run "$bin/ADRVET S $list_dir $mac D; echo \"exit status: \$?\""
 done
+for mac in 3c:22:fb:12:34:56 3c:22:fb:12:34:57; do
+  run "if $bin/adrvet-list test -k S $list_dir $mac; then echo \"$mac: let in\"; else echo \"$mac: keep out\"; fi"
+done
+echo
 echo "Try more: $bin/adrvet-list --help, man docs/man/ADRVET.1"
