@@ -14,7 +14,8 @@ description:
     through C(adrvet-list) on the managed host, which writes the list crash-safe under its lock.
   - Labels and expiries are set or updated on addresses that are already listed.
   - A second run with the same arguments changes nothing and reports C(changed=false).
-  - In check mode the list is read and nothing is written; the result says what would change.
+  - In check mode the list is only read (no C(adrvet-list) writer runs); the result says what
+    would change.
     In diff mode the entries before and after are shown, one line per address.
 version_added: 0.1.0
 author: ADRVET developers
@@ -299,11 +300,10 @@ def address_input(addresses):
     return ''.join(address + '\n' for address in addresses)
 
 
-def run_plan(cli, params, plan, exists, check_mode):
-    """Runs the plan with adrvet-list (with --dry-run in check mode) and
-    returns its reports, in order."""
+def run_plan(cli, params, plan, exists):
+    """Runs the plan with adrvet-list and returns its reports, in order."""
     list_path = params['list']
-    common = ['--dry-run'] if check_mode else []
+    common = []
     if params['wait'] is not None:
         common += ['--wait', '%g' % params['wait']]
     creating = []
@@ -329,6 +329,13 @@ def run_plan(cli, params, plan, exists, check_mode):
             options += ['--mode', params['mode']]
         reports.append(cli.run('pack', options + ['-', list_path], data='')[1])
     return reports
+
+
+def predicted_changes(current, plan):
+    """What the plan would change, for check mode."""
+    writes = [address for addresses in plan.add.values() for address in addresses]
+    return (sorted(a for a in writes if a not in current), sorted(plan.remove),
+            sorted(a for a in writes if a in current))
 
 
 def summarize(reports):
@@ -393,17 +400,20 @@ def run_module(module):
         raise AdrvetError('this would leave %s with no address, refusing every device; '
                           'allow_empty: true allows it' % list_path)
 
-    reports = []
-    if not plan.empty() or makes_empty_list:
-        reports = run_plan(cli, params, plan, exists, module.check_mode)
-    added, removed, updated = summarize(reports)
-    created = not exists and bool(reports)
-    changed = created or bool(added or removed or updated)
-
-    if module.check_mode or not reports:
+    needs_write = not plan.empty() or makes_empty_list
+    if module.check_mode:
+        # No writer runs at all in check mode: the plan is the answer.
+        added, removed, updated = predicted_changes(current, plan)
+        created = not exists and needs_write
         count = len(current) + len(added) - len(removed)
     else:
-        count = reports[-1]['count']
+        reports = run_plan(cli, params, plan, exists) if needs_write else []
+        # adrvet-list's reports say what did change: an address that only
+        # looked different (a label it stores cut short) is no change.
+        added, removed, updated = summarize(reports)
+        created = not exists and bool(reports)
+        count = reports[-1]['count'] if reports else len(current)
+    changed = created or bool(added or removed or updated)
     result = dict(changed=changed, list=list_path, created=created, added=added, removed=removed,
                   updated=updated, count=count, commands=cli.commands)
     if module._diff:
