@@ -79,7 +79,8 @@ TEST_F(FirstUse, ListPathThatDoesNotExistIsADirectoryAdrvetReads) {
 }
 
 TEST_F(FirstUse, ListDirectoryThatCannotBeMadeSaysWhy) {
-  const auto result = list_tool({"pack", "-k", "S", "-", file("no/such/parent")}, "52:54:00:12:34:56\n");
+  const auto result =
+      list_tool({"pack", "-k", "S", "-", file("no/such/parent")}, "52:54:00:12:34:56\n");
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_TRUE(contains(result.err, "cannot create the list directory: No such file or directory"))
       << result.err;
@@ -158,10 +159,8 @@ TEST_F(FirstUse, WrongKeyVersionSaysWhichOneOpensTheList) {
   const std::string list = file("list");
   pack(list, "U");
   const std::vector<std::vector<std::string>> commands = {
-      {"verify", "-k", "S", list},
-      {"check", "-k", "S", list, kListed},
-      {"test", "-k", "S", list, kListed},
-      {"add", "-k", "S", list, "52:54:00:12:34:57"},
+      {"verify", "-k", "S", list},        {"check", "-k", "S", list, kListed},
+      {"test", "-k", "S", list, kListed}, {"add", "-k", "S", list, "52:54:00:12:34:57"},
       {"export", "-k", "S", list},
   };
   for (const auto& args : commands) {
@@ -193,6 +192,39 @@ TEST_F(FirstUse, RekeySaysWhatItDidAndRefusesTheSameVersion) {
   const auto copied = list_tool({"rekey", "-k", "U", "--to", "S", list, file("copy")});
   EXPECT_EQ(copied.exit_status, 0) << copied.err;
   EXPECT_EQ(adrvet("S", file("copy"), kListed), 1);
+}
+
+TEST_F(FirstUse, MistypesGetADidYouMeanAndHelpCmdIsCmdHelp) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* said;  // on standard error; "" for no suggestion
+  };
+  const std::vector<Case> cases = {
+      {{"pakc"}, "unknown command 'pakc'; did you mean 'pack'?"},
+      {{"verfiy", "-k", "S", "x"}, "did you mean 'verify'?"},
+      {{"tset"}, "did you mean 'test'?"},
+      {{"help", "expor"}, "help: unknown command 'expor'; did you mean 'export'?"},
+      {{"pack", "-k", "S", "--quite", "-", "x"},
+       "unknown option '--quite'; did you mean '--quiet'?"},
+      {{"add", "-k", "S", "--craete", "x", "y"}, "did you mean '--create'?"},
+      {{"frobnicate"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const auto result = list_tool(c.args);
+    EXPECT_EQ(result.exit_status, 2);
+    if (*c.said != '\0') {
+      EXPECT_TRUE(contains(result.err, c.said)) << result.err;
+    } else {
+      EXPECT_FALSE(contains(result.err, "did you mean")) << result.err;
+    }
+  }
+  for (const char* command : {"pack", "test", "digest"}) {
+    const auto help = list_tool({"help", command});
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_EQ(help.out, list_tool({command, "--help"}).out);
+    EXPECT_TRUE(contains(help.out, std::string("adrvet-list ") + command)) << help.out;
+  }
 }
 
 }  // namespace

@@ -58,8 +58,8 @@ TEST_F(TestCommand, ExitStatusFollowsAdrvetsAnswerForEveryOutcome) {
   struct Case {
     const char* what;
     std::string key, list, mac;
-    int expected;          // test's exit status
-    const char* reason;    // in its message, for status 2
+    int expected;        // test's exit status
+    const char* reason;  // in its message, for status 2
   };
   const std::string long_mac(64, 'a');
   const std::vector<Case> cases = {
@@ -109,8 +109,7 @@ TEST_F(TestCommand, UsageErrorsAreUndecidedNotAnswers) {
 // device that is not on the list; "if adrvet-list test" does not, and a
 // list that cannot be read admits nobody.
 TEST_F(TestCommand, ShellIfAdmitsOnlyListedDevices) {
-  const std::string script =
-      "if \"$0\" \"$@\"; then echo admit; else echo refuse; fi";
+  const std::string script = "if \"$0\" \"$@\"; then echo admit; else echo refuse; fi";
   struct Case {
     std::vector<std::string> command;
     const char* decision;

@@ -4,11 +4,14 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/output.h"
 #include "commands/command_table.h"
 #include "common/messages.h"
+#include "common/suggest.h"
 
 namespace {
 
@@ -27,9 +30,18 @@ std::string help_text() {
   }
   text +=
       "\n"
-      "'adrvet-list COMMAND --help' describes a command. --version prints the version.\n"
+      "'adrvet-list COMMAND --help' (or 'help COMMAND') describes a command; --version\n"
+      "prints the version.\n"
       "Exit status: 0 success, 1 a data problem, 2 a usage error.\n";
   return text;
+}
+
+std::string suggestion(const char* typed) {
+  std::vector<std::string_view> names;
+  for (const adrvet_list::CommandRow& command : adrvet_list::command_table()) {
+    names.emplace_back(command.name);
+  }
+  return adrvet_list::did_you_mean(typed, names);
 }
 
 int run(const adrvet_list::CommandRow& command, int argc, char* argv[]) {
@@ -46,6 +58,15 @@ int main(int argc, char* argv[]) {
     return adrvet_list::kExitUsage;
   }
   const char* name = argv[1];
+  // "help CMD" is "CMD --help".
+  if (std::strcmp(name, "help") == 0 && argc > 2) {
+    const adrvet_list::CommandRow* command = adrvet_list::find_command(argv[2]);
+    if (command == nullptr) {
+      adrvet_list::error("help: unknown command '%s'%s", argv[2], suggestion(argv[2]).c_str());
+      return adrvet_list::kExitUsage;
+    }
+    return adrvet_list::show_help(command->usage());
+  }
   if (std::strcmp(name, "-h") == 0 || std::strcmp(name, "--help") == 0 ||
       std::strcmp(name, "help") == 0) {
     return adrvet_list::show_help(help_text().c_str());
@@ -55,7 +76,8 @@ int main(int argc, char* argv[]) {
   }
   const adrvet_list::CommandRow* command = adrvet_list::find_command(name);
   if (command == nullptr) {
-    adrvet_list::error("unknown command '%s'; see 'adrvet-list --help'", name);
+    adrvet_list::error("unknown command '%s'%s; see 'adrvet-list --help'", name,
+                       suggestion(name).c_str());
     return adrvet_list::kExitUsage;
   }
   try {

@@ -8,6 +8,7 @@
 #include "cli/option_table.h"
 #include "cli/output.h"
 #include "common/messages.h"
+#include "common/suggest.h"
 #include "formats/format_table.h"
 
 namespace adrvet_list {
@@ -29,7 +30,20 @@ void report_bad_option(const char* command, bool missing_value, const char* word
   if (missing_value) {
     error("%s: option %s needs a value", command, name.c_str());
   } else {
-    error("%s: unknown option '%s'", command, name.c_str());
+    std::string hint;
+    if (name.rfind("--", 0) == 0) {  // single letters are too short to guess from
+      std::vector<std::string_view> long_names = {"help"};
+      for (const OptionRow& row : option_table()) {
+        if (accepts(row, command)) {
+          long_names.emplace_back(row.long_name);
+        }
+      }
+      hint = did_you_mean(std::string_view(name).substr(2), long_names);
+      if (!hint.empty()) {
+        hint.insert(hint.find('\'') + 1, "--");
+      }
+    }
+    error("%s: unknown option '%s'%s", command, name.c_str(), hint.c_str());
   }
 }
 

@@ -72,8 +72,8 @@ int run_rekey(const Options& options) {
     return kExitData;
   }
   const char* to = key_letter(*options.to);
-  error("%s: rewritten under key version %s (was %s); read it with -k %s, and ADRVET %s", dest.c_str(),
-        to, key_letter(*options.key), to, to);
+  error("%s: rewritten under key version %s (was %s); read it with -k %s, and ADRVET %s",
+        dest.c_str(), to, key_letter(*options.key), to, to);
   return kExitOk;
 }
 

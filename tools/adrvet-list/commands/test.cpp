@@ -77,14 +77,13 @@ const char* reason(ResultCode code) {
   }
 }
 
-void explain(const std::string& list, const std::string& path, int key_version,
-             ResultCode code) {
+void explain(const std::string& list, const std::string& path, int key_version, ResultCode code) {
   std::string hint;
   struct stat status {};
   if (code == ResultCode::file_not_found && ::stat(list.c_str(), &status) == 0 &&
       !S_ISDIR(status.st_mode)) {
-    hint = "; ADRVET takes the directory that holds " + std::string(orbitforge::mac::kListFileName) +
-           ", not a file";
+    hint = "; ADRVET takes the directory that holds " +
+           std::string(orbitforge::mac::kListFileName) + ", not a file";
   }
   if (code == ResultCode::wrong_key) {
     hint = other_key_hint(path, key_version);
@@ -100,8 +99,7 @@ int run(const Options& options) {
     error("test: ADRVET answers %d: %s longer than it accepts (%zu characters)",
           orbitforge::mac::code_value(ResultCode::bad_arguments),
           list.size() > kMaxListDirectory ? "the list directory is" : "the address is",
-          list.size() > kMaxListDirectory ? kMaxListDirectory
-                                          : orbitforge::mac::kMaxEnteredChars);
+          list.size() > kMaxListDirectory ? kMaxListDirectory : orbitforge::mac::kMaxEnteredChars);
     return kUndecided;
   }
   const std::string path = adrvet_list_path(list);

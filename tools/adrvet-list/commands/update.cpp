@@ -97,9 +97,10 @@ bool list_exists_or_may_be_made(const std::string& list, const std::string& path
     return true;  // anything else is for the update to report
   }
   if (parse_list_line(list).kind == ParsedLine::Kind::address) {
-    error("%s: LIST '%s' reads as an address and no such list exists; the list comes first: "
-          "adrvet-list %s -k S|U LIST MAC...",
-          command, list.c_str(), command);
+    error(
+        "%s: LIST '%s' reads as an address and no such list exists; the list comes first: "
+        "adrvet-list %s -k S|U LIST MAC...",
+        command, list.c_str(), command);
     return false;
   }
   if (!create && std::strcmp(command, "add") == 0) {
@@ -149,8 +150,7 @@ int run_update(const Options& options, bool adding) {
   if (!list_exists_or_may_be_made(list_argument, path, adding && options.create, command)) {
     return kExitUsage;
   }
-  if (adding && options.create &&
-      !make_list_directory(list_argument, path, options.quiet)) {
+  if (adding && options.create && !make_list_directory(list_argument, path, options.quiet)) {
     return kExitData;
   }
   const auto key = orbitforge::util::key_for_version(*options.key);
@@ -185,9 +185,10 @@ int run_update(const Options& options, bool adding) {
   }
   const Addresses result = adding ? merged(values, changed) : difference(values, changed);
   if (result.empty() && (creating || !values.empty()) && !options.allow_empty) {
-    error("%s: the list would be left with no address, which refuses every device; nothing "
-          "changed (--allow-empty writes it)",
-          path.c_str());
+    error(
+        "%s: the list would be left with no address, which refuses every device; nothing "
+        "changed (--allow-empty writes it)",
+        path.c_str());
     return kExitData;
   }
   orbitforge::util::SecretBytes payload = canonical_payload(result);

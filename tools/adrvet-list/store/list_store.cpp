@@ -103,9 +103,7 @@ std::string list_file_path(const std::string& list) {
   return errno == ENOENT && !names_container ? in_directory(list) : list;
 }
 
-bool names_list_directory(const std::string& list, const std::string& path) {
-  return path != list;
-}
+bool names_list_directory(const std::string& list, const std::string& path) { return path != list; }
 
 bool make_list_directory(const std::string& list, const std::string& path, bool quiet) {
   if (!names_list_directory(list, path)) {
@@ -212,8 +210,7 @@ bool open_payload(const std::string& path, int key_version,
 std::string other_key_hint(const std::string& path, int key_version) {
   const int other = key_version == 1 ? 2 : 1;
   orbitforge::util::ContainerReader reader;
-  if (reader.open(path.c_str(), orbitforge::util::key_for_version(other)) !=
-      ContainerStatus::ok) {
+  if (reader.open(path.c_str(), orbitforge::util::key_for_version(other)) != ContainerStatus::ok) {
     return {};
   }
   return std::string("; it opens with -k ") + key_letter(other);
