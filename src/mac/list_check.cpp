@@ -4,13 +4,8 @@
 #include "base/wipe.h"
 #include "mac/detail/list_text_check.h"
 
-#include <sched.h>
-
 #include <algorithm>
-#include <exception>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "mac/canonical_list.h"
@@ -26,16 +21,6 @@ std::optional<ResultCode> entered_failure(const char* mac_text, std::uint64_t& v
 }
 
 ResultCode answer(bool listed) { return listed ? ResultCode::listed : ResultCode::not_listed; }
-
-// From this size on a second thread pays for itself many times over (it
-// costs some 0.1 ms to start; 4 MiB take about 1 ms to validate).
-constexpr std::uint64_t kHalvesBytes = std::uint64_t{4} << 20U;
-
-bool may_use_two_cores() {
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  return ::sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
-}
 
 enum class Scan { canonical, other_layout, read_failed };
 
@@ -56,55 +41,16 @@ Scan scan_range(const ListTextReader& read, std::uint64_t first, std::uint64_t l
   return Scan::canonical;
 }
 
-// The two halves at once: half of a big list's check is the kernel copying
-// the file into the read buffer, and each core copies its own half. Any
-// failure to start or finish the second thread leaves the work to this one.
-Scan scan_halves(const ListTextReader& read, std::uint64_t size, std::size_t piece) {
-  const std::uint64_t middle = size / 2 / piece * piece;  // whole lines on both sides
-  std::optional<Scan> second;
-  std::thread helper;
-  try {
-    helper = std::thread([&] {
-      try {
-        second = scan_range(read, middle, size, piece);
-      } catch (const std::exception&) {  // no memory for its buffer: done below
-      }
-    });
-  } catch (const std::system_error&) {
-    return scan_range(read, 0, size, piece);
-  }
-  Scan first = Scan::read_failed;
-  try {
-    first = scan_range(read, 0, middle, piece);
-  } catch (...) {
-    helper.join();
-    throw;
-  }
-  helper.join();
-  if (!second) {
-    second = scan_range(read, middle, size, piece);
-  }
-  // As one pass would find: an unreadable list is unreadable whatever the
-  // layout of what could be read.
-  if (first == Scan::read_failed || *second == Scan::read_failed) {
-    return Scan::read_failed;
-  }
-  return first == Scan::canonical && *second == Scan::canonical ? Scan::canonical
-                                                                : Scan::other_layout;
-}
-
 // Canonical text is searched where it stands, decoding only the entries the
 // search visits. No answer when the text is in another layout.
 std::optional<ResultCode> check_canonical(std::uint64_t size, const ListTextReader& read,
-                                          const char* mac_text, std::size_t piece_bytes,
-                                          bool halves) {
+                                          const char* mac_text, std::size_t piece_bytes) {
   if (size % kCanonicalLineBytes != 0) {
     return std::nullopt;
   }
   const std::size_t piece =
       std::max(piece_bytes / kCanonicalLineBytes, std::size_t{1}) * kCanonicalLineBytes;
-  switch (halves && size >= 2 * std::uint64_t{piece} ? scan_halves(read, size, piece)
-                                                     : scan_range(read, 0, size, piece)) {
+  switch (scan_range(read, 0, size, piece)) {
     case Scan::read_failed:
       return ResultCode::cannot_load;
     case Scan::other_layout:
@@ -154,8 +100,8 @@ ResultCode check_decoded(std::uint64_t size, const ListTextReader& read, const c
 }  // namespace
 
 ResultCode check_list_text(std::uint64_t size, const ListTextReader& read, const char* mac_text,
-                           std::size_t piece_bytes, bool halves) {
-  if (const auto answered = check_canonical(size, read, mac_text, piece_bytes, halves)) {
+                           std::size_t piece_bytes) {
+  if (const auto answered = check_canonical(size, read, mac_text, piece_bytes)) {
     return *answered;
   }
   return check_decoded(size, read, mac_text);
@@ -168,7 +114,7 @@ ResultCode check_list(util::ContainerReader& reader, const char* mac_text) {
       [&reader](std::uint64_t offset, unsigned char* out, std::size_t length) {
         return reader.read_payload(offset, out, length);
       },
-      mac_text, kCheckPieceBytes, size >= kHalvesBytes && may_use_two_cores());
+      mac_text);
 }
 
 }  // namespace orbitforge::mac

@@ -23,9 +23,7 @@ inline constexpr std::size_t kCheckPieceBytes = std::size_t{18} * 8 * 512;
 // Text in the canonical layout is validated in pieces of `piece_bytes`
 // (rounded down to whole lines) and then binary-searched through `read`;
 // other text is read whole and decoded. A failed read gives cannot_load.
-// With `halves` the validation of text of at least two pieces runs on two
-// threads, a half each; `read` must then allow calls from both at once.
 ResultCode check_list_text(std::uint64_t size, const ListTextReader& read, const char* mac_text,
-                           std::size_t piece_bytes = kCheckPieceBytes, bool halves = false);
+                           std::size_t piece_bytes = kCheckPieceBytes);
 
 }  // namespace orbitforge::mac
