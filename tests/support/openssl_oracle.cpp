@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
@@ -47,6 +48,31 @@ Bytes openssl_sha256(const Bytes& data) {
     throw std::runtime_error("OpenSSL SHA-256 failed");
   }
   digest.resize(length);
+  return digest;
+}
+
+}  // namespace adrvet_test
+
+namespace adrvet_test {
+
+Bytes openssl_sha256_of_file(const std::string& path) {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  std::ifstream in(path, std::ios::binary);
+  if (!ctx || !in || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("cannot digest " + path);
+  }
+  std::vector<char> chunk(1 << 20);
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    if (EVP_DigestUpdate(ctx.get(), chunk.data(), static_cast<std::size_t>(in.gcount())) != 1) {
+      throw std::runtime_error("cannot digest " + path);
+    }
+  }
+  Bytes digest(32);
+  unsigned length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1 || length != 32) {
+    throw std::runtime_error("cannot digest " + path);
+  }
   return digest;
 }
 
