@@ -212,7 +212,9 @@ TEST_F(HostileInput, DigestStreamsAndReadsProcFiles) {
 // Untrusted text that reaches standard error (paths, command names, option
 // values) or check's echo on standard output: control bytes escaped.
 TEST_F(HostileInput, EscapesNeverReachTheTerminalRaw) {
-  const std::string evil = "\x1b]0;owned\x07\x1b[2J\x9b" "31m";
+  const std::string evil =
+      "\x1b]0;owned\x07\x1b[2J\x9b"
+      "31m";
   struct Case {
     std::vector<std::string> args;
     std::string input;
@@ -220,7 +222,7 @@ TEST_F(HostileInput, EscapesNeverReachTheTerminalRaw) {
   const Case cases[] = {
       {{"verify", "-k", "S", dir_.file(evil)}, ""},
       {{"add", "-k", "S", dir_.file(evil), "00:11:22:33:44:55"}, ""},
-      {{"digest", dir_.file(evil)}, ""},
+      {{"digest", dir_.file("missing" + evil)}, ""},
       {{evil}, ""},
       {{"export", "-k", "S", "--format", evil, list_}, ""},
       {{"export", "-k", "S", "--name", evil, "--format", "nft", list_}, ""},
@@ -240,6 +242,19 @@ TEST_F(HostileInput, EscapesNeverReachTheTerminalRaw) {
     }
     EXPECT_NE(both.find("\\x1b"), std::string::npos) << c.args[0] << ": " << both;
   }
+  // digest's names on a terminal (through script(1)'s pseudo-terminal);
+  // into a pipe they stay as sha256sum writes them.
+  const std::string named = dir_.file(evil);
+  write_file(named, std::string("x"));
+  const ProcessResult shown = run_process(
+      "/usr/bin/script", {"-qec", ADRVET_LIST_BINARY " digest '" + named + "'", "/dev/null"});
+  EXPECT_EQ(shown.exit_status, 0) << shown.err;
+  for (const char raw : {'\x1b', '\x07', '\x9b'}) {
+    EXPECT_EQ(shown.out.find(raw), std::string::npos) << shown.out;
+  }
+  EXPECT_NE(shown.out.find("\\x1b]0;owned"), std::string::npos) << shown.out;
+  const ProcessResult piped = list_tool({"digest", named});
+  EXPECT_NE(piped.out.find(named), std::string::npos);
 }
 
 // What a message says ADRVET would answer is what ADRVET answers, for
@@ -267,8 +282,7 @@ TEST(AnswersNamed, MessagesGiveTheAnswerADRVETGives) {
     ASSERT_EQ(::mkdir(list_dir.c_str(), 0755), 0);
     const ProcessResult made = run_process("/bin/sh", {"-c", "cd " + list_dir + " && " + c.make});
     ASSERT_EQ(made.exit_status, 0) << c.kind << ": " << made.err;
-    const ProcessResult adrvet =
-        run_process(ADRVET_BINARY, {"S", list_dir, "00:11:22:33:44:55"});
+    const ProcessResult adrvet = run_process(ADRVET_BINARY, {"S", list_dir, "00:11:22:33:44:55"});
     const int answer = static_cast<signed char>(adrvet.exit_status);
     const std::string said = "ADRVET would answer " + std::to_string(answer) + ":";
     for (const std::vector<std::string>& args :

@@ -75,9 +75,9 @@ TEST_F(ListLock, ReadersCannotHoldTheLock) {
     std::vector<unsigned> reader_groups;
   };
   const Case cases[] = {
-      {0644, 0, {}},                      // world-readable
+      {0644, 0, {}},                       // world-readable
       {0640, kUsersGroup, {kUsersGroup}},  // read through the group, as a daemon does
-      {0604, kUsersGroup, {}},            // others read, the group does not
+      {0604, kUsersGroup, {}},             // others read, the group does not
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
@@ -177,9 +177,9 @@ TEST_F(ListLock, ALockTheWriterCannotTrustNamesItsOwnerAndWhatToRemove) {
   const std::string list = shared + "/list.dat";
   const std::string lock = shared + "/.list.dat.lock";
   const std::vector<std::string> plants = {
-      "touch " + lock,                                       // another user's lock
+      "touch " + lock,                                                // another user's lock
       "touch " + shared + "/mine && ln " + shared + "/mine " + lock,  // linked too
-      "ln -s " + shared + "/mine " + lock,                   // a link
+      "ln -s " + shared + "/mine " + lock,                            // a link
       "mkfifo " + lock,
   };
   for (const std::string& plant : plants) {
@@ -203,15 +203,15 @@ TEST_F(ListLock, AGroupMembersUpdateNeverTakesTheListOrTheLock) {
   ASSERT_EQ(list_tool({"pack", "-k", "S", top_.file("in.txt"), list_}).exit_status, 0);
   ASSERT_EQ(::chown(list_.c_str(), 0, kUsersGroup), 0);
   ASSERT_EQ(::chmod(list_.c_str(), 0660), 0);
-  // The member gets in first and makes the lock, theirs and open to all.
+  // The member got in first and made the lock, theirs and open to all.
+  ASSERT_EQ(::unlink(lock_.c_str()), 0);
   ASSERT_EQ(run_as_nobody("touch " + lock_ + " && chmod 666 " + lock_, {kUsersGroup}).exit_status,
             0);
   const Bytes before = read_file(list_);
   for (const char* command : {"add", "remove"}) {
     const ProcessResult member = adrvet_test::run_process(
-        "/usr/bin/setpriv",
-        {"--reuid", "65534", "--regid", "65534", "--groups", "100", ADRVET_LIST_BINARY, command,
-         "-k", "S", list_, "00:11:22:33:44:55"});
+        "/usr/bin/setpriv", {"--reuid", "65534", "--regid", "65534", "--groups", "100",
+                             ADRVET_LIST_BINARY, command, "-k", "S", list_, "00:11:22:33:44:55"});
     EXPECT_EQ(member.exit_status, 1) << command << ": " << member.err;
     EXPECT_NE(member.err.find("uid 0"), std::string::npos) << member.err;
     EXPECT_EQ(status_of(list_).st_uid, 0U) << command << " made the member the list's owner";

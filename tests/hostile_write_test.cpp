@@ -82,7 +82,9 @@ TEST_P(PlantedTarget, AnotherUsersFileAtTheNameIsRefusedAndLeftAsItWas) {
   const std::string at = shared_ + "/";
   const Case cases[] = {
       {"list.dat", "touch " + at + "list.dat", {"pack", "-k", "S", input_, at + "list.dat"}},
-      {"out.txt", "touch " + at + "out.txt", {"export", "-k", "S", "--output", at + "out.txt", list_}},
+      {"out.txt",
+       "touch " + at + "out.txt",
+       {"export", "-k", "S", "--output", at + "out.txt", list_}},
       {"plain.txt", "touch " + at + "plain.txt", {"unpack", "-k", "S", list_, at + "plain.txt"}},
       // A valid list holding the attacker's device: root's add must not
       // keep it (nor call it an existing list).
@@ -143,8 +145,8 @@ TEST_P(PlantedTarget, AnotherUsersFifoAtTheNameIsNeitherFedNorWaitedOn) {
     if (reads) {
       EXPECT_EQ(read_file(captured).size(), 0U) << "another user's FIFO received root's data";
     }
-    ASSERT_EQ(run_as_nobody("rm -f " + fifo + " " + captured + " " + shared_ + "/ready").exit_status,
-              0);
+    ASSERT_EQ(
+        run_as_nobody("rm -f " + fifo + " " + captured + " " + shared_ + "/ready").exit_status, 0);
   }
 }
 
@@ -167,7 +169,8 @@ TEST(PathAbove, AComponentAnotherUserControlsCannotRedirectTheWrite) {
        "exports/hostapd/adrvet.accept"},
       {"a link three levels up", "mv exports exports.old && ln -s ../etc exports",
        "exports/hostapd/deep/adrvet.accept"},
-      {"a link at the last directory", "mv exports/hostapd h.old && ln -s ../../etc/hostapd exports/hostapd",
+      {"a link at the last directory",
+       "mv exports/hostapd h.old && ln -s ../../etc/hostapd exports/hostapd",
        "exports/hostapd/adrvet.accept"},
       {"a link to a link", "ln -s ../etc e2 && mv exports exports.old && ln -s e2 exports",
        "exports/hostapd/adrvet.accept"},
@@ -284,7 +287,9 @@ TEST(ExportOutput, TheListItselfIsRefused) {
     std::string output;
     std::string list_argument;
   };
-  const Case cases[] = {{list, list_dir}, {list, list}, {dir.file("link"), list_dir},
+  const Case cases[] = {{list, list_dir},
+                        {list, list},
+                        {dir.file("link"), list_dir},
                         {list_dir + "/./engine.dat", list_dir + "/"}};
   for (const Case& c : cases) {
     for (const char* format : {"plain", "hostapd"}) {

@@ -272,7 +272,7 @@ TEST(PrivateList, AnotherUserWatchingNeverOpensATemporaryAndGroupMembersKeepTheG
   EXPECT_GT(seen, 100) << "the watcher saw too few temporaries to prove anything";
   EXPECT_EQ(opened, 0) << "another user read a temporary of a private list";
 
-  // A member of the list's group updates it: the group and mode stay.
+  // A member of the list's group tries to update it: the owner, group and mode stay.
   constexpr gid_t kGroup = 100;
   ASSERT_EQ(::chown(list.c_str(), 0, kGroup), 0);
   ASSERT_EQ(::chmod(list.c_str(), 0660), 0);
@@ -283,10 +283,13 @@ TEST(PrivateList, AnotherUserWatchingNeverOpensATemporaryAndGroupMembersKeepTheG
   adrvet_test::ProcessOptions member;
   member.as_nobody = true;
   member.extra_groups = {kGroup};
+  // The member's own update would make the member the list's owner: refused.
   const ProcessResult added =
       run_process(ADRVET_LIST_BINARY, {"add", "-k", "S", list, "00:11:22:33:ff:ff"}, member);
-  EXPECT_EQ(added.exit_status, 0) << added.err;
+  EXPECT_EQ(added.exit_status, 1) << added.err;
+  EXPECT_NE(added.err.find("belongs to another user (uid 0)"), std::string::npos) << added.err;
   ASSERT_EQ(::stat(list.c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 0U);
   EXPECT_EQ(status.st_gid, kGroup);
   EXPECT_EQ(status.st_mode & 0777, 0660U);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/file_descriptor.h"
 #include "base/secret_bytes.h"
 #include "crypto/aes.h"
 #include "crypto/detail/container_format.h"
@@ -99,12 +100,47 @@ ContainerStatus open_loaded(SecretBytes& buffer, const Key& key, std::size_t& pa
   return status;
 }
 
+// Whether the first bytes of a container (up to a block) decrypt to the
+// magic: a file under another key is told from them, before the rest of a
+// file of gigabytes is read.
+bool head_opens(const unsigned char* head, std::size_t size, const Key& key) {
+  if (size < kMagicBytes) {
+    return true;  // too short: the whole opening says so
+  }
+  SecretBytes block(head, head + std::min(size, kBlockBytes));
+  AES_ctx ctx;
+  detail::setup_aes_context(ctx, key);
+  AES_CTR_xcrypt_buffer(&ctx, block.data(), static_cast<std::uint32_t>(block.size()));
+  detail::clear_aes_context(ctx);
+  return std::memcmp(block.data(), magic, kMagicBytes) == 0;
+}
+
 ContainerStatus open_in_place(const char* path, SecretBytes& buffer, const Key& key,
                               std::size_t& payload_size, int* error = nullptr) {
-  const detail::LoadResult loaded = detail::read_whole_file(path, buffer, kMaxContainerBytes);
-  if (error != nullptr) {
-    *error = loaded.error;
+  int ignored = 0;
+  int& error_number = error != nullptr ? *error : ignored;
+  const FileDescriptor fd(detail::open_for_reading(path));
+  if (!fd.valid()) {
+    error_number = errno;
+    return ContainerStatus::cannot_open;
   }
+  std::uint64_t length = 0;
+  if (const detail::LoadStatus sized =
+          detail::regular_file_length(fd.get(), kMaxContainerBytes, length);
+      sized != detail::LoadStatus::ok) {
+    return status_of(sized);
+  }
+  unsigned char head[kBlockBytes];
+  const auto head_size = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBlockBytes));
+  if (!detail::read_at(fd.get(), head, head_size, 0)) {
+    error_number = errno;
+    return ContainerStatus::read_failed;
+  }
+  if (!head_opens(head, head_size, key)) {
+    return ContainerStatus::wrong_key;
+  }
+  const detail::LoadResult loaded = detail::read_whole_fd(fd.get(), buffer, kMaxContainerBytes);
+  error_number = loaded.error;
   return loaded.ok() ? open_loaded(buffer, key, payload_size) : status_of(loaded.status);
 }
 
@@ -165,12 +201,20 @@ ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, c
                                OpenDetails& details) {
   SecretBytes buffer;
   details = OpenDetails{};
-  const FileResult read = update.read(buffer, kMaxContainerBytes);
+  unsigned char head[kBlockBytes];
+  std::size_t head_size = 0;
+  FileResult read = update.read_head(head, sizeof head, head_size);
+  if (read.ok() && !head_opens(head, head_size, key)) {
+    return ContainerStatus::wrong_key;
+  }
+  if (read.ok()) {
+    read = update.read(buffer, kMaxContainerBytes);
+  }
   if (!read.ok()) {
     details.error = read.error;
-    return read.status == FileStatus::too_large ? ContainerStatus::too_large
-           : read.error == ENOENT               ? ContainerStatus::cannot_open
-                                                : ContainerStatus::read_failed;
+    return read.status == FileStatus::too_large          ? ContainerStatus::too_large
+           : read.status == FileStatus::cannot_open_file ? ContainerStatus::cannot_open
+                                                         : ContainerStatus::read_failed;
   }
   std::size_t payload_size = 0;
   const ContainerStatus status = open_loaded(buffer, key, payload_size);

@@ -1,6 +1,8 @@
 #include "crypto/crypto.h"
 
-#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -86,39 +88,38 @@ bool encrypt_file(const char* in_path, const char* out_path, const Key& key) {
   return update.begin(out_path).ok() && update.commit(buffer.data(), buffer.size()).ok();
 }
 
+// Streams the file through the digest piece by piece, to its end: memory
+// stays small for any size, and files whose stated size is not their
+// length (those of /proc say 0) are digested whole.
 bool hash_file(const char* path, char* out, int size) {
   constexpr int kDigestBytes = 32;
   if (size != kDigestBytes) {
     return false;
   }
-  // Piece by piece: memory stays small whatever the file's size.
   const FileDescriptor fd(detail::open_for_reading(path));
-  std::uint64_t length = 0;
-  if (!fd.valid() || detail::regular_file_length(fd.get(), detail::kNoLengthLimit, length) !=
-                         detail::LoadStatus::ok) {
+  struct stat status {};
+  if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return false;
   }
-  constexpr std::size_t kPieceBytes = std::size_t{256} << 10U;
-  SecretBytes piece(static_cast<std::size_t>(std::min<std::uint64_t>(length, kPieceBytes)));
   sha256_ctx ctx;
   sha256_init(&ctx);
-  bool read_whole = true;
-  for (std::uint64_t offset = 0; offset < length;) {
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, kPieceBytes));
-    if (!detail::read_at(fd.get(), piece.data(), count, offset)) {
-      read_whole = false;
+  std::vector<unsigned char> piece(std::size_t{1} << 17U);
+  for (;;) {
+    const ssize_t got =
+        retry_on_interrupt([&] { return ::read(fd.get(), piece.data(), piece.size()); });
+    if (got <= 0) {
+      if (got < 0) {
+        wipe(&ctx, sizeof ctx);
+        return false;
+      }
       break;
     }
-    sha256_update(&ctx, piece.data(), count);
-    offset += count;
+    sha256_update(&ctx, piece.data(), static_cast<std::size_t>(got));
   }
-  if (read_whole) {
-    sha256_final(&ctx, reinterpret_cast<uint8_t*>(out));
-  }
+  sha256_final(&ctx, reinterpret_cast<uint8_t*>(out));
   // The digest module leaves its state in the context; this caller clears it.
   wipe(&ctx, sizeof ctx);
-  return read_whole;
+  return true;
 }
 
 }  // namespace orbitforge::util

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,14 +63,54 @@ void remove_stale_temporaries(const WriteTarget& target) {
   ::closedir(entries);
 }
 
+// The temporary being written, for remove_unfinished_temporary() in a
+// signal handler: plain storage that the handler may read at any moment.
+struct UnfinishedTemporary {
+  volatile sig_atomic_t directory = -1;
+  char name[NAME_MAX + 1] = {};
+};
+UnfinishedTemporary unfinished;
+
+// Blocks the stopping signals while the record and the directory disagree.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld() {
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+      sigaddset(&stopping, signal_number);
+    }
+    (void)::pthread_sigmask(SIG_BLOCK, &stopping, &previous_);
+  }
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+  ~StopSignalsHeld() { (void)::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_{};
+};
+
+void forget_temporary() {
+  const StopSignalsHeld held;
+  unfinished.directory = -1;
+}
+
 FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_name) {
   constexpr unsigned kAttempts = 100;
+  const StopSignalsHeld held;  // created and recorded as one step
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     temp_name = temporary_name(target.name, attempt);
     // 0600 from the first moment: the bytes are the list, and the keys are built in.
     FileDescriptor fd(::openat(target.directory.get(), temp_name.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.valid() || errno != EEXIST) {
+    if (fd.valid()) {
+      if (temp_name.size() < sizeof unfinished.name) {
+        std::memcpy(unfinished.name, temp_name.c_str(), temp_name.size() + 1);
+        unfinished.directory = target.directory.get();
+      }
+      return fd;
+    }
+    if (errno != EEXIST) {
       return fd;
     }
   }
@@ -120,23 +163,61 @@ bool give_final_attributes(int fd, const WriteTarget& target, const ReplaceOptio
   return ::fchmod(fd, mode & 07777) == 0;
 }
 
+// Writes to a descriptor opened without blocking: waits for room while the
+// reader keeps taking data, and gives up once it has taken nothing for
+// kStallLimit.
+FileResult write_without_blocking(int fd, const unsigned char* data, std::size_t size) {
+  constexpr int kStallLimitMs = 10000;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t put = retry_on_interrupt(
+        [&] { return ::write(fd, data + done, std::min<std::size_t>(size - done, 1U << 20U)); });
+    if (put > 0) {
+      done += static_cast<std::size_t>(put);
+      continue;
+    }
+    if (put == 0 || errno != EAGAIN) {
+      return FileResult::failure(FileStatus::write_failed, put == 0 ? EIO : errno);
+    }
+    pollfd ready{fd, POLLOUT, 0};
+    const int polled = retry_on_interrupt([&] { return ::poll(&ready, 1, kStallLimitMs); });
+    if (polled == 0) {
+      return FileResult::failure(FileStatus::reader_stalled);
+    }
+    if (polled < 0) {
+      return FileResult::failure(FileStatus::write_failed, errno);
+    }
+  }
+  return {};
+}
+
 FileResult write_special(const WriteTarget& target, const unsigned char* data, std::size_t size) {
+  // Opened without waiting (a FIFO with no reader fails at once), and
+  // written without waiting for ever on a reader that stopped reading.
   FileDescriptor fd(::openat(target.directory.get(), target.name.c_str(),
                              O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) {
     return FileResult::failure(FileStatus::cannot_open_special, errno);
   }
-  // Opened without waiting (a FIFO with no reader fails at once); the write
-  // itself may then wait like any write to a pipe or device.
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-      !write_all(fd.get(), data, size)) {
-    return FileResult::failure(FileStatus::write_failed, errno);
+  struct stat opened {};
+  if (::fstat(fd.get(), &opened) != 0 || opened.st_dev != target.status.st_dev ||
+      opened.st_ino != target.status.st_ino) {
+    return FileResult::failure(FileStatus::target_changed);
+  }
+  if (FileResult written = write_without_blocking(fd.get(), data, size); !written.ok()) {
+    return written;
   }
   return fd.close() ? FileResult{} : FileResult::failure(FileStatus::write_failed, errno);
 }
 
 }  // namespace
+
+void remove_unfinished_temporary() noexcept {
+  const int directory = unfinished.directory;
+  if (directory >= 0) {
+    ::unlinkat(directory, unfinished.name, 0);
+  }
+}
 
 FileResult replace_file(const WriteTarget& target, const unsigned char* data, std::size_t size,
                         const ReplaceOptions& options) {
@@ -159,12 +240,18 @@ FileResult replace_file(const WriteTarget& target, const unsigned char* data, st
   if (!fd.close() && result.ok()) {
     result = FileResult::failure(FileStatus::write_failed, errno);
   }
-  if (result.ok() && ::renameat(target.directory.get(), temp_name.c_str(), target.directory.get(),
-                                target.name.c_str()) != 0) {
-    result = FileResult::failure(FileStatus::rename_failed, errno);
+  {
+    const StopSignalsHeld held;  // renamed (or removed) and forgotten as one step
+    if (result.ok() && ::renameat(target.directory.get(), temp_name.c_str(), target.directory.get(),
+                                  target.name.c_str()) != 0) {
+      result = FileResult::failure(FileStatus::rename_failed, errno);
+    }
+    if (!result.ok()) {
+      ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
+    }
+    forget_temporary();
   }
   if (!result.ok()) {
-    ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
     return result;
   }
   // The rename lasts through a crash only once the directory is synced.

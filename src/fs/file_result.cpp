@@ -41,6 +41,18 @@ const char* what_failed(FileStatus status) {
       return "too large for a protected list (4 GiB or more)";
     case FileStatus::not_durable:
       return "the new file is in place, but its directory could not be synced";
+    case FileStatus::untrusted_file:
+      return "refusing to replace a file owned by another user";
+    case FileStatus::untrusted_special:
+      return "refusing to write a FIFO, device or socket owned by another user";
+    case FileStatus::cannot_keep_owner:
+      return "it belongs to another user";
+    case FileStatus::untrusted_directory:
+      return "refusing a path through a directory that another user can change";
+    case FileStatus::reader_stalled:
+      return "its reader stopped taking data; gave up waiting";
+    case FileStatus::cannot_open_file:
+      return "cannot open the current file";
   }
   return "unknown failure";
 }
@@ -49,8 +61,11 @@ const char* what_failed(FileStatus status) {
 
 std::string describe(const FileResult& result) {
   std::string text = what_failed(result.status);
-  if (result.status == FileStatus::untrusted_link || result.status == FileStatus::untrusted_lock) {
+  if (result.owner != kOwnerUnknown) {
     text += " (uid " + std::to_string(result.owner) + ")";
+  }
+  if (!result.detail.empty()) {
+    text += ": " + result.detail;
   }
   if (result.error != 0) {
     text += ": ";

@@ -23,15 +23,24 @@ enum class FileStatus {
   cannot_create,          // the temporary file
   write_failed,           // write, flush or close
   rename_failed,
-  not_durable,  // the new file is in place, but syncing its directory failed, so
-                // a crash may still bring the old one back
-  too_large,    // beyond what the container format holds
+  not_durable,          // the new file is in place, but syncing its directory failed, so
+                        // a crash may still bring the old one back
+  too_large,            // beyond what the container format holds
+  untrusted_file,       // another user's file where others can write: planted, maybe
+  untrusted_special,    // another user's FIFO, device or socket at the name
+  cannot_keep_owner,    // another user's file that this writer cannot give back to them
+  untrusted_directory,  // a directory of the path that other users can swap
+  reader_stalled,       // a FIFO or device named directly stopped taking data
+  cannot_open_file,     // the current file, during an update: it cannot be opened
 };
+
+inline constexpr unsigned kOwnerUnknown = ~0U;
 
 struct FileResult {
   FileStatus status = FileStatus::ok;
-  int error = 0;       // errno of the failed call, or 0
-  unsigned owner = 0;  // for untrusted_link and untrusted_lock: whose it is
+  int error = 0;                   // errno of the failed call, or 0
+  unsigned owner = kOwnerUnknown;  // for the refusals of other users' things: whose it is
+  std::string detail;              // more to say: the lock's name, who holds it
 
   [[nodiscard]] bool ok() const noexcept { return status == FileStatus::ok; }
   static FileResult failure(FileStatus status, int error = 0) noexcept {

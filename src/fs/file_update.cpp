@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "fs/detail/file_io.h"
@@ -22,13 +23,18 @@ struct FileUpdate::State {
 
 FileResult write_file(const char* path, const unsigned char* data, std::size_t size,
                       const WriteOptions& options) {
-  WriteTarget target;
-  if (FileResult resolved = detail::resolve_write_target(path, target); !resolved.ok()) {
-    return resolved;
+  // Under the file's lock, like a list: concurrent writers of one output
+  // are serialised, and the temporaries of killed ones are removed.
+  FileUpdate update;
+  UpdateOptions settings;
+  settings.write = options;
+  if (FileResult begun = update.begin(path, settings); !begun.ok()) {
+    return begun;
   }
-  return detail::replace_file(target, data, size,
-                              {options.new_file_mode, options.apply_umask, false});
+  return update.commit(data, size);
 }
+
+void remove_unfinished_temporary() noexcept { detail::remove_unfinished_temporary(); }
 
 FileUpdate::FileUpdate() : state_(std::make_unique<State>()) {}
 FileUpdate::~FileUpdate() = default;
@@ -47,6 +53,7 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
   lock_options.wait = options.wait;
   lock_options.mode = target.exists ? target.status.st_mode : options.write.new_file_mode;
   lock_options.group = target.exists ? target.status.st_gid : static_cast<gid_t>(-1);
+  lock_options.owner = target.exists ? target.status.st_uid : static_cast<uid_t>(-1);
   if (FileResult locked = detail::lock_for_update(target, lock_options, state_->lock);
       !locked.ok()) {
     return locked;
@@ -64,6 +71,9 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
   if (!S_ISREG(now.st_mode)) {
     return FileResult::failure(FileStatus::target_changed);
   }
+  if (FileResult replaceable = detail::check_replaceable(target, now); !replaceable.ok()) {
+    return replaceable;
+  }
   target.exists = true;
   target.status = now;
   return {};
@@ -71,17 +81,52 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
 
 bool FileUpdate::exists() const { return state_->target.exists; }
 
+namespace {
+
+// The file of the update as it is under the lock, never through a link.
+FileResult open_current(const WriteTarget& target, FileDescriptor& fd) {
+  if (!target.exists) {
+    return FileResult::failure(FileStatus::cannot_open_file, ENOENT);
+  }
+  fd.reset(::openat(target.directory.get(), target.name.c_str(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return FileResult::failure(
+        errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_open_file,
+        errno == ELOOP ? 0 : errno);
+  }
+  return {};
+}
+
+}  // namespace
+
+FileResult FileUpdate::read_head(unsigned char* out, std::size_t size, std::size_t& got) const {
+  got = 0;
+  FileDescriptor fd;
+  if (FileResult opened = open_current(state_->target, fd); !opened.ok()) {
+    return opened;
+  }
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return FileResult::failure(FileStatus::target_changed);
+  }
+  got = static_cast<std::size_t>(
+      std::min<std::uint64_t>(size, static_cast<std::uint64_t>(status.st_size)));
+  if (!detail::read_at(fd.get(), out, got, 0)) {
+    got = 0;
+    return FileResult::failure(FileStatus::cannot_read, errno);
+  }
+  return {};
+}
+
 FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
   const WriteTarget& target = state_->target;
   if (!target.exists) {
     return FileResult::failure(FileStatus::cannot_read, ENOENT);
   }
-  FileDescriptor fd(::openat(target.directory.get(), target.name.c_str(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.valid()) {
-    return FileResult::failure(
-        errno == ELOOP ? FileStatus::target_changed : FileStatus::cannot_read,
-        errno == ELOOP ? 0 : errno);
+  FileDescriptor fd;
+  if (FileResult opened = open_current(target, fd); !opened.ok()) {
+    return opened;
   }
   const detail::LoadResult loaded = detail::read_whole_fd(fd.get(), data, max_length);
   switch (loaded.status) {

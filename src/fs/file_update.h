@@ -1,17 +1,13 @@
 // Safe writing of lists and other files: every write is crash-safe (the
-// old file or the new one, whole), trusts no symbolic link that another
-// user planted, and never waits on a FIFO; an update of a list also holds
-// the list's lock from before it reads the list until after its new
-// content is durable, so that concurrent writers never lose each other's
-// changes. Readers take no lock: a rename shows them the old or the new
-// file, whole.
+// old file or the new one, whole), cannot be redirected by other users
+// (links, swapped directories, planted files: see write_target.h), and
+// never waits on a FIFO without limit; every write holds the file's lock
+// from before it reads the file until after its new content is durable,
+// so that concurrent writers never lose each other's changes, and removes
+// the temporaries of writers that were killed. Readers take no lock: a
+// rename shows them the old or the new file, whole.
 //
-// Links: a symbolic link at the file, or at the directory that holds it,
-// is followed only when it is owned by root or by the writer; a FIFO,
-// device or socket reached through a link is refused, and one named
-// directly is opened without waiting and written in place.
-//
-// The lock: flock(2) on ".<name>.lock" beside the file that is replaced.
+// The lock: flock(2) on ".<name>.lock" beside the file (update_lock.h).
 // Writers create it when missing and never remove it.
 #pragma once
 
@@ -37,6 +33,11 @@ struct WriteOptions {
 FileResult write_file(const char* path, const unsigned char* data, std::size_t size,
                       const WriteOptions& options = {});
 
+// Removes the temporary file of a write in progress, if any: for the
+// handler of a signal that ends the process (SIGTERM, SIGINT, SIGHUP),
+// which then lets the signal take its course. Async-signal-safe.
+void remove_unfinished_temporary() noexcept;
+
 struct UpdateOptions {
   std::chrono::milliseconds wait{10000};  // for the lock held by another writer
   WriteOptions write;
@@ -56,6 +57,10 @@ class FileUpdate {
   [[nodiscard]] bool exists() const;
   // Reads the current content whole, appending it to `data`.
   FileResult read(SecretBytes& data, std::uint64_t max_length) const;
+  // Reads the first `size` bytes (fewer when the file is shorter) into
+  // `out`, `got` of them: enough to tell a list under another key before
+  // reading gigabytes.
+  FileResult read_head(unsigned char* out, std::size_t size, std::size_t& got) const;
   // Replaces the file, still under the lock; the lock is kept until the
   // update ends, so further commits are serialised too.
   FileResult commit(const unsigned char* data, std::size_t size);

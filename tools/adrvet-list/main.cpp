@@ -1,4 +1,7 @@
 // adrvet-list: makes and maintains the protected MAC lists that ADRVET reads.
+#include <signal.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -12,6 +15,7 @@
 #include "commands/command_table.h"
 #include "common/messages.h"
 #include "common/suggest.h"
+#include "fs/file_update.h"
 
 namespace {
 
@@ -36,6 +40,27 @@ std::string help_text() {
   return text;
 }
 
+// A stopping signal (systemctl stop, timeout, Ctrl-C) removes the
+// temporary file being written, then ends the process as the signal would.
+extern "C" void stop_on_signal(int signal_number) {
+  orbitforge::util::remove_unfinished_temporary();
+  (void)std::signal(signal_number, SIG_DFL);
+  (void)::raise(signal_number);  // delivered once the handler returns: the process ends
+}
+
+void remove_temporaries_when_stopped() {
+  struct sigaction action {};
+  action.sa_handler = stop_on_signal;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    struct sigaction old {};
+    // A signal ignored by whoever started us stays ignored (nohup).
+    if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      (void)::sigaction(signal_number, &action, nullptr);
+    }
+  }
+}
+
 std::string suggestion(const char* typed) {
   std::vector<std::string_view> names;
   for (const adrvet_list::CommandRow& command : adrvet_list::command_table()) {
@@ -53,6 +78,7 @@ int run(const adrvet_list::CommandRow& command, int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  remove_temporaries_when_stopped();
   if (argc < 2) {
     adrvet_list::error("no command given; see 'adrvet-list --help'");
     return adrvet_list::kExitUsage;

@@ -27,4 +27,8 @@ struct ReplaceOptions {
 FileResult replace_file(const WriteTarget& target, const unsigned char* data, std::size_t size,
                         const ReplaceOptions& options);
 
+// Removes the temporary file that replace_file is writing, if any; safe to
+// call from a signal handler (it only calls unlinkat).
+void remove_unfinished_temporary() noexcept;
+
 }  // namespace orbitforge::util::detail

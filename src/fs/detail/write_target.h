@@ -1,11 +1,19 @@
 // Where a write lands: a directory handle and a name in it that is not a
-// symbolic link, found without trusting links that other users planted.
+// symbolic link, found without letting other users redirect the write.
 // Internal: not part of the installed interface.
 //
-// The rule: a symbolic link at the file, or at the directory that holds it,
-// is followed only when it is owned by root or by the writer; any other
-// user's link is refused. A FIFO, device or socket reached through a link
-// is refused; one named directly is written in place, never waited on.
+// The path is walked one component at a time from "/" or the working
+// directory, each directory opened without following links. A symbolic
+// link anywhere on the way is followed only when it is owned by root or by
+// the writer; any other user's link is refused. A directory owned by root
+// or the writer is refused when it sits in a directory that another user
+// can change, since that user could put one of root's other directories
+// in its place. What the name holds at the end: a FIFO, device or socket
+// reached through a link is refused, one named directly is written in
+// place only when root or the writer owns it; a regular file owned by
+// another user is refused where others can write the directory (it may
+// have been planted there), and by a writer other than root always, since
+// its rewrite would take the file from its owner.
 #pragma once
 
 #include <sys/stat.h>
@@ -19,13 +27,22 @@ namespace orbitforge::util::detail {
 
 struct WriteTarget {
   FileDescriptor directory;  // opened with O_DIRECTORY; every access goes through *at()
-  std::string name;          // the file's name in `directory`
+  struct stat directory_status {};
+  std::string name;  // the file's name in `directory`
   bool exists = false;
   bool through_link = false;  // reached by following at least one link
   struct stat status {};      // of the existing file
 };
 
 FileResult resolve_write_target(const char* path, WriteTarget& target);
+
+// Whether the writer may replace or write the existing file `status` in
+// the target's directory (the rules above); used again once the lock is held.
+FileResult check_replaceable(const WriteTarget& target, const struct stat& status);
+
+// Whether a user other than root and the writer can add, remove or rename
+// entries in the directory `directory`.
+bool others_may_change(const struct stat& directory);
 
 // The hidden name ".<name><suffix>" of a file beside `name` (its lock, its
 // temporaries), with `name` cut so that the result stays inside NAME_MAX.

@@ -15,6 +15,8 @@ class Output {
   void add(const char* data, std::size_t size);
   void add(const std::string& text) { add(text.data(), text.size()); }
   void add(char c) { add(&c, 1); }
+  // Writes what is buffered now, for a reader waiting on the answers so far.
+  bool flush_now() { return flush(); }
   // Writes what is left and closes standard output; false on any failure.
   bool finish();
   // The error number of the failure, once finish gave false.

@@ -1,4 +1,6 @@
 // check: many lookups in one run, each answered exactly as ADRVET would.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -14,7 +16,8 @@
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/messages.h"
-#include "input/standard_input.h"
+#include "common/text_excerpt.h"
+#include "input/line_reader.h"
 #include "mac/hex2int.h"
 #include "mac/list_check.h"
 #include "mac/mac_text.h"
@@ -126,10 +129,23 @@ std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) 
 }
 
 struct Query {
-  std::string_view shown;
+  std::string shown;  // kept between batches: its room is reused
   std::uint64_t value = 0;
   std::optional<ResultCode> refused;  // the address is not looked up
 };
+
+// The input as it is echoed: safe for a terminal, and short however long
+// (`cut_length`: the whole input's length when `text` is only its start).
+void set_shown(Query& query, std::string_view text, std::uint64_t cut_length) {
+  if (cut_length != 0 || text.size() > kExcerptLength) {
+    query.shown = terminal_text(text.substr(0, kExcerptLength)) + "... (" +
+                  std::to_string(std::max<std::uint64_t>(cut_length, text.size())) + " bytes)";
+  } else if (needs_terminal_escape(text)) {
+    query.shown = terminal_text(text);
+  } else {
+    query.shown.assign(text);
+  }
+}
 
 void answer(Output& out, const Query& query, const Finder& finder) {
   const ResultCode code = query.refused.value_or(
@@ -148,10 +164,12 @@ class Batch {
   Batch& operator=(const Batch&) = delete;
   ~Batch() = default;
 
-  void add(std::string_view shown, const std::string& text) {
+  // `text` is what is looked up; `cut_length` the length of the whole
+  // input when `text` is only its start (then it is too long for ADRVET).
+  void add(std::string_view shown, const std::string& text, std::uint64_t cut_length) {
     Query& q = queries_[count_++];
-    q.shown = shown;
-    q.refused = decode(text, q.value);
+    set_shown(q, shown, cut_length);
+    q.refused = cut_length != 0 ? std::optional(ResultCode::bad_arguments) : decode(text, q.value);
     if (!q.refused) {
       finder_.prefetch(q.value);
     }
@@ -189,25 +207,36 @@ int run_check(const Options& options) {
   Batch batch(out, finder);
   if (options.positional.size() > 1) {
     for (std::size_t i = 1; i < options.positional.size(); ++i) {
-      batch.add(options.positional[i], options.positional[i]);
+      const std::string& given = options.positional[i];
+      batch.add(given, given, 0);
     }
     batch.flush();
     return finish_output(out, kExitOk);
   }
-  std::vector<unsigned char> input;
-  if (const int failed = read_standard_input(input); failed != 0) {
-    error("check: cannot read standard input: %s", std::strerror(failed));
+  // Line by line: memory stays bounded whatever comes in, and the answers
+  // so far are written whenever the input pauses, so that a program can
+  // write an address and read its answer.
+  LineReader reader(STDIN_FILENO);
+  InputLine line;
+  std::string text;
+  while (reader.next(line)) {
+    text.assign(line.kept);
+    std::string_view shown = line.kept;
+    if (!line.cut() && !shown.empty() && shown.back() == '\r') {
+      shown.remove_suffix(1);  // shown without it; a separator for the lookup anyway
+    }
+    batch.add(shown, text, line.cut() ? line.length : 0);
+    if (!reader.holds_more()) {
+      batch.flush();
+      (void)out.flush_now();
+    }
+  }
+  batch.flush();
+  if (reader.error() != 0) {
+    (void)finish_output(out, kExitOk);
+    error("check: cannot read standard input: %s", std::strerror(reader.error()));
     return kExitData;
   }
-  std::string text;
-  for_each_line(input, [&](std::string_view line) {
-    text.assign(line);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);  // shown without it; a separator for the lookup anyway
-    }
-    batch.add(line, text);
-  });
-  batch.flush();
   return finish_output(out, kExitOk);
 }
 

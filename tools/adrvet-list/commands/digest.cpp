@@ -1,10 +1,14 @@
 // digest: SHA-256 of files with the library's digest, printed as sha256sum does.
+#include <unistd.h>
+
 #include <cstring>
+#include <string>
 
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/messages.h"
+#include "common/text_excerpt.h"
 #include "crypto/crypto.h"
 
 namespace adrvet_list {
@@ -16,18 +20,22 @@ constexpr char kUsage[] =
     "Prints the SHA-256 of each FILE as stored (a protected list is digested\n"
     "encrypted) in the format of sha256sum, so that 'sha256sum -c' accepts it.\n";
 
+std::string digest_hex(const char* digest) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (int i = 0; i < 32; ++i) {
+    const auto byte = static_cast<unsigned char>(digest[i]);
+    hex += kHex[byte >> 4U];
+    hex += kHex[byte & 15U];
+  }
+  return hex;
+}
+
 // sha256sum marks a name holding a backslash or a line break with a leading
 // backslash and escapes those characters.
 std::string digest_line(const char* digest, const std::string& name) {
-  static constexpr char kHex[] = "0123456789abcdef";
   const bool escaped = name.find_first_of("\\\n\r") != std::string::npos;
-  std::string line = escaped ? "\\" : "";
-  for (int i = 0; i < 32; ++i) {
-    const auto byte = static_cast<unsigned char>(digest[i]);
-    line += kHex[byte >> 4U];
-    line += kHex[byte & 15U];
-  }
-  line += "  ";
+  std::string line = (escaped ? "\\" : "") + digest_hex(digest) + "  ";
   for (const char c : name) {
     line += !escaped    ? std::string(1, c)
             : c == '\\' ? "\\\\"
@@ -45,6 +53,7 @@ const char* digest_usage() { return kUsage; }
 int run_digest(const Options& options) {
   int status = kExitOk;
   Output out;
+  const bool on_terminal = ::isatty(STDOUT_FILENO) != 0;
   for (const std::string& name : options.positional) {
     char digest[32];
     if (!orbitforge::util::hash_file(name.c_str(), digest, sizeof digest)) {
@@ -52,7 +61,12 @@ int run_digest(const Options& options) {
       status = kExitData;
       continue;
     }
-    out.add(digest_line(digest, name));
+    // On a terminal, like ls, names show their control bytes escaped: a
+    // glob over a shared directory may hold anybody's escape sequences.
+    // Into a file or pipe they stay as sha256sum writes them, for -c.
+    out.add(on_terminal && needs_terminal_escape(name)
+                ? digest_hex(digest) + "  " + terminal_text(name) + "\n"
+                : digest_line(digest, name));
   }
   return finish_output(out, status);
 }

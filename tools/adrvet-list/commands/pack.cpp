@@ -67,7 +67,7 @@ int run_pack(const Options& options) {
     return kExitData;
   }
 
-  const std::size_t dropped = sort_unique(values);
+  const std::size_t dropped = parsed.duplicates + sort_unique(values);
   if (!make_list_directory(options.positional[1], dest, options.quiet)) {
     return kExitData;
   }

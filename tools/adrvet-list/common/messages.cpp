@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/text_excerpt.h"
+
 namespace adrvet_list {
 namespace {
 
@@ -23,6 +25,11 @@ void message(const char* prefix, const char* format, va_list args) {
     text += large;
   } else if (needed > 0) {
     text += chunk;
+  }
+  // Paths, names and values in messages may hold anything, a terminal's
+  // escape sequences included (a glob over a shared directory).
+  if (needs_terminal_escape(text)) {
+    text = terminal_text(text);
   }
   text += '\n';
   (void)std::fwrite(text.data(), 1, text.size(), stderr);

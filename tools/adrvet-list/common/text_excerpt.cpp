@@ -24,7 +24,30 @@ void append_escaped(std::string& out, unsigned char c) {
   }
 }
 
+bool unsafe_for_terminal(unsigned char c) { return c < 0x20 || c >= 0x7f; }
+
 }  // namespace
+
+bool needs_terminal_escape(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return unsafe_for_terminal(static_cast<unsigned char>(c)); });
+}
+
+std::string terminal_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (unsafe_for_terminal(byte)) {
+      append_escaped(out, byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 std::string quoted_excerpt(std::string_view text, std::uint64_t full_length) {
   const std::uint64_t length = std::max<std::uint64_t>(full_length, text.size());

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "input/line_reader.h"
+#include "store/address_set.h"
 
 namespace adrvet_list {
 namespace {
@@ -79,8 +81,14 @@ ImportCount import_input(const std::string& input, const PeerFormat& format, boo
   LimitedReport unusual(true, input);
   LineReader reader(fd);
   InputLine line;
+  constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
+  std::size_t compact_at = std::max(kFirstCompaction, 2 * values.size());
   while (reader.next(line)) {
     take_line(*importer, line, quiet, invalid, unusual, values);
+    if (values.size() >= compact_at) {
+      count.duplicates += sort_unique(values);
+      compact_at = std::max(kFirstCompaction, 2 * values.size());
+    }
   }
   if (const char* ended = importer->finish()) {
     invalid.add(line.number, ended, "");

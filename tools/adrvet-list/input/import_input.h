@@ -13,12 +13,15 @@
 namespace adrvet_list {
 
 struct ImportCount {
-  std::size_t invalid = 0;  // invalid lines
-  bool read = true;         // false when the input could not be read whole
+  std::size_t invalid = 0;     // invalid lines
+  std::size_t duplicates = 0;  // dropped already while reading
+  bool read = true;            // false when the input could not be read whole
 };
 
 // Appends the addresses of INPUT (a file, or - for standard input) in
-// `format` to `values`, holding no more of a line than parsing needs.
+// `format` to `values`, holding no more of a line than parsing needs. When
+// `values` grows large it is sorted and freed of duplicates on the way, so
+// that memory follows the distinct addresses, not the lines read.
 // Invalid lines are reported as INPUT:LINE: reason: 'text' (a short,
 // escaped excerpt; the first 20, then a count), unusual addresses as
 // warnings unless `quiet`.

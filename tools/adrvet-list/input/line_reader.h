@@ -23,6 +23,9 @@ class LineReader {
   explicit LineReader(int fd);
   // The next line; false at the end of the input or on a read error.
   bool next(InputLine& line);
+  // Whether the next line can be had without reading (and so without
+  // waiting for the input).
+  [[nodiscard]] bool holds_more() const { return begin_ < end_; }
   // The error number of a failed read, or 0.
   [[nodiscard]] int error() const { return error_; }
 

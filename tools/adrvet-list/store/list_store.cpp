@@ -72,6 +72,7 @@ void decode(LoadedList& list) {
 
 void note_failure(LoadedList& list, ContainerStatus status, int error_number) {
   list.failure = orbitforge::mac::result_of_opening(status);
+  list.own_failure = error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM;
   list.problem = orbitforge::util::describe(status);
   if (error_number != 0) {
     list.problem += std::string(": ") + std::strerror(error_number);
@@ -166,8 +167,13 @@ bool begin_update(const std::string& path, const UpdateSettings& wanted,
     return true;
   }
   if (begun.status == orbitforge::util::FileStatus::lock_timeout) {
-    error("%s: another writer holds the list's lock; gave up after %.3g s (--wait sets the limit)",
-          path.c_str(), static_cast<double>(settings.wait.count()) / 1000.0);
+    // Who holds it, where the system tells: a reader with an old
+    // descriptor of the lock is stopped by ending that process.
+    const std::string holder = begun.detail.empty()
+                                   ? std::string("another writer holds the list's lock")
+                                   : "the list's lock is " + begun.detail;
+    error("%s: %s; gave up after %.3g s (--wait sets the limit)", path.c_str(), holder.c_str(),
+          static_cast<double>(settings.wait.count()) / 1000.0);
   } else {
     error("%s: cannot update: %s", path.c_str(), orbitforge::util::describe(begun).c_str());
   }
@@ -217,6 +223,10 @@ std::string other_key_hint(const std::string& path, int key_version) {
 }
 
 void report_unusable(const std::string& path, const LoadedList& list, int key_version) {
+  if (list.own_failure) {
+    error("%s: %s (a limit of this run, not the list's fault)", path.c_str(), list.problem.c_str());
+    return;
+  }
   const std::string hint = *list.failure == orbitforge::mac::ResultCode::wrong_key
                                ? other_key_hint(path, key_version)
                                : std::string();

@@ -44,6 +44,9 @@ struct LoadedList {
   orbitforge::util::SecretBytes payload;  // the stored payload, when the container opened
   Addresses values;                       // the addresses in file order, when usable
   bool intact = true;                     // framed as only the writer frames it: not cut short
+  // The opening failed for a reason of this process's own (no descriptor
+  // or memory left): ADRVET's answer for the file is not known.
+  bool own_failure = false;
   [[nodiscard]] bool usable() const { return !failure; }
 };
 
