@@ -307,17 +307,24 @@ TEST(AnswersNamed, MessagesGiveTheAnswerADRVETGives) {
   // Too few descriptors is adrvet-list's own trouble, not the list's.
   const std::string list = dir.file("fine.dat");
   ASSERT_EQ(list_tool({"pack", "-k", "S", dir.file("in.txt"), list}).exit_status, 0);
-  for (const char* command : {"add", "remove", "verify", "check"}) {
-    const ProcessResult result = run_process(
-        "/bin/sh", {"-c", "ulimit -n 5; exec " + bin + " " + command + " -k S " + list +
-                              (std::string(command) == "verify" ? "" : " 00:11:22:33:44:55")});
-    if (result.exit_status == 0) {
-      continue;  // enough descriptors after all
+  // The limit that lets the program start but not open all it needs
+  // depends on the descriptors the test runner leaves open: several are tried.
+  for (const char* command : {"add", "remove"}) {
+    int refused = 0;
+    for (int limit = 4; limit <= 16; ++limit) {
+      const ProcessResult result = run_process(
+          "/bin/sh", {"-c", "ulimit -n " + std::to_string(limit) + "; exec " + bin + " " + command +
+                                " -k S " + list + " 00:11:22:33:44:55"});
+      if (result.exit_status == 0 || result.err.find("while loading shared") != std::string::npos) {
+        continue;
+      }
+      ++refused;
+      EXPECT_EQ(result.err.find("ADRVET would answer"), std::string::npos)
+          << command << ", " << limit << " descriptors: " << result.err;
+      EXPECT_NE(result.err.find("Too many open files"), std::string::npos)
+          << command << ", " << limit << " descriptors: " << result.err;
     }
-    EXPECT_EQ(result.err.find("ADRVET would answer"), std::string::npos)
-        << command << ": " << result.err;
-    EXPECT_NE(result.err.find("Too many open files"), std::string::npos)
-        << command << ": " << result.err;
+    EXPECT_GT(refused, 0) << command << ": no limit made it run short of descriptors";
   }
 }
 

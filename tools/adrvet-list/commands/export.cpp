@@ -97,11 +97,11 @@ int run_export(const Options& options) {
   if (!check_names(*format, names)) {
     return kExitUsage;
   }
-  if (options->output && same_file(list_file_path(options->positional[0]), *options->output)) {
+  if (options.output && same_file(list_file_path(options.positional[0]), *options.output)) {
     error(
         "export: --output '%s' is LIST itself; it would replace the protected list with its "
         "addresses in plain text",
-        options->output->c_str());
+        options.output->c_str());
     return kExitUsage;
   }
   LoadedList list;
