@@ -306,7 +306,9 @@ TEST(AnswersNamed, MessagesGiveTheAnswerADRVETGives) {
   }
   // Too few descriptors is adrvet-list's own trouble, not the list's.
   const std::string list = dir.file("fine.dat");
-  ASSERT_EQ(list_tool({"pack", "-k", "S", dir.file("in.txt"), list}).exit_status, 0);
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list}, "00:11:22:33:44:55\n00:11:22:33:44:56\n")
+                .exit_status,
+            0);
   // The limit that lets the program start but not open all it needs
   // depends on the descriptors the test runner leaves open: several are tried.
   for (const char* command : {"add", "remove"}) {

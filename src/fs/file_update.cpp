@@ -36,6 +36,25 @@ FileResult write_file(const char* path, const unsigned char* data, std::size_t s
 
 void remove_unfinished_temporary() noexcept { detail::remove_unfinished_temporary(); }
 
+FileResult make_directory(const char* path, mode_t mode, bool& created) {
+  created = false;
+  WriteTarget target;
+  const FileResult resolved = detail::resolve_write_target(path, target);
+  if (!resolved.ok()) {
+    const bool is_directory =
+        resolved.status == FileStatus::bad_path && target.exists && S_ISDIR(target.status.st_mode);
+    return is_directory ? FileResult{} : resolved;
+  }
+  if (target.exists) {
+    return FileResult::failure(FileStatus::bad_path, EEXIST);  // a file, not a directory
+  }
+  if (::mkdirat(target.directory.get(), target.name.c_str(), mode) != 0) {
+    return errno == EEXIST ? FileResult{} : FileResult::failure(FileStatus::cannot_create, errno);
+  }
+  created = true;
+  return {};
+}
+
 FileUpdate::FileUpdate() : state_(std::make_unique<State>()) {}
 FileUpdate::~FileUpdate() = default;
 

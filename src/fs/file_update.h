@@ -38,6 +38,12 @@ FileResult write_file(const char* path, const unsigned char* data, std::size_t s
 // which then lets the signal take its course. Async-signal-safe.
 void remove_unfinished_temporary() noexcept;
 
+// Creates the directory `path` (mode less the umask) with the same rules
+// as a write: no link or directory that another user controls on the way
+// can redirect it. An existing directory is fine; `created` says whether
+// this call made it.
+FileResult make_directory(const char* path, mode_t mode, bool& created);
+
 struct UpdateOptions {
   std::chrono::milliseconds wait{10000};  // for the lock held by another writer
   WriteOptions write;

@@ -112,17 +112,24 @@ bool make_list_directory(const std::string& list, const std::string& path, bool 
   }
   const std::string dir =
       path.substr(0, path.size() - std::strlen(orbitforge::mac::kListFileName) - 1);
-  if (::mkdir(dir.c_str(), kListDirectoryMode) == 0) {
-    if (!quiet) {
-      error("created the list directory %s", dir.c_str());
-    }
-    return true;
+  // Made as the list is written: no link or directory of another user's on
+  // the way may move it elsewhere.
+  bool created = false;
+  const orbitforge::util::FileResult made =
+      orbitforge::util::make_directory(dir.c_str(), kListDirectoryMode, created);
+  if (!made.ok()) {
+    // A refusal says why; a plain system failure (a missing parent) as mkdir would.
+    const bool plain = made.status == orbitforge::util::FileStatus::cannot_open_directory ||
+                       made.status == orbitforge::util::FileStatus::cannot_create;
+    error("%s: cannot create the list directory: %s", dir.c_str(),
+          plain && made.error != 0 ? std::strerror(made.error)
+                                   : orbitforge::util::describe(made).c_str());
+    return false;
   }
-  if (errno == EEXIST) {
-    return true;
+  if (created && !quiet) {
+    error("created the list directory %s", dir.c_str());
   }
-  error("%s: cannot create the list directory: %s", dir.c_str(), std::strerror(errno));
-  return false;
+  return true;
 }
 
 // Decodes the payload of an opened container, or notes why it did not open.
