@@ -22,6 +22,7 @@ constexpr std::uint64_t kB = 0x3C22FB123456ULL;
 struct Imported {
   std::vector<std::uint64_t> values;
   std::vector<std::string> invalid;  // "LINE: reason"
+  std::size_t skipped = 0;
 };
 
 const PeerFormat& format_named(std::string_view name) {
@@ -38,11 +39,26 @@ Imported import_text(const PeerFormat& format, const std::string& text) {
   std::size_t number = 0;
   while (std::getline(in, line)) {
     ++number;
+    // The peer's statements applied as it applies them, one by one.
     for (const ParsedLine& parsed : importer->read(line)) {
-      if (parsed.kind == ParsedLine::Kind::address) {
-        result.values.push_back(parsed.value);
-      } else {
-        result.invalid.push_back(std::to_string(number) + ": " + parsed.reason);
+      switch (parsed.kind) {
+        case ParsedLine::Kind::address:
+          result.values.push_back(parsed.value);
+          break;
+        case ParsedLine::Kind::removal:
+          std::erase(result.values, parsed.value);
+          break;
+        case ParsedLine::Kind::flush:
+          result.values.clear();
+          break;
+        case ParsedLine::Kind::skipped:
+          ++result.skipped;
+          break;
+        case ParsedLine::Kind::blank:
+          break;
+        case ParsedLine::Kind::invalid:
+          result.invalid.push_back(std::to_string(number) + ": " + parsed.reason);
+          break;
       }
     }
   }
@@ -70,14 +86,34 @@ TEST(PeerImport, LinesOfEveryFormat) {
       {"hostapd", "00:11:22:33:44:55\t1+20", {kA}, ""},
       {"hostapd", "# 00:11:22:33:44:55", {}, ""},
       {"hostapd", "00:11:22:33:44:55 guests", {}, "not a VLAN ID after the address"},
-      {"hostapd",
-       "-00:11:22:33:44:55",
-       {},
-       "a removal line ('-' before the address) lists no address"},
+      {"hostapd", "00:11:22:33:44:55 # desk", {kA}, ""},
+      {"hostapd", "00:11:22:33:44:55#desk", {kA}, ""},
+      {"hostapd", "00:11:22:33:44:55 VLAN_ID=0", {kA}, ""},  // hostapd_cli accept_acl SHOW
+      {"hostapd", "-00:11:22:33:44:55", {}, ""},
       {"hostapd", "00:11:22:33:44:5g", {}, "not a hex digit or separator"},
       {"dnsmasq", "dhcp-host=00:11:22:33:44:55", {kA}, ""},
       {"dnsmasq", "dhcp-host=00:11:22:33:44:55,laptop,192.168.1.5,set:red,infinite", {kA}, ""},
-      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,3C:22:FB:12:34:56,tag:lab,12h", {kA, kB}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,3C:22:FB:12:34:56,12h", {kA, kB}, ""},
+      {"dnsmasq", "dhcp-host=01-00:11:22:33:44:55,desk", {kA}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,192.168.1.5,[::5]", {kA}, ""},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55 # printer", {kA}, ""},
+      {"dnsmasq",
+       "dhcp-host=00:11:22:33:44:55,tag:lab,12h",
+       {},
+       "a tag: condition: dnsmasq takes the entry only for hosts with that tag"},
+      {"dnsmasq",
+       "dhcp-host=00:11:22:33:44:55,[::5]",
+       {},
+       "only an IPv6 address: dnsmasq does not take the host as known for DHCPv4"},
+      {"dnsmasq",
+       "dhcp-host=00:11:22:33:44:55,ignore # lost",
+       {},
+       "an 'ignore' entry keeps the host out"},
+      {"dnsmasq", "dhcp-host=06-00:11:22:33:44:55", {}, "a hardware type other than 01 (Ethernet)"},
+      {"dnsmasq",
+       "conf-file=/etc/dnsmasq.d/more.conf",
+       {},
+       "an include is not followed; import the included file too"},
       {"dnsmasq", "dhcp-host = 00:11:22:33:44:55", {kA}, ""},
       {"dnsmasq", "dhcp-host=00:11:22:33:44:55,ignore", {}, "an 'ignore' entry keeps the host out"},
       {"dnsmasq",
@@ -92,32 +128,83 @@ TEST(PeerImport, LinesOfEveryFormat) {
        "dhcp-host=00:11:22:33:44:55:66",
        {},
        "no hardware address (an entry by name, client ID or IP only)"},
-      {"dnsmasq", "dhcp-range=192.168.1.10,192.168.1.50", {}, "not a dhcp-host= line"},
-      {"dnsmasq", "00:11:22:33:44:55", {}, "not a dhcp-host= line"},
+      {"dnsmasq", "dhcp-range=192.168.1.10,192.168.1.50", {}, ""},  // skipped
       {"dnsmasq-hosts", "00:11:22:33:44:55,printer,set:office", {kA}, ""},
+      {"dnsmasq-hosts",
+       "00:11:22:33:44:55,ignore # comment",
+       {},
+       "an 'ignore' entry keeps the host out"},
       {"dnsmasq-hosts",
        "dhcp-host=00:11:22:33:44:55",
        {},
        "no hardware address (an entry by name, client ID or IP only)"},
       {"ipset", "add lab 00:11:22:33:44:55", {kA}, ""},
-      {"ipset", "add lab 00:11:22:33:44:55 timeout 300 comment \"desk\"", {kA}, ""},
+      {"ipset", "add lab 00:11:22:33:44:55 timeout 0 comment \"desk\"", {kA}, ""},
+      {"ipset",
+       "add lab 00:11:22:33:44:55 timeout 300",
+       {},
+       "an entry with a timeout leaves the set when it expires"},
       {"ipset", "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
       {"ipset",
        "create lab hash:ip family inet",
        {},
        "not a hash:mac set, which holds no addresses to import"},
+      {"ipset", "del lab 00:11:22:33:44:55", {}, ""},
       {"ipset",
-       "del lab 00:11:22:33:44:55",
+       "test lab 00:11:22:33:44:55",
        {},
-       "not an ipset create, add, flush, swap or destroy line"},
+       "not an ipset create, add, del, flush, swap or destroy line"},
       {"ipset", "add lab 00:11:22:33:44", {}, "too few hex digits (need 12)"},
       {"freeradius", "00-11-22-33-44-55", {kA}, ""},
-      {"freeradius", R"("3C-22-FB-12-34-56" Cleartext-Password := "x")", {kB}, ""},
+      {"freeradius", R"("3C-22-FB-12-34-56")", {kB}, ""},
+      {"freeradius", "3C-22-FB-12-34-56 # lab", {kB}, ""},
+      {"freeradius",
+       R"(3C-22-FB-12-34-56 Cleartext-Password := "x")",
+       {},
+       "check items (or Fall-Through) on the entry line: the entry matches only when they hold"},
+      {"freeradius",
+       "3C-22-FB-12-34-56 NAS-IP-Address == 10.0.0.1",
+       {},
+       "check items (or Fall-Through) on the entry line: the entry matches only when they hold"},
+      {"freeradius",
+       "3C-22-FB-12-34-56 Fall-Through = Yes",
+       {},
+       "check items (or Fall-Through) on the entry line: the entry matches only when they hold"},
+      {"freeradius",
+       "3c-22-fb-12-34-56",
+       {},
+       "never matches: rewrite_calling_station_id makes every address AA-BB-CC-DD-EE-FF "
+       "(upper case, '-')"},
+      {"freeradius",
+       "3C:22:FB:12:34:56",
+       {},
+       "never matches: rewrite_calling_station_id makes every address AA-BB-CC-DD-EE-FF "
+       "(upper case, '-')"},
       {"freeradius", "\tReply-Message = \"welcome\"", {}, ""},
       {"freeradius",
        "00-11-22-33-44-55 Auth-Type := Reject",
        {},
-       "an entry with Auth-Type := Reject keeps the address out"},
+       "an entry with Auth-Type Reject keeps the address out"},
+      {"freeradius",
+       "00-11-22-33-44-55 Auth-Type := Reject # comment",
+       {},
+       "an entry with Auth-Type Reject keeps the address out"},
+      {"freeradius",
+       "00-11-22-33-44-55 Auth-Type:=Reject#x",
+       {},
+       "an entry with Auth-Type Reject keeps the address out"},
+      {"freeradius",
+       "00-11-22-33-44-55 Auth-Type += Reject",
+       {},
+       "an entry with Auth-Type Reject keeps the address out"},
+      {"nft",
+       "00:11:22:33:44:55",
+       {},
+       "not an nft statement (an 'nft -f' file or 'nft list' output is read)"},
+      {"nft",
+       "include \"/etc/adrvet.nft\"",
+       {},
+       "an include is not followed; import the included file too"},
       {"freeradius", "DEFAULT Auth-Type := Accept", {}, "a DEFAULT entry names no address"},
       {"freeradius", "$INCLUDE macs.d", {}, "an include is not followed; import the included file"},
       {"nft",
@@ -150,7 +237,7 @@ TEST(PeerImport, NftRulesetTakesTheSetOfAddresses) {
       "\tset allowed {\n"
       "\t\ttype ether_addr\n"
       "\t\tsize 65535\n"
-      "\t\telements = { 00:11:22:33:44:55 timeout 1h expires 59m counter packets 0 bytes 0,\n"
+      "\t\telements = { 00:11:22:33:44:55 counter packets 0 bytes 0 comment \"desk\",\n"
       "\t\t\t     3c:22:fb:12:34:56 }\n"
       "\t}\n"
       "\n"
@@ -162,6 +249,105 @@ TEST(PeerImport, NftRulesetTakesTheSetOfAddresses) {
   const Imported got = import_text(format_named("nft"), ruleset);
   EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
   EXPECT_EQ(got.values, (std::vector<std::uint64_t>{kA, kB}));
+}
+
+struct FileCase {
+  const char* format;
+  std::string text;
+  std::vector<std::uint64_t> values;  // what the peer's set ends with
+  std::string invalid;                // or the first refusal, "LINE: reason"
+};
+
+void expect_file_cases(const std::vector<FileCase>& cases) {
+  for (const FileCase& c : cases) {
+    const Imported got = import_text(format_named(c.format), c.text);
+    if (c.invalid.empty()) {
+      EXPECT_TRUE(got.invalid.empty()) << c.text << got.invalid.front();
+      EXPECT_EQ(got.values, c.values) << c.text;
+    } else {
+      ASSERT_FALSE(got.invalid.empty()) << c.text;
+      EXPECT_EQ(got.invalid.front(), c.invalid) << c.text;
+    }
+  }
+}
+
+// The peers' own removals apply in order, as the peers apply them (each
+// checked against the real peer in tests/peers/): what they take out is not
+// imported, what comes back after is.
+TEST(PeerImport, StatementsApplyInOrder) {
+  const std::string set = "table inet t {\n\tset s {\n\t\ttype ether_addr\n\t}\n}\n";
+  const std::string add_a = "add element inet t s { 00:11:22:33:44:55 }\n";
+  const std::string add_b = "add element inet t s { 3c:22:fb:12:34:56 }\n";
+  expect_file_cases({
+      {"nft", set + add_a + add_b + "delete element inet t s { 00:11:22:33:44:55 }\n", {kB}, ""},
+      {"nft", set + add_a + "flush set inet t s\n" + add_b, {kB}, ""},
+      {"nft", set + add_a + add_b + "flush set inet t s\n", {}, ""},
+      {"nft", set + add_a + add_b + "flush table inet t\n", {}, ""},
+      {"nft", set + add_a + add_b + "flush ruleset\n", {}, ""},
+      {"nft", set + add_a + "delete element inet t s { 00:11:22:33:44:55 }\n" + add_a, {kA}, ""},
+      // Another set's flush leaves this one.
+      {"nft", set + add_a + "flush set inet t other\n", {kA}, ""},
+      {"ipset",
+       "create s hash:mac\nadd s 00:11:22:33:44:55\nadd s 3c:22:fb:12:34:56\nflush s\n",
+       {},
+       ""},
+      {"ipset",
+       "create s hash:mac\nadd s 00:11:22:33:44:55\nflush\nadd s 3c:22:fb:12:34:56\n",
+       {kB},
+       ""},
+      {"ipset",
+       "create s hash:mac\nadd s 00:11:22:33:44:55\nadd s 3c:22:fb:12:34:56\ndel s "
+       "00:11:22:33:44:55\n",
+       {kB},
+       ""},
+      {"ipset", "create s hash:mac\nadd s 00:11:22:33:44:55\ndestroy s\n", {}, ""},
+      // The export's own script: fill a temporary set, swap it in, destroy the other.
+      {"ipset",
+       "create s hash:mac -exist\ncreate s-new hash:mac -exist\nflush s-new\nadd s-new "
+       "00:11:22:33:44:55\n"
+       "swap s-new s\ndestroy s-new\n",
+       {kA},
+       ""},
+      {"hostapd", "00:11:22:33:44:55\n3c:22:fb:12:34:56\n-00:11:22:33:44:55\n", {kB}, ""},
+      {"dnsmasq",
+       "domain=lan\ndhcp-range=192.168.1.10,192.168.1.50\ndhcp-host=00:11:22:33:44:55\n",
+       {kA},
+       ""},
+  });
+}
+
+// Entries the peer would not admit unconditionally are refused, whole files
+// through: timeouts, ranges, elements nft itself refuses.
+TEST(PeerImport, EntriesThatWouldWidenAccessAreRefused) {
+  const std::string set = "table inet t {\n\tset s {\n\t\ttype ether_addr\n";
+  expect_file_cases({
+      {"nft",
+       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55 timeout 5m }\n\t}\n}\n",
+       {},
+       "5: an element with a timeout leaves the set when it expires"},
+      {"nft",
+       set + "\t\ttimeout 1h\n\t\telements = { 00:11:22:33:44:55 }\n\t}\n}\n",
+       {},
+       "5: the set gives its elements a timeout: they leave it when it expires"},
+      {"nft",
+       set + "\t\ttimeout 1h\n\t}\n}\nadd element inet t s { 00:11:22:33:44:55 }\n",
+       {},
+       "7: the set gives its elements a timeout: they leave it when it expires"},
+      {"nft",
+       set +
+           "\t\tflags interval\n\t\telements = { 00:11:22:33:44:10 - 00:11:22:33:44:55 }\n\t}\n}\n",
+       {},
+       "5: a range (written with spaces) stands for many addresses"},
+      {"nft",
+       set + "\t\telements = { 00:11:22:33:44:55\n\t\t\t3c:22:fb:12:34:56 }\n\t}\n}\n",
+       {},
+       "5: a second element without a comma before it, which nft refuses"},
+      {"ipset",
+       "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55\n",
+       {},
+       "2: an entry with a timeout leaves the set when it expires"},
+      {"ipset", "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55 timeout 0\n", {kA}, ""},
+  });
 }
 
 TEST(PeerImport, NftRefusesWhatItCannotTake) {

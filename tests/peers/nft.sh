@@ -143,6 +143,71 @@ in_ns nft list set inet adrvet adrvet >"$work/set.txt"
 expect "pack --from nft reads nft list set, the same list" \
   bash -c "'$ADRVET_LIST' pack -k S --from nft '$work/set.txt' '$work/back2.dat' &&
            '$ADRVET_LIST' diff -k S '$work/list.dat' '$work/back2.dat'"
+# Importing never widens access. Each file is loaded by nft into a namespace
+# of its own; the import must be refused, or list exactly the elements nft
+# keeps for good (one that expires, or a range, is never "for good").
+new_netns imp nft-import
+peer_keeps() {
+  ip netns exec "$imp" nft -j list set inet t s | python3 -c '
+import json, sys
+for item in json.load(sys.stdin)["nftables"]:
+    for e in item.get("set", {}).get("elem", []):
+        if isinstance(e, str):
+            print(e)
+        elif "elem" in e and isinstance(e["elem"].get("val"), str) and "timeout" not in e["elem"] and "expires" not in e["elem"]:
+            print(e["elem"]["val"])
+        else:
+            print("expiring-or-range")
+' | sort
+}
+set_head=$'table inet t {\n\tset s {\n\t\ttype ether_addr\n'
+plain_set="$set_head"$'\t}\n}\n'
+a=02:11:22:33:44:01 b=02:11:22:33:44:02
+# never_wider NAME WANT TEXT: WANT is "refused" or "taken"; the peer decides what is right.
+never_wider() {
+  local name=$1 want=$2 file=$work/import-$1.nft
+  printf '%s' "$3" >"$file"
+  ip netns exec "$imp" nft flush ruleset
+  if ! ip netns exec "$imp" nft -f "$file" >>"$log" 2>&1; then
+    expect_not "nft refuses $name: so does the import" \
+      "$ADRVET_LIST" pack -k S --quiet --from nft "$file" "$work/import-$name.dat"
+    return
+  fi
+  peer_keeps >"$work/peer-$name.txt"
+  if [ "$want" = refused ]; then
+    expect_not "$name: the import refuses it" \
+      "$ADRVET_LIST" pack -k S --quiet --allow-empty --from nft "$file" "$work/import-$name.dat"
+  else
+    expect "$name: the import lists what nft keeps" bash -c "
+      '$ADRVET_LIST' pack -k S --quiet --allow-empty --from nft '$file' '$work/import-$name.dat' &&
+      '$ADRVET_LIST' export -k S '$work/import-$name.dat' | sort | diff - '$work/peer-$name.txt'"
+  fi
+}
+never_wider delete-after-add taken "$plain_set"$"add element inet t s { $a, $b }
+delete element inet t s { $a }
+"
+never_wider flush-after-add taken "$plain_set"$"add element inet t s { $a, $b }
+flush set inet t s
+"
+never_wider flush-then-add taken "$plain_set"$"add element inet t s { $a }
+flush set inet t s
+add element inet t s { $b }
+"
+never_wider element-timeout refused "$set_head"$'\t\tflags timeout\n'$'\t\t'"elements = { $a timeout 5m, $b }
+"$'\t}\n}\n'
+never_wider set-timeout refused "$set_head"$'\t\ttimeout 1h\n'$'\t\t'"elements = { $a }
+"$'\t}\n}\n'
+never_wider range-with-spaces refused "$set_head"$'\t\tflags interval\n'$'\t\t'"elements = { $a - $b }
+"$'\t}\n}\n'
+never_wider newline-without-comma refused "$set_head"$'\t\t'"elements = { $a
+$b }
+"$'\t}\n}\n'
+printf '%s\n' "$a" >"$work/plain.txt"
+expect_not "plain text fed to the nft importer is refused" \
+  "$ADRVET_LIST" pack -k S --from nft "$work/plain.txt" "$work/plain.dat"
+expect "... with a reason, not 'no addresses'" bash -c \
+  "'$ADRVET_LIST' pack -k S --from nft '$work/plain.txt' '$work/plain.dat' 2>&1 | grep -q 'not an nft statement'"
+
 random_macs 100000 7 >"$work/large.txt"
 list pack -k S --quiet "$work/large.txt" "$work/large.dat"
 list export -k S --format nft --name large --output "$work/large.nft" "$work/large.dat"

@@ -6,8 +6,19 @@
 
 namespace adrvet_list {
 
+// What a line of a list or of a peer's file means. The peers' own
+// statements that take addresses out again (nft delete element and flush
+// set, ipset del and flush, hostapd's -MAC) are kinds of their own, so that
+// an import applies them in order, as the peer does.
 struct ParsedLine {
-  enum class Kind { blank, address, invalid } kind = Kind::blank;
+  enum class Kind {
+    blank,
+    address,
+    invalid,
+    removal,  // `value` leaves the set read so far
+    flush,    // the set read so far is emptied
+    skipped,  // a line of the peer's file that holds no entry (counted, not an error)
+  } kind = Kind::blank;
   std::uint64_t value = 0;
   const char* reason = "";   // for invalid lines
   std::string_view content;  // the line without comment and surrounding white space

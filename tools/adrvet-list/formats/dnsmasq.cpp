@@ -11,9 +11,10 @@ namespace adrvet_list::peers {
 namespace {
 
 // dnsmasq writes hardware addresses as six hex pairs joined by ':', where
-// '*' stands for any byte; any other field of dhcp-host (name, IP, tag,
-// lease time, client ID) is not one.
-enum class Field { other, address, wildcard };
+// '*' stands for any byte, optionally after a hardware type ("01-" is
+// Ethernet); any other field of dhcp-host (name, IP, tag, lease time,
+// client ID) is not one.
+enum class Field { other, address, wildcard, other_hardware };
 
 bool is_hex_pair(std::string_view part) {
   return part.size() == 2 && orbitforge::util::is_hex_digit(static_cast<unsigned char>(part[0])) &&
@@ -22,6 +23,12 @@ bool is_hex_pair(std::string_view part) {
 
 Field field_kind(std::string_view field) {
   constexpr std::ptrdiff_t kColons = 5;
+  constexpr std::size_t kTypePrefix = 3;  // "01-"
+  bool other_type = false;
+  if (field.size() > kTypePrefix && field[2] == '-' && is_hex_pair(field.substr(0, 2))) {
+    other_type = field.substr(0, 2) != "01";
+    field.remove_prefix(kTypePrefix);
+  }
   if (std::count(field.begin(), field.end(), ':') != kColons) {
     return Field::other;
   }
@@ -35,7 +42,33 @@ Field field_kind(std::string_view field) {
     wildcard = wildcard || part == "*";
     start = colon + 1;
   }
+  if (other_type) {
+    return Field::other_hardware;
+  }
   return wildcard ? Field::wildcard : Field::address;
+}
+
+// dnsmasq reads '#' as a comment at the start of a line or after white space.
+std::string_view without_comment(std::string_view line) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '#' && (i == 0 || text::is_blank(line[i - 1]))) {
+      return text::trim(line.substr(0, i));
+    }
+  }
+  return text::trim(line);
+}
+
+bool is_ipv4(std::string_view field) {
+  return !field.empty() && std::count(field.begin(), field.end(), '.') == 3 &&
+         std::all_of(field.begin(), field.end(),
+                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+}
+
+// Options that bring in more hosts or other files: what they hold is not
+// read here, and may keep out a host this file lets in.
+bool is_include(std::string_view option) {
+  return option == "conf-file" || option == "conf-dir" || option == "dhcp-hostsfile" ||
+         option == "dhcp-hostsdir" || option == "dhcp-optsfile" || option == "dhcp-optsdir";
 }
 
 // dhcp-host=[addresses,][id:..,][set:..,][tag:..,][ip,][name,][lease,][ignore]
@@ -45,16 +78,21 @@ class DnsmasqReader final : public PeerReader {
 
  protected:
   void take(std::string_view line) override {
-    const std::string_view trimmed = text::trim(line);
-    if (text::is_comment_or_blank(trimmed)) {
+    const std::string_view trimmed = without_comment(line);
+    if (trimmed.empty()) {
       return;
     }
     std::string_view value = trimmed;
     if (!hosts_file_) {
       constexpr std::string_view kOption = "dhcp-host";
       const std::size_t equals = trimmed.find('=');
-      if (equals == std::string_view::npos || text::trim(trimmed.substr(0, equals)) != kOption) {
-        add_invalid(trimmed, "not a dhcp-host= line");
+      const std::string_view option = text::trim(trimmed.substr(0, equals));
+      if (is_include(option)) {
+        add_invalid(trimmed, "an include is not followed; import the included file too");
+        return;
+      }
+      if (equals == std::string_view::npos || option != kOption) {
+        add_skipped(trimmed, "not dhcp-host= lines");
         return;
       }
       value = trimmed.substr(equals + 1);
@@ -63,39 +101,58 @@ class DnsmasqReader final : public PeerReader {
   }
 
  private:
-  void take_fields(std::string_view line, std::string_view value) {
-    std::vector<std::string_view> addresses;
-    for (;;) {
-      const std::size_t comma = value.find(',');
-      const std::string_view field = text::trim(value.substr(0, comma));
-      if (field == "ignore") {
-        add_invalid(line, "an 'ignore' entry keeps the host out");
-        return;
-      }
-      const Field kind = field_kind(field);
-      if (kind == Field::wildcard) {
-        add_invalid(line, "a wildcard address stands for many addresses");
-        return;
-      }
-      if (kind == Field::address) {
-        addresses.push_back(field);
-      }
-      if (comma == std::string_view::npos) {
-        break;
-      }
-      value.remove_prefix(comma + 1);
-    }
-    if (addresses.empty()) {
-      add_invalid(line, "no hardware address (an entry by name, client ID or IP only)");
-      return;
-    }
-    for (const std::string_view address : addresses) {
-      add_address(address);
-    }
-  }
+  void take_fields(std::string_view line, std::string_view value);
 
   bool hosts_file_;
 };
+
+void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
+  std::vector<std::string_view> addresses;
+  bool ipv4 = false;
+  bool ipv6 = false;
+  for (;;) {
+    const std::size_t comma = value.find(',');
+    const std::string_view field = text::trim(value.substr(0, comma));
+    if (field == "ignore") {
+      add_invalid(line, "an 'ignore' entry keeps the host out");
+      return;
+    }
+    if (field.starts_with("tag:")) {
+      add_invalid(line, "a tag: condition: dnsmasq takes the entry only for hosts with that tag");
+      return;
+    }
+    ipv4 = ipv4 || is_ipv4(field);
+    ipv6 = ipv6 || field.starts_with('[');
+    switch (field_kind(field)) {
+      case Field::wildcard:
+        add_invalid(line, "a wildcard address stands for many addresses");
+        return;
+      case Field::other_hardware:
+        add_invalid(line, "a hardware type other than 01 (Ethernet)");
+        return;
+      case Field::address:
+        addresses.push_back(field.size() > text::kAddressSize ? field.substr(3) : field);
+        break;
+      case Field::other:
+        break;
+    }
+    if (comma == std::string_view::npos) {
+      break;
+    }
+    value.remove_prefix(comma + 1);
+  }
+  if (addresses.empty()) {
+    add_invalid(line, "no hardware address (an entry by name, client ID or IP only)");
+    return;
+  }
+  if (ipv6 && !ipv4) {
+    add_invalid(line, "only an IPv6 address: dnsmasq does not take the host as known for DHCPv4");
+    return;
+  }
+  for (const std::string_view address : addresses) {
+    add_address(address);
+  }
+}
 
 }  // namespace
 

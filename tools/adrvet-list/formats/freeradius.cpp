@@ -15,7 +15,20 @@ std::string_view unquote(std::string_view quoted) {
   return quoted;
 }
 
-// A check item Auth-Type := Reject (or = or ==) on the entry line.
+// The files module reads '#' outside quotes as the start of a comment.
+std::string_view without_comment(std::string_view line) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      quoted = !quoted;
+    } else if (line[i] == '#' && !quoted) {
+      return text::trim(line.substr(0, i));
+    }
+  }
+  return text::trim(line);
+}
+
+// A check item Auth-Type := Reject, in any operator and spacing.
 bool rejects(std::string_view check_items) {
   std::string squeezed;
   for (const char c : check_items) {
@@ -23,15 +36,24 @@ bool rejects(std::string_view check_items) {
       squeezed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
   }
-  for (const std::string_view item :
-       {"auth-type:=reject", "auth-type==reject", "auth-type=reject"}) {
-    const std::size_t at = squeezed.find(item);
-    if (at != std::string::npos &&
-        (at + item.size() == squeezed.size() || squeezed[at + item.size()] == ',')) {
-      return true;
+  const std::size_t at = squeezed.find("auth-type");
+  return at != std::string::npos && squeezed.find("reject", at) != std::string::npos;
+}
+
+// What the stock rewrite_calling_station_id makes of every notation, and so
+// the only names the files module's key ever equals: AA-BB-CC-DD-EE-FF.
+bool is_rewritten_form(std::string_view name) {
+  if (name.size() != text::kAddressSize) {
+    return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool ok = i % 3 == 2 ? c == '-' : ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+    if (!ok) {
+      return false;
     }
   }
-  return false;
+  return true;
 }
 
 class FreeradiusReader final : public PeerReader {
@@ -40,8 +62,8 @@ class FreeradiusReader final : public PeerReader {
     if (line.empty() || text::is_blank(line.front())) {
       return;  // reply items of the entry above, or nothing
     }
-    const std::string_view trimmed = text::trim(line);
-    if (text::is_comment_or_blank(trimmed)) {
+    const std::string_view trimmed = without_comment(line);
+    if (trimmed.empty()) {
       return;
     }
     std::string_view check_items;
@@ -51,7 +73,15 @@ class FreeradiusReader final : public PeerReader {
     } else if (name == "DEFAULT") {
       add_invalid(trimmed, "a DEFAULT entry names no address");
     } else if (rejects(check_items)) {
-      add_invalid(trimmed, "an entry with Auth-Type := Reject keeps the address out");
+      add_invalid(trimmed, "an entry with Auth-Type Reject keeps the address out");
+    } else if (!check_items.empty()) {
+      add_invalid(trimmed,
+                  "check items (or Fall-Through) on the entry line: the entry matches only "
+                  "when they hold");
+    } else if (!is_rewritten_form(unquote(name))) {
+      add_invalid(trimmed,
+                  "never matches: rewrite_calling_station_id makes every address "
+                  "AA-BB-CC-DD-EE-FF (upper case, '-')");
     } else {
       add_address(unquote(name));
     }

@@ -8,8 +8,13 @@
 namespace adrvet_list::peers {
 namespace {
 
-// hostapd's VLAN field: an ID, or IDs joined by '+' (untagged+tagged).
+// hostapd's VLAN field: an ID, or IDs joined by '+' (untagged+tagged); in
+// "hostapd_cli accept_acl SHOW" output, VLAN_ID=ID.
 bool is_vlan_field(std::string_view field) {
+  constexpr std::string_view kShown = "VLAN_ID=";
+  if (field.starts_with(kShown)) {
+    field.remove_prefix(kShown.size());
+  }
   if (field.empty() || field.front() == '+' || field.back() == '+') {
     return false;
   }
@@ -17,24 +22,28 @@ bool is_vlan_field(std::string_view field) {
                      [](char c) { return (c >= '0' && c <= '9') || c == '+'; });
 }
 
+// hostapd ends a line at '#', also right after the address, and takes a
+// '-' before the address as taking it out of the list read so far.
 class HostapdReader final : public PeerReader {
  protected:
   void take(std::string_view line) override {
-    const std::string_view trimmed = text::trim(line);
-    if (text::is_comment_or_blank(trimmed)) {
+    std::string_view trimmed = text::trim(line.substr(0, line.find('#')));
+    if (trimmed.empty()) {
       return;
     }
-    if (trimmed.front() == '-') {
-      add_invalid(trimmed, "a removal line ('-' before the address) lists no address");
-      return;
+    const bool removal = trimmed.front() == '-';
+    if (removal) {
+      trimmed.remove_prefix(1);
     }
     std::string_view rest;
     const std::string_view address = text::first_word(trimmed, rest);
     if (!rest.empty() && !is_vlan_field(rest)) {
       add_invalid(trimmed, "not a VLAN ID after the address");
-      return;
+    } else if (removal) {
+      add_removal(address);
+    } else {
+      add_address(address);
     }
-    add_address(address);
   }
 };
 

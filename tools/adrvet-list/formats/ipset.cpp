@@ -1,6 +1,8 @@
 // ipset: "ipset restore" scripts that swap a filled set in, and the add
 // lines of "ipset save" output.
 #include <algorithm>
+#include <map>
+#include <utility>
 
 #include "formats/peers.h"
 #include "formats/text.h"
@@ -19,8 +21,24 @@ std::size_t power_of_two_at_least(std::size_t n) {
   return p;
 }
 
-// The add lines of one set; create, flush, swap and destroy lines hold no
-// address.
+bool is_command(std::string_view word, std::string_view name, std::string_view letter) {
+  return word == name || word == letter;
+}
+
+// The value after `option` among the words from `first` on, or "".
+std::string_view option_value(const std::vector<std::string_view>& w, std::size_t first,
+                              std::string_view option) {
+  for (std::size_t i = first; i + 1 < w.size(); ++i) {
+    if (w[i] == option) {
+      return w[i + 1];
+    }
+  }
+  return "";
+}
+
+// The statements of a restore script, applied to one set in order: add and
+// del, flush and destroy, and swap, which carries the set read so far to
+// the other name (as the export's own script does).
 class IpsetReader final : public PeerReader {
  protected:
   void take(std::string_view line) override {
@@ -30,31 +48,64 @@ class IpsetReader final : public PeerReader {
     }
     const std::vector<std::string_view> w = text::words(trimmed);
     const std::string_view command = w[0];
-    if (command == "create" || command == "-N") {
-      if (w.size() < 3 || w[2] != "hash:mac") {
-        add_invalid(trimmed, "not a hash:mac set, which holds no addresses to import");
+    if (is_command(command, "create", "-N")) {
+      create(trimmed, w);
+    } else if (is_command(command, "flush", "-F") || is_command(command, "destroy", "-X")) {
+      if (w.size() < 2 || (!set_.empty() && w[1] == set_)) {
+        add_flush(trimmed);
       }
-      return;
+    } else if (is_command(command, "swap", "-W") && w.size() >= 3) {
+      swap(std::string(w[1]), std::string(w[2]));
+    } else if (is_command(command, "del", "-D") && w.size() >= 3) {
+      if (w[1] == set_) {
+        add_removal(w[2]);
+      }
+    } else if (is_command(command, "add", "-A") && w.size() >= 3) {
+      add(trimmed, w);
+    } else {
+      add_invalid(trimmed, "not an ipset create, add, del, flush, swap or destroy line");
     }
-    if (command == "flush" || command == "swap" || command == "destroy" || command == "-F" ||
-        command == "-W" || command == "-X") {
-      return;
-    }
-    if ((command != "add" && command != "-A") || w.size() < 3) {
-      add_invalid(trimmed, "not an ipset create, add, flush, swap or destroy line");
-      return;
-    }
-    if (set_.empty()) {
-      set_ = std::string(w[1]);
-    } else if (w[1] != set_) {
-      add_invalid(trimmed, "an address of a second set; import one set at a time (ipset save SET)");
-      return;
-    }
-    add_address(w[2]);  // options after it (timeout, comment, ...) do not matter here
   }
 
  private:
-  std::string set_;  // the set whose addresses are read
+  void create(std::string_view line, const std::vector<std::string_view>& w) {
+    if (w.size() < 3 || w[2] != "hash:mac") {
+      add_invalid(line, "not a hash:mac set, which holds no addresses to import");
+      return;
+    }
+    const std::string_view timeout = option_value(w, 3, "timeout");
+    if (!timeout.empty() && timeout != "0") {
+      timed_sets_[std::string(w[1])] = true;
+    }
+  }
+
+  void add(std::string_view line, const std::vector<std::string_view>& w) {
+    if (set_.empty()) {
+      set_ = std::string(w[1]);
+    } else if (w[1] != set_) {
+      add_invalid(line, "an address of a second set; import one set at a time (ipset save SET)");
+      return;
+    }
+    const std::string_view timeout = option_value(w, 3, "timeout");
+    const bool timed = timeout.empty() ? timed_sets_[set_] : timeout != "0";
+    if (timed) {
+      add_invalid(line, "an entry with a timeout leaves the set when it expires");
+      return;
+    }
+    add_address(w[2]);  // other options (comment, counters) do not matter here
+  }
+
+  void swap(const std::string& first, const std::string& second) {
+    std::swap(timed_sets_[first], timed_sets_[second]);
+    if (set_ == first) {
+      set_ = second;
+    } else if (set_ == second) {
+      set_ = first;
+    }
+  }
+
+  std::string set_;                         // the name the set read so far has now
+  std::map<std::string, bool> timed_sets_;  // sets created with a default timeout
 };
 
 }  // namespace

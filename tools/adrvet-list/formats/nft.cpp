@@ -5,6 +5,7 @@
 // wherever they stand.
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <map>
 
 #include "formats/peers.h"
@@ -35,25 +36,41 @@ class NftReader final : public PeerReader {
 
  private:
   enum class Block { other, table, set, elements };
+  struct SetKind {
+    bool ether = false;    // of type ether_addr
+    bool timeout = false;  // gives its elements a timeout of its own
+  };
   struct NftBlock {
     Block kind;
     std::string name;       // "family table" for a table, "family table set" for sets
-    bool ether = false;     // a set of type ether_addr
+    SetKind set;            // for sets and their elements
     bool declared = false;  // the set's type is known
+    bool removal = false;   // "delete element": the elements leave the set
   };
 
   void token(std::string_view word);
+  void element_token(std::string_view word);
   void statement_end();
+  void top_statement(std::string_view text);
+  void set_statement();
   void open_block();
   void element(std::string_view key);
+  void element_option(std::string_view word);
+  // Whether `name` ("family table set", or "family table " for a whole
+  // table) covers the set being read.
+  [[nodiscard]] bool covers_read_set(const std::string& name) const;
 
   // The blocks around the current token, the words of the statement so far,
   // the sets of type ether_addr, and the one whose elements are read.
   std::vector<NftBlock> blocks_;
   std::vector<std::string> words_;
-  std::map<std::string, bool> sets_;  // declared sets: of type ether_addr or not
+  std::map<std::string, SetKind> sets_;  // declared sets
   std::string set_;
   bool element_started_ = false;
+  bool element_read_ = false;      // the element is of the set being read
+  bool expects_argument_ = false;  // the last word was an option that takes a value
+  // The texts of this line's top-level statements, for messages.
+  std::deque<std::string> statements_;
 };
 
 // Every word nft 1.0.6 refuses as a table or set name, found by loading each
@@ -85,6 +102,7 @@ constexpr std::array<std::string_view, 145> kNftKeywords = {
 }  // namespace
 
 void NftReader::take(std::string_view line) {
+  statements_.clear();
   std::size_t i = 0;
   while (i < line.size()) {
     const char c = line[i];
@@ -112,17 +130,8 @@ void NftReader::take(std::string_view line) {
 }
 
 void NftReader::token(std::string_view word) {
-  const bool in_elements = !blocks_.empty() && blocks_.back().kind == Block::elements;
-  if (in_elements) {
-    if (word == "}") {
-      blocks_.pop_back();
-      words_.clear();
-    } else if (word == ",") {
-      element_started_ = false;
-    } else if (word != kEndOfLine && !element_started_) {
-      element_started_ = true;  // later words are timeouts, comments, counters
-      element(word);
-    }
+  if (!blocks_.empty() && blocks_.back().kind == Block::elements) {
+    element_token(word);
     return;
   }
   if (word == "{") {
@@ -142,28 +151,127 @@ void NftReader::token(std::string_view word) {
   }
 }
 
+// Inside "elements = { ... }" or "add|delete element ... { ... }": elements
+// separated by commas, each a key and its options.
+void NftReader::element_token(std::string_view word) {
+  if (word == "}") {
+    blocks_.pop_back();
+    words_.clear();
+  } else if (word == ",") {
+    element_started_ = false;
+    element_read_ = false;
+    expects_argument_ = false;
+  } else if (word == kEndOfLine) {
+    return;
+  } else if (!element_started_) {
+    element_started_ = true;
+    element(word);
+  } else if (element_read_) {
+    element_option(word);
+  }
+}
+
+// The words after an element's key: what nft lets an element carry.
+void NftReader::element_option(std::string_view word) {
+  if (expects_argument_) {
+    expects_argument_ = false;
+    return;
+  }
+  if (word == "-") {
+    add_invalid(word, "a range (written with spaces) stands for many addresses");
+    element_read_ = false;
+  } else if (word == "timeout" || word == "expires") {
+    add_invalid(word, "an element with a timeout leaves the set when it expires");
+    element_read_ = false;
+  } else if (word == "comment" || word == "packets" || word == "bytes" || word == "over" ||
+             word == "until" || word == "used") {
+    expects_argument_ = true;
+  } else if (parse_list_line(word).kind == ParsedLine::Kind::address) {
+    add_invalid(word, "a second element without a comma before it, which nft refuses");
+    element_read_ = false;
+  }
+}
+
 // "type ether_addr" or "typeof ether saddr" (daddr) makes the enclosing set
 // one of addresses; "type ether_addr . ipv4_addr" and the like do not.
 void NftReader::statement_end() {
-  const std::vector<std::string>& w = words_;
-  if (!blocks_.empty() && blocks_.back().kind == Block::set && !w.empty()) {
-    NftBlock& set = blocks_.back();
-    const bool type = w.size() == 2 && w[0] == "type" && w[1] == "ether_addr";
-    const bool type_of = w.size() == 3 && w[0] == "typeof" && w[1] == "ether" &&
-                         (w[2] == "saddr" || w[2] == "daddr");
-    if (w[0] == "type" || w[0] == "typeof") {
-      set.ether = type || type_of;
-      set.declared = true;
-      sets_[set.name] = set.ether;
+  if (words_.empty()) {
+    return;
+  }
+  if (blocks_.empty()) {
+    std::string text;
+    for (const std::string& w : words_) {
+      text += (text.empty() ? "" : " ") + w;
     }
+    statements_.push_back(text);
+    top_statement(statements_.back());
+  } else if (blocks_.back().kind == Block::set) {
+    set_statement();
   }
   words_.clear();
+}
+
+void NftReader::set_statement() {
+  const std::vector<std::string>& w = words_;
+  NftBlock& set = blocks_.back();
+  const bool type = w.size() == 2 && w[0] == "type" && w[1] == "ether_addr";
+  const bool type_of =
+      w.size() == 3 && w[0] == "typeof" && w[1] == "ether" && (w[2] == "saddr" || w[2] == "daddr");
+  if (w[0] == "type" || w[0] == "typeof") {
+    set.set.ether = type || type_of;
+    set.declared = true;
+  } else if (w[0] == "timeout") {
+    set.set.timeout = true;  // the default timeout of every element added
+  }
+  if (set.declared) {
+    sets_[set.name] = set.set;
+  }
+}
+
+// "flush set [FAMILY] TABLE SET", "delete table ...", "flush ruleset" and the
+// like empty the set being read; what else stands at the top of a file nft
+// reads is a table or another command, never a bare word.
+void NftReader::top_statement(std::string_view text) {
+  const std::vector<std::string>& w = words_;
+  const std::string& verb = w[0];
+  const bool empties = verb == "flush" || verb == "delete" || verb == "destroy";
+  if (empties && w.size() == 2 && w[1] == "ruleset") {
+    add_flush(text);
+  } else if (empties && w.size() >= 3 && (w[1] == "set" || w[1] == "table")) {
+    const bool set = w[1] == "set";
+    const std::size_t given = w.size() - 2;  // [FAMILY] TABLE [SET]
+    const bool family_given = given == (set ? 3U : 2U);
+    std::string name = family_given ? w[2] : std::string(kDefaultFamily);
+    for (std::size_t i = family_given ? 3 : 2; i < w.size(); ++i) {
+      name += " " + w[i];
+    }
+    if (!set) {
+      name += " ";
+    }
+    if (covers_read_set(name)) {
+      add_flush(text);
+    }
+  } else if (verb == "include") {
+    add_invalid(text, "an include is not followed; import the included file too");
+  } else if (verb != "table" && verb != "add" && verb != "create" && verb != "insert" &&
+             verb != "replace" && verb != "delete" && verb != "destroy" && verb != "flush" &&
+             verb != "define" && verb != "redefine" && verb != "undefine" && verb != "reset" &&
+             verb != "rename" && verb != "list") {
+    add_invalid(text, "not an nft statement (an 'nft -f' file or 'nft list' output is read)");
+  }
+}
+
+bool NftReader::covers_read_set(const std::string& name) const {
+  if (set_.empty()) {
+    return false;
+  }
+  return name.back() == ' ' ? set_.starts_with(name) : set_ == name;
 }
 
 void NftReader::open_block() {
   const std::vector<std::string>& w = words_;
   const NftBlock* outer = blocks_.empty() ? nullptr : &blocks_.back();
-  NftBlock block{Block::other, "", false, false};
+  NftBlock block{Block::other, "", {}, false, false};
   if (!w.empty() && w[0] == "table" && (w.size() == 2 || w.size() == 3)) {
     block.kind = Block::table;
     block.name = w.size() == 3 ? w[1] + " " + w[2] : std::string(kDefaultFamily) + " " + w[1];
@@ -174,16 +282,22 @@ void NftReader::open_block() {
              outer->kind == Block::set) {
     block = *outer;
     block.kind = Block::elements;
-  } else if (w.size() >= 4 && is_add_or_create(w[0]) && (w[1] == "set" || w[1] == "element")) {
+  } else if (w.size() >= 4 && (is_add_or_create(w[0]) || w[0] == "delete") &&
+             (w[1] == "set" || w[1] == "element")) {
     // add set|element [FAMILY] TABLE SET {
     block.kind = w[1] == "set" ? Block::set : Block::elements;
+    block.removal = w[0] == "delete";
     block.name = w.size() == 5 ? w[2] + " " + w[3] + " " + w[4]
                                : std::string(kDefaultFamily) + " " + w[2] + " " + w[3];
     const auto known = sets_.find(block.name);
     block.declared = known != sets_.end();
-    block.ether = block.declared && known->second;
+    if (block.declared) {
+      block.set = known->second;
+    }
   }
   element_started_ = false;
+  element_read_ = false;
+  expects_argument_ = false;
   blocks_.push_back(block);
 }
 
@@ -193,8 +307,15 @@ void NftReader::element(std::string_view key) {
     add_invalid(key, "an element of a set whose type is not declared before it");
     return;
   }
-  if (!block.ether) {
+  if (!block.set.ether) {
     return;  // a set of other things (IP addresses, ports) of the same ruleset
+  }
+  if (block.removal) {
+    if (set_ == block.name) {
+      element_read_ = true;
+      add_removal(key);
+    }
+    return;
   }
   if (set_.empty()) {
     set_ = block.name;
@@ -202,6 +323,11 @@ void NftReader::element(std::string_view key) {
     add_invalid(key, "an element of a second ether_addr set; import one set at a time");
     return;
   }
+  if (block.set.timeout) {
+    add_invalid(key, "the set gives its elements a timeout: they leave it when it expires");
+    return;
+  }
+  element_read_ = true;
   add_address(key);
 }
 

@@ -30,8 +30,10 @@ class PeerReader {
   virtual ~PeerReader() = default;
 
   // The addresses on `line` (without its line feed), each as a ParsedLine of
-  // kind address whose content is the address's own text, or one ParsedLine
-  // of kind invalid with the reason. Empty for a line without addresses.
+  // kind address (or removal) whose content is the address's own text, a
+  // flush, or a ParsedLine of kind invalid with the reason. Empty for a line
+  // without addresses. An entry the peer would not admit unconditionally is
+  // invalid: an import must never let in more than the peer does.
   // Valid until the next call; the texts point into `line`.
   const std::vector<ParsedLine>& read(std::string_view line) {
     parsed_.clear();
@@ -48,6 +50,11 @@ class PeerReader {
   // `text` as an address, or as invalid with the plain parser's reason.
   void add_address(std::string_view text);
   void add_invalid(std::string_view text, const char* reason);
+  // `text` as an address the peer's statement takes out again.
+  void add_removal(std::string_view text);
+  void add_flush(std::string_view text);
+  // A line that holds no entry, of the kind `what` names ("not dhcp-host= lines").
+  void add_skipped(std::string_view text, const char* what);
   void add_parsed(const ParsedLine& parsed) { parsed_.push_back(parsed); }
 
  private:

@@ -10,7 +10,7 @@
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "input/line_reader.h"
-#include "store/address_set.h"
+#include "input/peer_statements.h"
 
 namespace adrvet_list {
 namespace {
@@ -43,8 +43,15 @@ class LimitedReport {
   std::size_t count_ = 0;
 };
 
+// What one input held besides its addresses, for the closing notes.
+struct Tally {
+  std::size_t skipped = 0;
+  const char* skipped_what = "";
+  std::size_t flushes = 0;
+};
+
 void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedReport& invalid,
-               LimitedReport& unusual, Addresses& values) {
+               LimitedReport& unusual, PeerStatements& statements, Tally& tally) {
   // A line cut short is parsed only when its comment starts within what was
   // kept: an address beyond the cut must not be silently lost.
   if (line.cut() && line.kept.find('#') == std::string_view::npos) {
@@ -52,14 +59,42 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
     return;
   }
   for (const ParsedLine& parsed : reader.read(line.kept)) {
-    if (parsed.kind == ParsedLine::Kind::invalid) {
-      invalid.add(line.number, parsed.reason, quoted_excerpt(parsed.content));
-      continue;
+    switch (parsed.kind) {
+      case ParsedLine::Kind::invalid:
+        invalid.add(line.number, parsed.reason, quoted_excerpt(parsed.content));
+        continue;
+      case ParsedLine::Kind::removal:
+        statements.remove(parsed.value);
+        continue;
+      case ParsedLine::Kind::flush:
+        statements.flush();
+        ++tally.flushes;
+        continue;
+      case ParsedLine::Kind::skipped:
+        ++tally.skipped;
+        tally.skipped_what = parsed.reason;
+        continue;
+      case ParsedLine::Kind::blank:
+        continue;
+      case ParsedLine::Kind::address:
+        break;
     }
-    values.push_back(parsed.value);
+    statements.add(parsed.value);
     if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
       unusual.add(line.number, kind, quoted_excerpt(parsed.content));
     }
+  }
+}
+
+void report_tally(const std::string& input, const Tally& tally, std::size_t removals) {
+  if (tally.skipped > 0) {
+    warning("%s: %zu line%s skipped (%s)", input.c_str(), tally.skipped,
+            tally.skipped == 1 ? "" : "s", tally.skipped_what);
+  }
+  if (removals > 0 || tally.flushes > 0) {
+    warning("%s: the file's own removals applied in order (%zu removal%s, %zu flush%s)",
+            input.c_str(), removals, removals == 1 ? "" : "s", tally.flushes,
+            tally.flushes == 1 ? "" : "es");
   }
 }
 
@@ -82,14 +117,20 @@ ImportCount import_input(const std::string& input, const PeerFormat& format, boo
   LineReader reader(fd);
   InputLine line;
   constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
-  std::size_t compact_at = std::max(kFirstCompaction, 2 * values.size());
+  std::size_t compact_at = kFirstCompaction;
+  PeerStatements statements;
+  Tally tally;
   while (reader.next(line)) {
-    take_line(*importer, line, quiet, invalid, unusual, values);
-    if (values.size() >= compact_at) {
-      count.duplicates += sort_unique(values);
-      compact_at = std::max(kFirstCompaction, 2 * values.size());
+    take_line(*importer, line, quiet, invalid, unusual, statements, tally);
+    if (statements.size() >= compact_at) {
+      count.duplicates += statements.compact();
+      compact_at = std::max(kFirstCompaction, 2 * statements.size());
     }
   }
+  if (!quiet) {
+    report_tally(input, tally, statements.removals());
+  }
+  statements.move_into(values);
   if (const char* ended = importer->finish()) {
     invalid.add(line.number, ended, "");
   }
