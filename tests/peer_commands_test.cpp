@@ -95,9 +95,32 @@ TEST_F(PeerCommands, PackFromReportsInvalidLinesAndWritesNothing) {
                                                  "'dhcp-host=00:11:22:33:44:66,ignore'"),
             std::string::npos)
       << result.err;
-  EXPECT_NE(result.err.find(file("hosts.conf") + ":4: not a dhcp-host= line"), std::string::npos)
+  EXPECT_NE(result.err.find(file("hosts.conf") + ": 1 line skipped (not dhcp-host= lines)"),
+            std::string::npos)
       << result.err;
   EXPECT_FALSE(adrvet_test::file_exists(file("new.dat")));
+}
+
+// A whole dnsmasq configuration: its dhcp-host= lines are the list, the
+// other directives are counted; the file's own removals are told too.
+TEST_F(PeerCommands, PackFromTakesWholePeerFiles) {
+  write_file(file("dnsmasq.conf"),
+             "domain=lan\ndhcp-range=192.168.1.10,192.168.1.50,12h\n"
+             "dhcp-host=01-00:11:22:33:44:55,laptop # desk\n");
+  const auto conf =
+      list_tool({"pack", "-k", "S", "--from", "dnsmasq", file("dnsmasq.conf"), file("conf.dat")});
+  EXPECT_EQ(conf.exit_status, 0) << conf.err;
+  EXPECT_NE(conf.err.find(": 2 lines skipped (not dhcp-host= lines)"), std::string::npos)
+      << conf.err;
+  EXPECT_EQ(unpack(file("conf.dat")), "00:11:22:33:44:55\n");
+
+  write_file(file("accept"), "00:11:22:33:44:55\n3c:22:fb:12:34:56 # lab\n-00:11:22:33:44:55\n");
+  const auto accept =
+      list_tool({"pack", "-k", "S", "--from", "hostapd", file("accept"), file("accept.dat")});
+  EXPECT_EQ(accept.exit_status, 0) << accept.err;
+  EXPECT_NE(accept.err.find("removals applied in order (1 removal, 0 flushes)"), std::string::npos)
+      << accept.err;
+  EXPECT_EQ(unpack(file("accept.dat")), "3c:22:fb:12:34:56\n");
 }
 
 TEST_F(PeerCommands, AddFromReadsFilesAndStandardInput) {

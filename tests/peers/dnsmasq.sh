@@ -91,6 +91,25 @@ set_mark
 expect_not "the removed host gets none any more" discover "$listed"
 expect "... its DISCOVER ignored" ignored "$listed"
 
+# Importing never widens access: hosts-file entries dnsmasq does not admit
+# are refused by the import, each row checked against the running server.
+rows=(
+  "02:aa:00:00:00:01,ignore # comment"
+  "02:aa:00:00:00:02,tag:lab,12h"
+  "02:aa:00:00:00:03,[::5]"
+)
+printf '%s\n' "${rows[@]}" >"$work/dnsmasq.hosts"
+set_mark
+kill -HUP "$(cat "$work/dnsmasq.pid")"
+expect "dnsmasq rereads a hosts file of entries it does not admit" \
+  eventually 10 log_has "read $work/dnsmasq.hosts"
+for row in "${rows[@]}"; do
+  expect_not "'$row': dnsmasq gives the host no lease" discover "${row%%,*}"
+  printf '%s\n' "$row" >"$work/row.txt"
+  expect_not "... and the import refuses the entry" \
+    "$ADRVET_LIST" pack -k S --quiet --from dnsmasq-hosts "$work/row.txt" "$work/row.dat"
+done
+
 # The dhcp-host= form enforces the same list; dnsmasq reads it when it starts.
 kill "$dnsmasq_job"
 wait "$dnsmasq_job" 2>/dev/null

@@ -45,4 +45,24 @@ reloaded() { diff <(shown) <(sort "$work/now.txt"); }
 expect "after SIGHUP accept_acl SHOW lists the new list" eventually 10 reloaded
 enabled() { cli status | grep -qx state=ENABLED; }
 expect "... and hostapd is still enabled" enabled
+
+# What hostapd itself reads and prints comes back as the same list: a file
+# with trailing comments and a '-' removal line, and accept_acl SHOW output.
+newest=$(random_macs 27 | tail -n 1)
+{
+  sed 's/$/ # a comment/' "$work/now.txt"
+  echo "$newest#no space"
+  echo "-$newest"
+} >"$work/adrvet.accept"
+for pid in $(ip netns pids "$ns"); do
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = hostapd ] && kill -HUP "$pid"
+done
+expect "hostapd takes the comments and applies the removal" eventually 10 reloaded
+expect "pack --from hostapd reads that file as hostapd does" bash -c "
+  '$ADRVET_LIST' pack -k S --quiet --from hostapd '$work/adrvet.accept' '$work/back.dat' &&
+  '$ADRVET_LIST' diff -k S '$work/list.dat' '$work/back.dat'"
+cli accept_acl SHOW >"$work/shown.txt"
+expect "pack --from hostapd reads accept_acl SHOW output, the same list" bash -c "
+  '$ADRVET_LIST' pack -k S --quiet --from hostapd '$work/shown.txt' '$work/shown.dat' &&
+  '$ADRVET_LIST' diff -k S '$work/list.dat' '$work/shown.dat'"
 exit "$failed"
