@@ -221,6 +221,23 @@ ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, c
   return take_payload(buffer, status, payload_size, payload, details);
 }
 
+ContainerStatus open_container_beside(const FileUpdate& update, const char* suffix,
+                                      SecretBytes& payload, const Key& key, OpenDetails& details) {
+  SecretBytes buffer;
+  details = OpenDetails{};
+  bool exists = false;
+  const FileResult read = update.read_beside(suffix, buffer, kMaxContainerBytes, exists);
+  if (!read.ok() || !exists) {
+    details.error = read.ok() ? ENOENT : read.error;
+    return read.status == FileStatus::too_large ? ContainerStatus::too_large
+           : !read.ok()                         ? ContainerStatus::read_failed
+                                                : ContainerStatus::cannot_open;
+  }
+  std::size_t payload_size = 0;
+  const ContainerStatus status = open_loaded(buffer, key, payload_size);
+  return take_payload(buffer, status, payload_size, payload, details);
+}
+
 int opening_result(ContainerStatus status) {
   switch (status) {
     case ContainerStatus::ok:
@@ -272,6 +289,18 @@ FileResult write_container(FileUpdate& update, const unsigned char* payload, std
   fill_container(buffer, payload, size);
   detail::seal_container(buffer, key);
   return update.commit(buffer.data(), buffer.size());
+}
+
+FileResult write_container_beside(FileUpdate& update, const char* suffix, SecretBytes&& payload,
+                                  const Key& key) {
+  if (payload.size() > kMaxPlainBytes) {
+    return FileResult::failure(FileStatus::too_large);
+  }
+  SecretBytes buffer;
+  fill_container(buffer, payload.data(), payload.size());
+  SecretBytes().swap(payload);  // one plaintext copy at a time
+  detail::seal_container(buffer, key);
+  return update.commit_beside(suffix, buffer.data(), buffer.size());
 }
 
 FileResult write_container(FileUpdate& update, SecretBytes&& payload, const Key& key) {

@@ -49,6 +49,12 @@ ContainerStatus open_container(const char* path, SecretBytes& payload, const Key
 ContainerStatus open_container(const FileUpdate& update, SecretBytes& payload, const Key& key,
                                OpenDetails& details);
 
+// The same for the file "<name><suffix>" beside the file of a locked update
+// (FileUpdate::read_beside); one that does not exist gives cannot_open with
+// the error ENOENT.
+ContainerStatus open_container_beside(const FileUpdate& update, const char* suffix,
+                                      SecretBytes& payload, const Key& key, OpenDetails& details);
+
 // decrypt_file's result for a status: 1, -1, or -2 for the wrong key.
 int opening_result(ContainerStatus status);
 
@@ -73,6 +79,11 @@ inline constexpr std::size_t kContainerOverheadBytes = 12 + 16;
 // capacity it becomes the container in its own memory, without a second
 // buffer of the list's size; otherwise it is copied.
 FileResult write_container(FileUpdate& update, SecretBytes&& payload, const Key& key);
+
+// Writes `payload` as a container to the file "<name><suffix>" beside the
+// file of a locked update (FileUpdate::commit_beside), under the same lock.
+FileResult write_container_beside(FileUpdate& update, const char* suffix, SecretBytes&& payload,
+                                  const Key& key);
 
 // Reads a container piece by piece instead of whole: open() checks the
 // header and framing (the same statuses as open_container, except that a

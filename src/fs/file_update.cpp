@@ -162,6 +162,79 @@ FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
   return FileResult::failure(FileStatus::cannot_read, loaded.error);
 }
 
+namespace {
+
+// A FIFO or device named directly has no files beside it: nothing is
+// created next to it in /dev or wherever it lives.
+bool special(const WriteTarget& target) { return target.exists && !S_ISREG(target.status.st_mode); }
+
+// The file beside `target` named "<name><suffix>", in the same directory.
+FileResult beside(const WriteTarget& target, const char* suffix, WriteTarget& other) {
+  other = WriteTarget{};
+  other.directory = FileDescriptor(::fcntl(target.directory.get(), F_DUPFD_CLOEXEC, 0));
+  if (!other.directory.valid()) {
+    return FileResult::failure(FileStatus::cannot_open_directory, errno);
+  }
+  other.name = target.name + suffix;
+  if (::fstatat(other.directory.get(), other.name.c_str(), &other.status, AT_SYMLINK_NOFOLLOW) !=
+      0) {
+    return errno == ENOENT ? FileResult{} : FileResult::failure(FileStatus::cannot_read, errno);
+  }
+  if (!S_ISREG(other.status.st_mode)) {
+    return FileResult::failure(FileStatus::target_changed);
+  }
+  other.exists = true;
+  return {};
+}
+
+}  // namespace
+
+FileResult FileUpdate::read_beside(const char* suffix, SecretBytes& data, std::uint64_t max_length,
+                                   bool& exists) const {
+  exists = false;
+  WriteTarget other;
+  if (special(state_->target)) {
+    return {};
+  }
+  if (FileResult found = beside(state_->target, suffix, other); !found.ok() || !other.exists) {
+    return found;
+  }
+  FileDescriptor fd(::openat(other.directory.get(), other.name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return FileResult::failure(FileStatus::cannot_read, errno);
+  }
+  const detail::LoadResult loaded = detail::read_whole_fd(fd.get(), data, max_length);
+  if (loaded.status == detail::LoadStatus::too_large) {
+    return FileResult::failure(FileStatus::too_large);
+  }
+  if (loaded.status != detail::LoadStatus::ok) {
+    return FileResult::failure(FileStatus::cannot_read, loaded.error);
+  }
+  exists = true;
+  return {};
+}
+
+FileResult FileUpdate::commit_beside(const char* suffix, const unsigned char* data,
+                                     std::size_t size) {
+  const State& state = *state_;
+  if (special(state.target)) {
+    return {};
+  }
+  WriteTarget other;
+  if (FileResult found = beside(state.target, suffix, other); !found.ok()) {
+    return found;
+  }
+  if (!other.exists && state.target.exists) {
+    // Whoever may read or write the list may read or write what lies beside it.
+    other.exists = true;
+    other.status = state.target.status;
+  }
+  return detail::replace_file(other, data, size,
+                              {state.options.write.new_file_mode, state.options.write.apply_umask,
+                               state.lock.valid()});
+}
+
 FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {
   State& state = *state_;
   const bool locked = state.lock.valid();

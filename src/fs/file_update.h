@@ -71,6 +71,16 @@ class FileUpdate {
   // update ends, so further commits are serialised too.
   FileResult commit(const unsigned char* data, std::size_t size);
 
+  // The file "<name><suffix>" beside this one, read and replaced under this
+  // update's lock, so that the two change only together. It is never
+  // reached through a link; a new one gets the owner, group and mode of
+  // this file. Reading one that does not exist gives ok and leaves `exists`
+  // false. A FIFO or device has nothing beside it: reading finds nothing,
+  // and a commit writes nothing.
+  FileResult read_beside(const char* suffix, SecretBytes& data, std::uint64_t max_length,
+                         bool& exists) const;
+  FileResult commit_beside(const char* suffix, const unsigned char* data, std::size_t size);
+
  private:
   struct State;
   std::unique_ptr<State> state_;

@@ -44,7 +44,7 @@ bool store_flag(Options& options, const std::string& /*value*/) {
 }
 
 constexpr std::string_view kListCommands =
-    "pack add remove check verify export diff unpack rekey test";
+    "pack add remove check verify export diff unpack rekey test show prune";
 
 // A new option is one row here and its field in Options.
 constexpr OptionRow kOptions[] = {
@@ -60,13 +60,13 @@ constexpr OptionRow kOptions[] = {
     {"format", 0, "F", "export", store_text<&Options::format>, nullptr, nullptr},
     {"name", 0, "SET", "export", store_text<&Options::name>, nullptr, nullptr},
     {"quiet", 'q', nullptr, "pack add", store_flag<&Options::quiet>, nullptr, nullptr},
-    {"wait", 0, "SECONDS", "pack add remove rekey",
+    {"wait", 0, "SECONDS", "pack add remove rekey prune",
      [](Options& o, const std::string& v) { return (o.wait = parse_wait(v)).has_value(); },
      "a number of seconds", nullptr},
     {"mode", 0, "MODE", "pack add export rekey",
      [](Options& o, const std::string& v) { return (o.mode = parse_mode(v)).has_value(); },
      "permission bits in octal, 0 to 0777", nullptr},
-    {"force", 0, nullptr, "add remove rekey", store_flag<&Options::force>, nullptr, nullptr},
+    {"force", 0, nullptr, "add remove rekey prune", store_flag<&Options::force>, nullptr, nullptr},
     {"allow-empty", 0, nullptr, "pack add remove", store_flag<&Options::allow_empty>, nullptr,
      nullptr},
     {"create", 0, nullptr, "add", store_flag<&Options::create>, nullptr, nullptr},
@@ -74,6 +74,8 @@ constexpr OptionRow kOptions[] = {
     {"family", 0, "FAMILY", "export", store_text<&Options::family>, nullptr, nullptr},
     {"output", 0, "FILE", "export", store_text<&Options::output>, nullptr, nullptr},
     {"from", 0, "FORMAT", "pack add", store_text<&Options::from>, nullptr, nullptr},
+    {"label", 0, "TEXT", "add", store_text<&Options::label>, nullptr, nullptr},
+    {"expires", 0, "WHEN", "add", store_text<&Options::expires>, nullptr, nullptr},
 };
 
 }  // namespace

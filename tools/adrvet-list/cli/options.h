@@ -26,6 +26,8 @@ struct Options {
   std::optional<std::string> family;
   std::optional<std::string> output;
   std::optional<std::string> from;
+  std::optional<std::string> label;  // the inventory
+  std::optional<std::string> expires;
   std::vector<std::string> positional;
 };
 

@@ -16,6 +16,8 @@ constexpr CommandRow kCommands[] = {
     {"pack", "make a protected list from a plain list", pack_usage, 2, 2, run_pack},
     {"add", "add addresses to a list", add_usage, 2, kAny, run_add},
     {"remove", "remove addresses from a list", remove_usage, 2, kAny, run_remove},
+    {"show", "the names, expiries and origins of a list's devices", show_usage, 1, 1, run_show},
+    {"prune", "remove the devices whose expiry has come", prune_usage, 1, 1, run_prune},
     {"check", "look up many addresses as ADRVET would", check_usage, 1, kAny, run_check},
     {"verify", "check that ADRVET can use a list", verify_usage, 1, 1, run_verify},
     {"export", "write a list for hostapd, dnsmasq, ipset, nft, FreeRADIUS", export_usage, 1, 1,

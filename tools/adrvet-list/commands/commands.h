@@ -28,5 +28,9 @@ int run_digest(const Options& options);
 const char* digest_usage();
 int run_test(const Options& options);
 const char* test_usage();
+int run_show(const Options& options);
+const char* show_usage();
+int run_prune(const Options& options);
+const char* prune_usage();
 
 }  // namespace adrvet_list

@@ -2,10 +2,14 @@
 #include "cli/command.h"
 #include "cli/output.h"
 #include "commands/commands.h"
+#include "common/audit_log.h"
+#include "common/inventory_time.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
 #include "input/import_input.h"
 #include "store/address_set.h"
+#include "store/inventory_edit.h"
+#include "store/inventory_store.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -31,7 +35,40 @@ constexpr char kUsage[] =
     "VLAN IDs allowed), dnsmasq (dhcp-host= lines, any fields), dnsmasq-hosts\n"
     "(dhcp-hostsfile lines), ipset (ipset save output or an export), nft (nft list\n"
     "set or nft list ruleset output, or an export: the one set of type ether_addr),\n"
-    "freeradius (files module entries with their attributes), or plain.\n";
+    "freeradius (files module entries with their attributes), or plain.\n"
+    "Addresses DEST held before keep their names and expiries; the others are\n"
+    "recorded as added now, by the user running pack.\n";
+
+// The addresses DEST holds now, under the lock: their inventory entries
+// carry over. A DEST that does not open under the key is simply replaced.
+Addresses old_addresses(const orbitforge::util::FileUpdate& update,
+                        const orbitforge::util::Key& key) {
+  if (!update.exists()) {
+    return {};
+  }
+  LoadedList old = load_list(update, key);
+  if (!old.usable()) {
+    return {};
+  }
+  sort_unique(old.values);
+  return std::move(old.values);
+}
+
+// The inventory that carries over; a damaged one is dropped with a warning,
+// since pack replaces the list whole anyway.
+Inventory old_inventory(const orbitforge::util::FileUpdate& update, const std::string& dest,
+                        int key_version, const Addresses& listed, bool& stale) {
+  LoadedInventory loaded = load_inventory(update, key_version);
+  if (loaded.state == LoadedInventory::State::damaged) {
+    warning("%s: %s; its names and expiries are dropped", dest.c_str(),
+            describe_inventory(loaded).c_str());
+    loaded = LoadedInventory{};
+    loaded.stale = true;
+  }
+  keep_listed(loaded, listed);
+  stale = loaded.stale;
+  return std::move(loaded.inventory);
+}
 
 }  // namespace
 
@@ -71,11 +108,31 @@ int run_pack(const Options& options) {
   if (!make_list_directory(options.positional[1], dest, options.quiet)) {
     return kExitData;
   }
+  AuditedChange audit("pack", dest);
+  const auto key = orbitforge::util::key_for_version(*options.key);
   orbitforge::util::FileUpdate update;
-  if (!begin_update(dest, {options.wait, options.mode}, update) ||
-      !write_list(update, dest, values, orbitforge::util::key_for_version(*options.key))) {
+  if (!begin_update(dest, {options.wait, options.mode}, update)) {
     return kExitData;
   }
+  const Addresses before = old_addresses(update, key);
+  PairChange change;
+  bool stale = false;
+  change.inventory = old_inventory(update, dest, *options.key, before, stale);
+  const Addresses added = difference(values, before);
+  std::vector<RequestedDevice> requests;
+  requests.reserve(added.size());
+  for (const std::uint64_t value : added) {
+    requests.push_back({value, {}});
+  }
+  const InventoryEdit edit =
+      apply_requests(change.inventory, requests, added, current_time(), acting_user());
+  change.inventory_changed = stale || edit.changed;
+  change.list_payload = canonical_payload(values);
+  change.listed = values;
+  if (!write_pair(update, dest, change, key)) {
+    return kExitData;
+  }
+  audit.succeeded({added, difference(before, values), {}, values.size()});
   error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
         values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
   return kExitOk;

@@ -6,6 +6,9 @@
 #include "commands/commands.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
+#include "common/audit_log.h"
+#include "store/address_set.h"
+#include "store/inventory_store.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -17,7 +20,9 @@ constexpr char kUsage[] =
     "\n"
     "Rewrites LIST, whose key version is -k, under the key version --to: into DEST,\n"
     "or in place when DEST is absent. The payload is kept byte for byte. Waits up to\n"
-    "SECONDS (10) for another writer; --force rewrites a list that looks truncated.\n";
+    "SECONDS (10) for another writer; --force rewrites a list that looks truncated.\n"
+    "The list's inventory (names, expiries, origins) is rekeyed with it; --force\n"
+    "also drops one that is damaged.\n";
 
 // Reads the source under the update's lock when rekeying in place, so that
 // no concurrent add is undone.
@@ -51,6 +56,7 @@ int run_rekey(const Options& options) {
   if (!in_place && !make_list_directory(options.positional[1], dest, false)) {
     return kExitData;
   }
+  AuditedChange audit("rekey", dest);
   orbitforge::util::FileUpdate update;
   if (!begin_update(dest, {options.wait, options.mode}, update)) {
     return kExitData;
@@ -67,10 +73,36 @@ int run_rekey(const Options& options) {
   if (!may_rewrite(path, list, options.force)) {
     return kExitData;
   }
-  if (!write_payload(update, dest, std::move(list.payload),
-                     orbitforge::util::key_for_version(*options.to))) {
+  LoadedInventory loaded =
+      in_place ? load_inventory(update, *options.key) : load_inventory(path, *options.key);
+  if (loaded.state == LoadedInventory::State::damaged) {
+    if (!options.force) {
+      error("%s: %s; nothing written (--force drops the names and expiries it held)",
+            path.c_str(), describe_inventory(loaded).c_str());
+      return kExitData;
+    }
+    loaded = LoadedInventory{};
+  }
+  PairChange change;
+  if (list.usable()) {
+    sort_unique(list.values);
+    keep_listed(loaded, list.values);
+    change.listed = list.values;
+  } else {
+    // A list ADRVET would refuse has no addresses to check the entries against.
+    for (const Inventory::Entry& entry : loaded.inventory.entries) {
+      change.listed.push_back(entry.address);
+    }
+  }
+  // The inventory is written first: should the rekey stop between the two
+  // writes, readers find it under the other key and take it from there.
+  change.inventory = std::move(loaded.inventory);
+  change.inventory_changed = true;
+  change.list_payload = std::move(list.payload);
+  if (!write_pair(update, dest, change, orbitforge::util::key_for_version(*options.to))) {
     return kExitData;
   }
+  audit.succeeded({{}, {}, {}, list.values.size()});
   const char* to = key_letter(*options.to);
   error("%s: rewritten under key version %s (was %s); read it with -k %s, and ADRVET %s",
         dest.c_str(), to, key_letter(*options.key), to, to);

@@ -5,17 +5,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "cli/command.h"
 #include "commands/commands.h"
+#include "common/audit_log.h"
+#include "common/inventory_time.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "crypto/key_versions.h"
 #include "formats/address_parser.h"
 #include "formats/format_table.h"
+#include "formats/label_text.h"
 #include "input/import_input.h"
 #include "store/address_set.h"
+#include "store/inventory_edit.h"
+#include "store/inventory_store.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -23,7 +29,8 @@ namespace {
 
 constexpr char kAddUsage[] =
     "Usage: adrvet-list add -k S|U [--quiet] [--create] [--allow-empty] [--wait SECONDS]\n"
-    "                       [--mode MODE] [--force] LIST MAC...|-\n"
+    "                       [--mode MODE] [--force] [--label TEXT] [--expires WHEN]\n"
+    "                       LIST MAC...|-\n"
     "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates. A LIST\n"
@@ -35,7 +42,14 @@ constexpr char kAddUsage[] =
     "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
     "the formats 'pack --from' reads. An invalid line or address changes nothing.\n"
     "Says how many were added and which were already present. Waits up to SECONDS\n"
-    "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n";
+    "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n"
+    "--label TEXT names the devices (UTF-8, at most 255 bytes, no control\n"
+    "characters; '' removes the name); --expires WHEN makes them leave the list at\n"
+    "WHEN: 2026-12-31T23:59:59Z, 2026-12-31 (the end of that day, UTC), a duration\n"
+    "such as 90m, 12h, 7d, 2w, or 'never'. On addresses already listed, they\n"
+    "change the name or expiry and say so. Each new entry records when and by whom\n"
+    "(the user, and SUDO_USER) it was added; 'adrvet-list show' prints it all, and\n"
+    "'adrvet-list prune' removes the expired.\n";
 
 constexpr char kRemoveUsage[] =
     "Usage: adrvet-list remove -k S|U [--allow-empty] [--wait SECONDS] [--force]\n"
@@ -121,8 +135,57 @@ void report_addresses(const char* what, const Addresses& values) {
   error("%s: %s", what, text.c_str());
 }
 
+// The notes --label and --expires give, checked; nullopt after a message.
+std::optional<DeviceNotes> notes_of(const Options& options, std::int64_t now) {
+  DeviceNotes notes;
+  if (options.label) {
+    if (const char* problem = label_problem(*options.label)) {
+      error("add: --label %s: %s", quoted_excerpt(*options.label).c_str(), problem);
+      return std::nullopt;
+    }
+    notes.label = *options.label;
+  }
+  if (options.expires) {
+    if (*options.expires == "never") {
+      notes.expires = Inventory::kNever;
+    } else {
+      const ParsedTime parsed = parse_expiry(*options.expires, now);
+      if (parsed.problem != nullptr) {
+        error("add: --expires %s: %s", quoted_excerpt(*options.expires).c_str(), parsed.problem);
+        return std::nullopt;
+      }
+      notes.expires = parsed.seconds;
+    }
+  }
+  return notes;
+}
+
+// The list under the lock, ascending; false after a message.
+bool load_current(const orbitforge::util::FileUpdate& update, const std::string& path,
+                  const Options& options, const orbitforge::util::Key& key, LoadedList& list) {
+  list = load_list(update, key);
+  if (!list.usable()) {
+    report_unusable(path, list, *options.key);
+    return false;
+  }
+  if (!may_rewrite(path, list, options.force)) {
+    return false;
+  }
+  // A list adrvet-list wrote is strictly ascending already; sorting ten
+  // million sorted values would still cost a tenth of a second.
+  if (!strictly_ascending(list.values)) {
+    sort_unique(list.values);
+  }
+  return true;
+}
+
 int run_update(const Options& options, bool adding) {
   const char* command = adding ? "add" : "remove";
+  const std::int64_t now = current_time();
+  const auto notes = notes_of(options, now);
+  if (!notes) {
+    return kExitUsage;
+  }
   // Only addresses being added deserve a warning about their kind.
   const bool quiet = options.quiet || !adding;
   // Standard input is read before the lock is taken: a slow producer must
@@ -133,6 +196,8 @@ int run_update(const Options& options, bool adding) {
   if (from == nullptr) {
     return kExitUsage;
   }
+  const std::string path = list_file_path(options.positional[0]);
+  AuditedChange audit(command, path);
   Requested requested;
   if (options.from) {
     requested.all_valid = import_inputs(arguments, *from, quiet, requested.values);
@@ -160,21 +225,13 @@ int run_update(const Options& options, bool adding) {
   }
   LoadedList list;
   const bool creating = adding && !update.exists();
-  if (!creating) {
-    list = load_list(update, key);
-    if (!list.usable()) {
-      report_unusable(path, list, *options.key);
-      return kExitData;
-    }
-    if (!may_rewrite(path, list, options.force)) {
-      return kExitData;
-    }
+  if (!creating && !load_current(update, path, options, key, list)) {
+    return kExitData;
   }
-  Addresses values = std::move(list.values);
-  // A list adrvet-list wrote is strictly ascending already; sorting ten
-  // million sorted values would still cost a tenth of a second.
-  if (!strictly_ascending(values)) {
-    sort_unique(values);
+  const Addresses& values = list.values;
+  LoadedInventory loaded;
+  if (!load_inventory_for_update(update, path, *options.key, values, options.force, loaded)) {
+    return kExitData;
   }
 
   Addresses changed;
@@ -183,24 +240,44 @@ int run_update(const Options& options, bool adding) {
     const bool present = std::binary_search(values.begin(), values.end(), value);
     (present == adding ? unchanged : changed).push_back(value);
   }
-  const Addresses result = adding ? merged(values, changed) : difference(values, changed);
-  if (result.empty() && (creating || !values.empty()) && !options.allow_empty) {
+  PairChange change;
+  change.listed = adding ? merged(values, changed) : difference(values, changed);
+  if (change.listed.empty() && (creating || !values.empty()) && !options.allow_empty) {
     error(
         "%s: the list would be left with no address, which refuses every device; nothing "
         "changed (--allow-empty writes it)",
         path.c_str());
     return kExitData;
   }
-  orbitforge::util::SecretBytes payload = canonical_payload(result);
+  change.inventory = std::move(loaded.inventory);
+  InventoryEdit edit;
+  if (adding) {
+    std::vector<RequestedDevice> requests;
+    requests.reserve(requested.values.size());
+    for (const std::uint64_t value : requested.values) {
+      requests.push_back({value, *notes});
+    }
+    edit = apply_requests(change.inventory, requests, changed, now, acting_user());
+  }
+  change.inventory_changed = loaded.stale || edit.changed;
+  orbitforge::util::SecretBytes payload = canonical_payload(change.listed);
   // Rewrite when the addresses changed, or to put an untidy list in order.
   if (creating || !list.intact || payload != list.payload) {
-    if (!write_payload(update, path, std::move(payload), key)) {
-      return kExitData;
-    }
+    change.list_payload = std::move(payload);
+  }
+  if ((change.list_payload || change.inventory_changed) && !write_pair(update, path, change, key)) {
+    return kExitData;
+  }
+  if (changed.empty() && edit.updated.empty()) {
+    audit.cancel();  // nothing the list says has changed
+  } else {
+    audit.succeeded({adding ? changed : Addresses{}, adding ? Addresses{} : changed, edit.updated,
+                     change.listed.size()});
   }
   error("%s: %s %zu address%s%s", path.c_str(), adding ? "added" : "removed", changed.size(),
         changed.size() == 1 ? "" : "es", creating ? " (new list)" : "");
-  report_addresses(adding ? "already present" : "not on the list", unchanged);
+  report_addresses("label or expiry changed", edit.updated);
+  report_addresses(adding ? "already present" : "not on the list", difference(unchanged, edit.updated));
   return kExitOk;
 }
 

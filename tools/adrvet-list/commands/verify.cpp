@@ -4,6 +4,8 @@
 #include "commands/commands.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
+#include "store/address_set.h"
+#include "store/inventory_store.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -17,7 +19,10 @@ constexpr char kUsage[] =
     "counts duplicates, which are harmless. Prints 'ok: N addresses' and exits 0\n"
     "only when the list is usable, whole (not cut short) and ascending; otherwise\n"
     "says what ADRVET would answer, what looks damaged, or which entry is out of\n"
-    "order, and exits 1.\n";
+    "order, and exits 1. The list's inventory (names, expiries, origins) must\n"
+    "open and read whole too; 'inventory: N entries' says how many it holds, and\n"
+    "how many belong to addresses no longer listed (left by a writer that\n"
+    "stopped; ignored, and dropped by the next change).\n";
 
 }  // namespace
 
@@ -50,8 +55,28 @@ int run_verify(const Options& options) {
     error("%s: %zu duplicate entr%s (harmless)", path.c_str(), duplicates,
           duplicates == 1 ? "y" : "ies");
   }
+  LoadedInventory inventory = load_inventory(path, *options.key);
+  if (inventory.state == LoadedInventory::State::damaged) {
+    error("%s: %s", path.c_str(), describe_inventory(inventory).c_str());
+    return kExitData;
+  }
+  if (inventory.state == LoadedInventory::State::other_key) {
+    warning("%s: %s", path.c_str(), describe_inventory(inventory).c_str());
+  }
+  Addresses listed = values;
+  sort_unique(listed);
+  keep_listed(inventory, listed);
   Output out;
   out.add("ok: " + std::to_string(values.size()) + " addresses\n");
+  if (inventory.state == LoadedInventory::State::absent) {
+    out.add("inventory: none yet\n");
+  } else {
+    out.add("inventory: " + std::to_string(inventory.inventory.entries.size()) + " entries");
+    if (inventory.unlisted > 0) {
+      out.add(", and " + std::to_string(inventory.unlisted) + " of addresses not listed");
+    }
+    out.add('\n');
+  }
   return finish_output(out, kExitOk);
 }
 

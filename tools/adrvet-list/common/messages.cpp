@@ -3,13 +3,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "common/text_excerpt.h"
 
 namespace adrvet_list {
 namespace {
 
-void message(const char* prefix, const char* format, va_list args) {
+std::string& last_error_text() {
+  static std::string text;
+  return text;
+}
+
+// Writes the message and gives it back without prefix and line end.
+std::string message(const char* prefix, const char* format, va_list args) {
   std::string text = prefix;
   char chunk[1024];
   va_list copy;
@@ -33,6 +40,8 @@ void message(const char* prefix, const char* format, va_list args) {
   }
   text += '\n';
   (void)std::fwrite(text.data(), 1, text.size(), stderr);
+  const std::size_t start = std::string_view(prefix).size();
+  return text.substr(start, text.size() - start - 1);
 }
 
 }  // namespace
@@ -40,14 +49,16 @@ void message(const char* prefix, const char* format, va_list args) {
 void error(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  message("adrvet-list: ", format, args);
+  last_error_text() = message("adrvet-list: ", format, args);
   va_end(args);
 }
+
+const std::string& last_error() { return last_error_text(); }
 
 void warning(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  message("adrvet-list: warning: ", format, args);
+  (void)message("adrvet-list: warning: ", format, args);
   va_end(args);
 }
 

@@ -1,6 +1,8 @@
 // Messages on standard error and the exit statuses every command shares.
 #pragma once
 
+#include <string>
+
 namespace adrvet_list {
 
 enum ExitStatus : int {
@@ -11,6 +13,9 @@ enum ExitStatus : int {
 
 // "adrvet-list: <message>" on standard error.
 [[gnu::format(printf, 1, 2)]] void error(const char* format, ...);
+// The last message error() gave, without its prefix: the reason a change
+// failed, for the audit log.
+const std::string& last_error();
 // "adrvet-list: warning: <message>" on standard error.
 [[gnu::format(printf, 1, 2)]] void warning(const char* format, ...);
 

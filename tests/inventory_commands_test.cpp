@@ -1,0 +1,420 @@
+// The inventory as administrators use it, through adrvet-list itself:
+// names and expiries in and out, prune, rekey, diff and verify, lists made
+// before inventories existed, hostile labels and times, damage, and the
+// audit line in the system log, received on a socket of the test's own.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "crypto/container.h"
+#include "crypto/crypto.h"
+#include "crypto/key_versions.h"
+#include "store/inventory.h"
+#include "support/test_support.h"
+
+namespace {
+
+using adrvet_test::ProcessResult;
+using adrvet_test::TempDir;
+using adrvet_test::write_file;
+using adrvet_list::Inventory;
+
+ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
+  return adrvet_test::run_list_tool(args, input, 20);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab - start));
+    if (tab == std::string::npos) {
+      return fields;
+    }
+    start = tab + 1;
+  }
+}
+
+std::string iso(std::time_t t) {
+  char text[32];
+  std::tm parts{};
+  ::gmtime_r(&t, &parts);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+// Writes an inventory payload as the list's inventory, as a stopped or
+// foreign writer might have left it.
+void write_inventory(const std::string& list_dir, const Inventory& inventory, int version = 1) {
+  const orbitforge::util::SecretBytes payload = inventory.serialize();
+  ASSERT_TRUE(orbitforge::util::write_container((list_dir + "/engine.dat.inventory").c_str(),
+                                                payload.data(), payload.size(),
+                                                orbitforge::util::key_for_version(version)));
+}
+
+class Inventories : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    list_ = dir_.file("list");
+    ASSERT_EQ(::mkdir(list_.c_str(), 0750), 0);
+  }
+  void pack(const std::string& addresses) {
+    write_file(dir_.file("in.txt"), addresses);
+    const auto result = list_tool({"pack", "-k", "S", dir_.file("in.txt"), list_});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+  }
+  // show's lines split into fields.
+  std::vector<std::vector<std::string>> show(const std::string& key = "S") {
+    const auto result = list_tool({"show", "-k", key, list_});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : lines_of(result.out)) {
+      rows.push_back(fields_of(line));
+    }
+    return rows;
+  }
+  TempDir dir_;
+  std::string list_;
+};
+
+TEST_F(Inventories, NamesExpiriesAndOriginsRoundTrip) {
+  const std::time_t before = std::time(nullptr);
+  ::setenv("SUDO_USER", "alice", 1);
+  auto result = list_tool({"add", "-k", "S", "--label", "Zo\xC3\xAB's \"phone\"; #1", "--expires",
+                           "2030-06-30", list_, "3c:22:fb:12:34:56", "00:11:22:33:44:55"});
+  ::unsetenv("SUDO_USER");
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const std::time_t after = std::time(nullptr);
+  result = list_tool({"add", "-k", "S", list_, "aa:bb:cc:00:00:01"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+
+  const auto rows = show();
+  ASSERT_EQ(rows.size(), 3U);
+  EXPECT_EQ(rows[0][0], "00:11:22:33:44:55");
+  EXPECT_EQ(rows[1][0], "3c:22:fb:12:34:56");
+  EXPECT_EQ(rows[2][0], "aa:bb:cc:00:00:01");
+  for (std::size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(rows[i].size(), 5U);
+    EXPECT_EQ(rows[i][1], "2030-06-30T23:59:59Z");
+    EXPECT_TRUE(rows[i][2] >= iso(before) && rows[i][2] <= iso(after)) << rows[i][2];
+    EXPECT_EQ(rows[i][3], "root (sudo: alice)");
+    EXPECT_EQ(rows[i][4], "Zo\xC3\xAB's \"phone\"; #1");
+  }
+  EXPECT_EQ(rows[2][1], "-");
+  EXPECT_EQ(rows[2][3], "root");
+  EXPECT_EQ(rows[2][4], "-");
+
+  // On a listed address the options change the entry and say so; the
+  // origin stays.
+  result = list_tool({"add", "-k", "S", "--label", "printer", "--expires", "never", list_,
+                      "00:11:22:33:44:55", "aa:bb:cc:00:00:01"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.err.find("added 0 addresses"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("label or expiry changed: 00:11:22:33:44:55 aa:bb:cc:00:00:01"),
+            std::string::npos)
+      << result.err;
+  const auto changed = show();
+  EXPECT_EQ(changed[0][1], "-");
+  EXPECT_EQ(changed[0][3], "root (sudo: alice)");
+  EXPECT_EQ(changed[0][4], "printer");
+  EXPECT_EQ(changed[1], rows[1]);
+  EXPECT_EQ(changed[2][4], "printer");
+  // An empty label removes it.
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "", list_, "aa:bb:cc:00:00:01"}).exit_status,
+            0);
+  EXPECT_EQ(show()[2][4], "-");
+
+  // What ADRVET reads is the list alone, as before.
+  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out,
+            "00:11:22:33:44:55\n3c:22:fb:12:34:56\naa:bb:cc:00:00:01\n");
+  // No label reaches the disk in plain text.
+  for (const std::string& name : adrvet_test::list_directory(list_)) {
+    const adrvet_test::Bytes bytes = adrvet_test::read_file(list_ + "/" + name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("printer"), std::string::npos) << name;
+  }
+}
+
+struct RefusedCase {
+  std::vector<std::string> options;
+  std::string message;
+};
+
+TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
+  pack("00:11:22:33:44:55\n");
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "keep", list_, "00:11:22:33:44:55"})
+                .exit_status,
+            0);
+  const auto before = show();
+  const std::vector<RefusedCase> cases = {
+      {{"--label", "two\nlines"}, "control character"},
+      {{"--label", "bell\a"}, "control character"},
+      {{"--label", "latin-1 caf\xE9"}, "not valid UTF-8"},
+      {{"--label", std::string(256, 'x')}, "longer than 255 bytes"},
+      {{"--expires", "2001-01-01"}, "that time has passed"},
+      {{"--expires", "10000-01-01"}, "between 1970 and 9999"},
+      {{"--expires", "0d"}, "duration of zero"},
+      {{"--expires", "99999999999999999999d"}, "beyond the year 9999"},
+      {{"--expires", "2026-12-31T23:59:59+02:00"}, "only UTC"},
+      {{"--expires", "tomorrow"}, "not a duration"},
+  };
+  for (const RefusedCase& c : cases) {
+    std::vector<std::string> args = {"add", "-k", "S"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {list_, "00:11:22:33:44:55", "00:11:22:33:44:66"});
+    const auto result = list_tool(args);
+    EXPECT_EQ(result.exit_status, 2) << c.options[1];
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_EQ(show(), before) << c.options[1];
+  }
+}
+
+TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
+  pack("00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  Inventory inventory;
+  const std::uint32_t origin = inventory.add_origin(now - 100, "root");
+  // Expired long ago, expired, not yet, never; and an entry for an address
+  // that is not listed (left by a stopped writer), expired too.
+  const std::vector<std::pair<std::uint64_t, std::int64_t>> entries = {
+      {1, now - 86400}, {2, now - 1}, {3, now + 3600}, {4, Inventory::kNever}, {5, now - 5}};
+  for (const auto& [address, expires] : entries) {
+    inventory.entries.push_back({address, expires, origin, inventory.add_label("guest " +
+                                                                   std::to_string(address))});
+  }
+  write_inventory(list_, inventory);
+
+  auto result = list_tool({"prune", "-k", "S", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "00:00:00:00:00:01\t" + iso(now - 86400) + "\tguest 1\n" +
+                            "00:00:00:00:00:02\t" + iso(now - 1) + "\tguest 2\n");
+  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out,
+            "00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  const auto rows = show();
+  ASSERT_EQ(rows.size(), 2U);
+  EXPECT_EQ(rows[0][4], "guest 3");
+  EXPECT_EQ(rows[1][4], "guest 4");
+  // Nothing left to prune: nothing written, nothing said on standard output.
+  result = list_tool({"prune", "-k", "S", list_});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  // The stale entry of 00:00:00:00:00:05 never comes back with its address.
+  ASSERT_EQ(list_tool({"add", "-k", "S", list_, "00:00:00:00:00:05"}).exit_status, 0);
+  EXPECT_EQ(show()[2][4], "-");
+  EXPECT_EQ(show()[2][1], "-");
+}
+
+TEST_F(Inventories, OldListsKeepWorkingAndGainTheirInventory) {
+  write_file(dir_.file("plain"), std::string("00:11:22:33:44:55\n66:77:88:99:aa:bb\n"));
+  ASSERT_TRUE(orbitforge::util::encrypt_file(dir_.file("plain").c_str(),
+                                             (list_ + "/engine.dat").c_str(),
+                                             orbitforge::util::key_for_version(1)));
+  auto rows = show();
+  ASSERT_EQ(rows.size(), 2U);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"00:11:22:33:44:55", "-", "-", "-", "-"}));
+  EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 2 addresses\ninventory: none yet\n");
+  ASSERT_EQ(::chmod((list_ + "/engine.dat").c_str(), 0640), 0);
+  ASSERT_EQ(list_tool({"remove", "-k", "S", list_, "66:77:88:99:aa:bb"}).exit_status, 0);
+  struct stat status {};
+  ASSERT_EQ(::stat((list_ + "/engine.dat.inventory").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640U);  // as the list it belongs to
+  EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 1 addresses\ninventory: 0 entries\n");
+}
+
+TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "lobby", list_, "00:11:22:33:44:55"})
+                .exit_status,
+            0);
+  auto result = list_tool({"rekey", "-k", "S", "--to", "U", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(show("U")[0][4], "lobby");
+  std::vector<unsigned char> payload;
+  EXPECT_EQ(orbitforge::util::decrypt_file((list_ + "/engine.dat.inventory").c_str(), &payload,
+                                           orbitforge::util::key_for_version(1)),
+            -2);  // nothing readable under the old key is left
+
+  // A rekey back that stopped after the inventory: the list is still under
+  // U, its inventory under S. Readers take it, the next change repairs it.
+  const std::string copy = dir_.file("copy");
+  ASSERT_EQ(::mkdir(copy.c_str(), 0700), 0);
+  ASSERT_EQ(list_tool({"rekey", "-k", "U", "--to", "S", list_, copy}).exit_status, 0);
+  ASSERT_EQ(::rename((copy + "/engine.dat.inventory").c_str(),
+                     (list_ + "/engine.dat.inventory").c_str()),
+            0);
+  EXPECT_EQ(show("U")[0][4], "lobby");
+  result = list_tool({"verify", "-k", "U", list_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.err.find("other key version"), std::string::npos) << result.err;
+  ASSERT_EQ(list_tool({"add", "-k", "U", list_, "00:11:22:33:44:66"}).exit_status, 0);
+  result = list_tool({"verify", "-k", "U", list_});
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(show("U")[0][4], "lobby");
+}
+
+TEST_F(Inventories, ADamagedInventoryStopsWritersUntilForced) {
+  pack("00:11:22:33:44:55\n");
+  write_file(list_ + "/engine.dat.inventory", std::string(48, 'x'));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"add", "-k", "S", list_, "00:11:22:33:44:66"},
+        std::vector<std::string>{"remove", "-k", "S", list_, "00:11:22:33:44:55"},
+        std::vector<std::string>{"prune", "-k", "S", list_},
+        std::vector<std::string>{"rekey", "-k", "S", "--to", "U", list_},
+        std::vector<std::string>{"show", "-k", "S", list_},
+        std::vector<std::string>{"verify", "-k", "S", list_}}) {
+    const auto result = list_tool(args);
+    EXPECT_EQ(result.exit_status, 1) << args[0];
+    EXPECT_NE(result.err.find("the inventory is damaged"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out, "00:11:22:33:44:55\n");
+  const auto result =
+      list_tool({"add", "-k", "S", "--force", "--label", "new", list_, "00:11:22:33:44:66"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(show()[1][4], "new");
+}
+
+TEST_F(Inventories, DiffShowsChangedLabelsAndExpiries) {
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "a", list_, "00:00:00:00:00:01",
+                       "00:00:00:00:00:02", "00:00:00:00:00:03"})
+                .exit_status,
+            0);
+  const std::string other = dir_.file("other");
+  ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
+  ASSERT_EQ(list_tool({"rekey", "-k", "S", "--to", "S", list_, other}).exit_status, 0);
+  auto result = list_tool({"diff", "-k", "S", list_, other});
+  EXPECT_EQ(result.exit_status, 0) << result.out;
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "b", other, "00:00:00:00:00:02"}).exit_status,
+            0);
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--expires", "2031-01-01T00:00:00Z", other,
+                       "00:00:00:00:00:03"})
+                .exit_status,
+            0);
+  result = list_tool({"diff", "-k", "S", list_, other});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out,
+            "~00:00:00:00:00:02\tlabel \"a\" -> \"b\"\n"
+            "~00:00:00:00:00:03\texpires - -> 2031-01-01T00:00:00Z\n");
+}
+
+// The system log, as the tool sees it: /dev/log is the test's own socket,
+// bound into a private mount namespace in which the tool runs.
+class AuditLog : public Inventories {
+ protected:
+  void SetUp() override {
+    Inventories::SetUp();
+    socket_path_ = dir_.file("log");
+    socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(socket_, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socket_path_.size(), sizeof address.sun_path);
+    socket_path_.copy(address.sun_path, socket_path_.size());
+    ASSERT_EQ(::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const auto probe = adrvet_test::run_process(
+        "/usr/bin/unshare", {"--mount", "--propagation", "private", "/bin/true"});
+    if (probe.exit_status != 0) {
+      GTEST_SKIP() << "no mount namespace for the tool here (unshare: " << probe.err
+                   << "); the audit line is not checked";
+    }
+  }
+  void TearDown() override {
+    if (socket_ >= 0) {
+      ::close(socket_);
+    }
+  }
+  // adrvet-list with /dev/log leading to the test's socket.
+  ProcessResult logged_run(const std::vector<std::string>& args) {
+    std::string command = "set -e; d=$(mktemp -d); mount -t tmpfs none \"$d\"; "
+                          "ln -s '" + socket_path_ + "' \"$d/log\"; "
+                          "touch \"$d/null\"; mount --bind /dev/null \"$d/null\"; "
+                          "mount --move \"$d\" /dev; exec \"$0\" \"$@\"";
+    std::vector<std::string> full = {"--mount", "--propagation", "private", "/bin/sh", "-c",
+                                     command, ADRVET_LIST_BINARY};
+    full.insert(full.end(), args.begin(), args.end());
+    return adrvet_test::run_process("/usr/bin/unshare", full);
+  }
+  // The datagrams received so far.
+  std::vector<std::string> received() {
+    std::vector<std::string> lines;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got <= 0) {
+        return lines;
+      }
+      lines.emplace_back(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  std::string socket_path_;
+  int socket_ = -1;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST_F(AuditLog, OneLinePerChangeWithItsReason) {
+  ::setenv("SUDO_USER", "bob\" x=1", 1);
+  std::vector<std::string> add = {"add", "-k", "S", "--label", "guest", list_};
+  for (int i = 0; i < 7; ++i) {
+    add.push_back("00:00:00:00:00:0" + std::to_string(i));
+  }
+  auto result = logged_run(add);
+  ::unsetenv("SUDO_USER");
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  auto lines = received();
+  ASSERT_EQ(lines.size(), 1U);
+  // <85>: facility authpriv (10), severity notice (5).
+  EXPECT_EQ(lines[0].rfind("<85>", 0), 0U) << lines[0];
+  EXPECT_TRUE(contains(lines[0], " adrvet-list[")) << lines[0];
+  EXPECT_TRUE(contains(lines[0], "]: add list=\"" + list_ + "/engine.dat\" added=7 "
+                                 "(00:00:00:00:00:00 00:00:00:00:00:01 00:00:00:00:00:02 "
+                                 "00:00:00:00:00:03 00:00:00:00:00:04 and 2 more) removed=0 "
+                                 "updated=0 count=7 uid=0 sudo_user=\"bob\\x22 x=1\""))
+      << lines[0];
+
+  // Nothing changed: nothing logged.
+  result = logged_run({"add", "-k", "S", list_, "00:00:00:00:00:01"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_TRUE(received().empty());
+  result = logged_run({"prune", "-k", "S", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_TRUE(received().empty());
+
+  // A refusal logs its reason, at warning (<84>).
+  result = logged_run({"remove", "-k", "U", list_, "00:00:00:00:00:01"});
+  EXPECT_EQ(result.exit_status, 1);
+  lines = received();
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines[0].rfind("<84>", 0), 0U) << lines[0];
+  EXPECT_TRUE(contains(lines[0], "remove list=\"" + list_ + "/engine.dat\" failed reason=\""))
+      << lines[0];
+  EXPECT_TRUE(contains(lines[0], "wrong key")) << lines[0];
+
+  result = logged_run({"remove", "-k", "S", list_, "00:00:00:00:00:01"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  lines = received();
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_TRUE(contains(lines[0], "removed=1 (00:00:00:00:00:01) updated=0 count=6 uid=0"))
+      << lines[0];
+  EXPECT_FALSE(contains(lines[0], "sudo_user")) << lines[0];
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+// prune: removes the addresses whose expiry has passed, and says which.
+#include <algorithm>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "common/messages.h"
+#include "commands/commands.h"
+#include "common/audit_log.h"
+#include "common/inventory_time.h"
+#include "crypto/key_versions.h"
+#include "formats/label_text.h"
+#include "store/list_store.h"
+#include "store/address_set.h"
+#include "store/inventory_edit.h"
+#include "store/inventory_store.h"
+
+namespace adrvet_list {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: adrvet-list prune -k S|U [--wait SECONDS] [--force] LIST\n"
+    "\n"
+    "Removes from LIST every address whose expiry (add --expires) has come, and\n"
+    "prints each on standard output with its expiry and label, tab-separated.\n"
+    "Meant to run from a timer (adrvet-list-prune@.timer). Waits up to SECONDS\n"
+    "(10) for another writer; --force rewrites a list that looks truncated.\n";
+
+}  // namespace
+
+const char* prune_usage() { return kUsage; }
+
+int run_prune(const Options& options) {
+  const std::string path = list_file_path(options.positional[0]);
+  AuditedChange audit("prune", path);
+  const auto key = orbitforge::util::key_for_version(*options.key);
+  orbitforge::util::FileUpdate update;
+  if (!begin_update(path, {options.wait, options.mode}, update)) {
+    return kExitData;
+  }
+  LoadedList list = load_list(update, key);
+  if (!list.usable()) {
+    report_unusable(path, list, *options.key);
+    return kExitData;
+  }
+  if (!may_rewrite(path, list, options.force)) {
+    return kExitData;
+  }
+  sort_unique(list.values);
+  LoadedInventory loaded;
+  if (!load_inventory_for_update(update, path, *options.key, list.values, options.force,
+                                 loaded)) {
+    return kExitData;
+  }
+  const std::int64_t now = current_time();
+  const std::vector<std::uint64_t> expired = expired_addresses(loaded.inventory, now);
+  Output out;
+  for (const std::uint64_t address : expired) {
+    const Inventory::Entry* entry = loaded.inventory.find(address);
+    const std::string label = comment_label(loaded.inventory.label_of(*entry));
+    out.add(colon_text(address) + "\t" + iso_time(entry->expires) + "\t" +
+            (label.empty() ? "-" : label) + "\n");
+  }
+  if (expired.empty()) {
+    audit.cancel();  // nothing changed: a timer's idle runs leave no trace
+    error("%s: nothing has expired", path.c_str());
+    return finish_output(out, kExitOk);
+  }
+  PairChange change;
+  std::vector<std::uint64_t> kept;
+  std::set_difference(list.values.begin(), list.values.end(), expired.begin(), expired.end(),
+                      std::back_inserter(kept));
+  change.list_payload = canonical_payload(kept);
+  change.inventory = std::move(loaded.inventory);
+  change.inventory_changed = loaded.stale;
+  change.listed = kept;
+  if (!write_pair(update, path, change, key)) {
+    return kExitData;
+  }
+  audit.succeeded({{}, expired, {}, kept.size()});
+  error("%s: removed %zu expired address%s", path.c_str(), expired.size(),
+        expired.size() == 1 ? "" : "es");
+  return finish_output(out, kExitOk);
+}
+
+}  // namespace adrvet_list

@@ -1,0 +1,83 @@
+// The inventory of a list: per address, when it expires, when and by whom
+// it was added, and its label. It lives in a protected container of its
+// own beside the list (the list itself stays what ADRVET reads), under the
+// same key; the list decides which addresses are listed, so an entry for an
+// address the list lacks is ignored and dropped on the next write.
+//
+// Payload: the line "adrvet-inventory 1", then the origins, then the
+// entries in ascending order of address, fields separated by one space:
+//   o INDEX SECONDS USER          who added entries, and when
+//   AABBCCDDEEFF ORIGIN EXPIRES LABEL
+// "-" stands for a value that is absent; texts are written with every byte
+// below 0x21, DEL and '%' as %XX (and a text "-" as %2d), hex digits in lower case.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/secret_bytes.h"
+
+namespace adrvet_list {
+
+class Inventory {
+ public:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::int64_t kNever = -1;  // no expiry, or no time known
+
+  struct Entry {
+    std::uint64_t address = 0;
+    std::int64_t expires = kNever;
+    std::uint32_t origin = kNone;
+    std::uint32_t label = kNone;
+  };
+
+  struct Origin {
+    std::int64_t time = kNever;
+    std::uint64_t user_at = 0;  // the user's text in the arena
+    std::uint64_t user_size = 0;
+  };
+
+  // Reads a payload; nullopt with `problem` set ("line N: ...") when it is
+  // not one that adrvet-list writes.
+  static std::optional<Inventory> parse(const orbitforge::util::SecretBytes& payload,
+                                        std::string& problem);
+  // The payload, with room to become its container in place.
+  [[nodiscard]] orbitforge::util::SecretBytes serialize() const;
+
+  std::uint32_t add_origin(std::int64_t time, std::string_view user);
+  std::uint32_t add_label(std::string_view label);
+
+  [[nodiscard]] std::string_view label_of(const Entry& entry) const;
+  [[nodiscard]] const Origin* origin_of(const Entry& entry) const;
+  [[nodiscard]] std::string_view user_of(const Origin& origin) const;
+
+  // The entry of `address`, or nullptr.
+  [[nodiscard]] const Entry* find(std::uint64_t address) const;
+
+  // Drops the entries of addresses that `listed` (ascending) lacks; returns
+  // how many were dropped.
+  std::size_t keep_only(const std::vector<std::uint64_t>& listed);
+
+  // Entries in ascending order of address, at most one per address.
+  std::vector<Entry> entries;
+
+ private:
+  std::string_view text_at(std::uint64_t at, std::uint64_t size) const;
+  std::uint64_t store_text(std::string_view text);
+
+  std::vector<Origin> origins_;
+  // Labels as (offset, size) pairs in the arena.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> labels_;
+  orbitforge::util::SecretBytes arena_;
+};
+
+// True when the two entries say the same (their origins and labels looked
+// up in their own inventories).
+bool same_entry(const Inventory& a, const Inventory::Entry& x, const Inventory& b,
+                const Inventory::Entry& y);
+
+}  // namespace adrvet_list

@@ -1,0 +1,49 @@
+// Changes of an inventory as the writers make them: entries for the
+// addresses a command adds, labels and expiries set on listed addresses.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/inventory.h"
+
+namespace adrvet_list {
+
+// What a command line or an input row says about one address.
+struct DeviceNotes {
+  std::optional<std::string> label;     // empty: remove the label
+  std::optional<std::int64_t> expires;  // Inventory::kNever: remove the expiry
+  [[nodiscard]] bool any() const { return label || expires; }
+};
+
+struct RequestedDevice {
+  std::uint64_t address = 0;
+  DeviceNotes notes;
+};
+
+// Sorts by address; of the rows for one address, the last wins (as a
+// spreadsheet's later correction would).
+void settle_requests(std::vector<RequestedDevice>& requests);
+
+// "user", or "user (sudo: sudouser)" when SUDO_USER is set.
+std::string acting_user();
+
+struct InventoryEdit {
+  std::vector<std::uint64_t> updated;  // listed before, label or expiry changed now
+  bool changed = false;
+};
+
+// Applies `requests` (settled) to `inventory`: an address in `added`
+// (ascending; the addresses the list gains) gets a new entry with the
+// origin `now`/`user` and its notes; any other requested address with notes
+// has them set on its entry, which is made when it had none.
+InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDevice>& requests,
+                             const std::vector<std::uint64_t>& added, std::int64_t now,
+                             const std::string& user);
+
+// The listed addresses (ascending) whose expiry is at or before `now`.
+std::vector<std::uint64_t> expired_addresses(const Inventory& inventory, std::int64_t now);
+
+}  // namespace adrvet_list
