@@ -230,13 +230,17 @@ TEST_F(Inventories, OldListsKeepWorkingAndGainTheirInventory) {
   auto rows = show();
   ASSERT_EQ(rows.size(), 2U);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"00:11:22:33:44:55", "-", "-", "-", "-"}));
-  EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 2 addresses\ninventory: none yet\n");
+  auto verified = list_tool({"verify", "-k", "S", list_});
+  EXPECT_EQ(verified.out, "ok: 2 addresses\n");
+  EXPECT_NE(verified.err.find("inventory: none yet"), std::string::npos) << verified.err;
   ASSERT_EQ(::chmod((list_ + "/engine.dat").c_str(), 0640), 0);
   ASSERT_EQ(list_tool({"remove", "-k", "S", list_, "66:77:88:99:aa:bb"}).exit_status, 0);
   struct stat status {};
   ASSERT_EQ(::stat((list_ + "/engine.dat.inventory").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640U);  // as the list it belongs to
-  EXPECT_EQ(list_tool({"verify", "-k", "S", list_}).out, "ok: 1 addresses\ninventory: 0 entries\n");
+  verified = list_tool({"verify", "-k", "S", list_});
+  EXPECT_EQ(verified.out, "ok: 1 addresses\n");
+  EXPECT_NE(verified.err.find("inventory: 0 entries"), std::string::npos) << verified.err;
 }
 
 TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
@@ -265,7 +269,7 @@ TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
   EXPECT_NE(result.err.find("other key version"), std::string::npos) << result.err;
   ASSERT_EQ(list_tool({"add", "-k", "U", list_, "00:11:22:33:44:66"}).exit_status, 0);
   result = list_tool({"verify", "-k", "U", list_});
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err.find("other key version"), std::string::npos) << result.err;
   EXPECT_EQ(show("U")[0][4], "lobby");
 }
 

@@ -225,8 +225,9 @@ FileResult FileUpdate::commit_beside(const char* suffix, const unsigned char* da
   if (FileResult found = beside(state.target, suffix, other); !found.ok()) {
     return found;
   }
-  if (!other.exists && state.target.exists) {
-    // Whoever may read or write the list may read or write what lies beside it.
+  if (state.target.exists) {
+    // Whoever may read or write the file may read or write what lies beside
+    // it: owner, group and mode follow the file's, as they are now.
     other.exists = true;
     other.status = state.target.status;
   }

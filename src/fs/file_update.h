@@ -73,8 +73,8 @@ class FileUpdate {
 
   // The file "<name><suffix>" beside this one, read and replaced under this
   // update's lock, so that the two change only together. It is never
-  // reached through a link; a new one gets the owner, group and mode of
-  // this file. Reading one that does not exist gives ok and leaves `exists`
+  // reached through a link; it is written with the owner, group and mode
+  // this file has (when it exists). Reading one that does not exist gives ok and leaves `exists`
   // false. A FIFO or device has nothing beside it: reading finds nothing,
   // and a commit writes nothing.
   FileResult read_beside(const char* suffix, SecretBytes& data, std::uint64_t max_length,

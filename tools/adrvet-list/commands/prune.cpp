@@ -52,7 +52,7 @@ int run_prune(const Options& options) {
     return kExitData;
   }
   const std::int64_t now = current_time();
-  const std::vector<std::uint64_t> expired = expired_addresses(loaded.inventory, now);
+  const Addresses expired = expired_addresses(loaded.inventory, now);
   Output out;
   for (const std::uint64_t address : expired) {
     const Inventory::Entry* entry = loaded.inventory.find(address);
@@ -66,7 +66,7 @@ int run_prune(const Options& options) {
     return finish_output(out, kExitOk);
   }
   PairChange change;
-  std::vector<std::uint64_t> kept;
+  Addresses kept;
   std::set_difference(list.values.begin(), list.values.end(), expired.begin(), expired.end(),
                       std::back_inserter(kept));
   change.list_payload = canonical_payload(kept);

@@ -20,7 +20,8 @@ constexpr char kUsage[] =
     "only when the list is usable, whole (not cut short) and ascending; otherwise\n"
     "says what ADRVET would answer, what looks damaged, or which entry is out of\n"
     "order, and exits 1. The list's inventory (names, expiries, origins) must\n"
-    "open and read whole too; 'inventory: N entries' says how many it holds, and\n"
+    "open and read whole too; 'inventory: N entries' on standard error says how\n"
+    "many it holds, and\n"
     "how many belong to addresses no longer listed (left by a writer that\n"
     "stopped; ignored, and dropped by the next change).\n";
 
@@ -66,17 +67,17 @@ int run_verify(const Options& options) {
   Addresses listed = values;
   sort_unique(listed);
   keep_listed(inventory, listed);
+  // Standard output stays "ok: N addresses", as scripts read it.
+  if (inventory.state == LoadedInventory::State::absent) {
+    error("%s: inventory: none yet", path.c_str());
+  } else {
+    error("%s: inventory: %zu entries%s", path.c_str(), inventory.inventory.entries.size(),
+          inventory.unlisted > 0
+              ? (", and " + std::to_string(inventory.unlisted) + " of addresses not listed").c_str()
+              : "");
+  }
   Output out;
   out.add("ok: " + std::to_string(values.size()) + " addresses\n");
-  if (inventory.state == LoadedInventory::State::absent) {
-    out.add("inventory: none yet\n");
-  } else {
-    out.add("inventory: " + std::to_string(inventory.inventory.entries.size()) + " entries");
-    if (inventory.unlisted > 0) {
-      out.add(", and " + std::to_string(inventory.unlisted) + " of addresses not listed");
-    }
-    out.add('\n');
-  }
   return finish_output(out, kExitOk);
 }
 

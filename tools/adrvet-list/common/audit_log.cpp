@@ -37,7 +37,7 @@ std::string who() {
   return text;
 }
 
-void append_addresses(std::string& text, const char* name, const std::vector<std::uint64_t>& values) {
+void append_addresses(std::string& text, const char* name, const Addresses& values) {
   text += ' ';
   text += name;
   text += '=';

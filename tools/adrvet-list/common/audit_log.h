@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "common/addresses.h"
+
 namespace adrvet_list {
 
 // The first few addresses a line names; the rest are counted.
 inline constexpr std::size_t kAuditAddresses = 5;
 
 struct AuditCounts {
-  std::vector<std::uint64_t> added;
-  std::vector<std::uint64_t> removed;
-  std::vector<std::uint64_t> updated;  // label or expiry changed
+  Addresses added;
+  Addresses removed;
+  Addresses updated;  // label or expiry changed
   std::size_t count = 0;               // addresses on the list afterwards
 };
 

@@ -199,7 +199,7 @@ const Inventory::Entry* Inventory::find(std::uint64_t address) const {
   return at != entries.end() && at->address == address ? &*at : nullptr;
 }
 
-std::size_t Inventory::keep_only(const std::vector<std::uint64_t>& listed) {
+std::size_t Inventory::keep_only(const Addresses& listed) {
   auto next = listed.begin();
   const auto kept = std::remove_if(entries.begin(), entries.end(), [&](const Entry& entry) {
     next = std::lower_bound(next, listed.end(), entry.address);

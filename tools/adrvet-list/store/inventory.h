@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/secret_bytes.h"
+#include "common/addresses.h"
 
 namespace adrvet_list {
 
@@ -60,7 +61,7 @@ class Inventory {
 
   // Drops the entries of addresses that `listed` (ascending) lacks; returns
   // how many were dropped.
-  std::size_t keep_only(const std::vector<std::uint64_t>& listed);
+  std::size_t keep_only(const Addresses& listed);
 
   // Entries in ascending order of address, at most one per address.
   std::vector<Entry> entries;

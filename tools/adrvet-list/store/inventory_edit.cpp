@@ -57,7 +57,7 @@ bool set_notes(Inventory& inventory, Inventory::Entry& entry, const DeviceNotes&
 }  // namespace
 
 InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                             const std::vector<std::uint64_t>& added, std::int64_t now,
+                             const Addresses& added, std::int64_t now,
                              const std::string& user) {
   InventoryEdit edit;
   if (requests.empty()) {
@@ -95,8 +95,8 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
   return edit;
 }
 
-std::vector<std::uint64_t> expired_addresses(const Inventory& inventory, std::int64_t now) {
-  std::vector<std::uint64_t> expired;
+Addresses expired_addresses(const Inventory& inventory, std::int64_t now) {
+  Addresses expired;
   for (const Inventory::Entry& entry : inventory.entries) {
     if (entry.expires != Inventory::kNever && entry.expires <= now) {
       expired.push_back(entry.address);

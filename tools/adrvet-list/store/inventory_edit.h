@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/addresses.h"
 #include "store/inventory.h"
 
 namespace adrvet_list {
@@ -31,7 +32,7 @@ void settle_requests(std::vector<RequestedDevice>& requests);
 std::string acting_user();
 
 struct InventoryEdit {
-  std::vector<std::uint64_t> updated;  // listed before, label or expiry changed now
+  Addresses updated;  // listed before, label or expiry changed now
   bool changed = false;
 };
 
@@ -40,10 +41,10 @@ struct InventoryEdit {
 // origin `now`/`user` and its notes; any other requested address with notes
 // has them set on its entry, which is made when it had none.
 InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                             const std::vector<std::uint64_t>& added, std::int64_t now,
+                             const Addresses& added, std::int64_t now,
                              const std::string& user);
 
 // The listed addresses (ascending) whose expiry is at or before `now`.
-std::vector<std::uint64_t> expired_addresses(const Inventory& inventory, std::int64_t now);
+Addresses expired_addresses(const Inventory& inventory, std::int64_t now);
 
 }  // namespace adrvet_list

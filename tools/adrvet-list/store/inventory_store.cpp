@@ -97,7 +97,7 @@ LoadedInventory load_inventory(const orbitforge::util::FileUpdate& update, int k
       key_version);
 }
 
-void keep_listed(LoadedInventory& loaded, const std::vector<std::uint64_t>& listed) {
+void keep_listed(LoadedInventory& loaded, const Addresses& listed) {
   loaded.unlisted = loaded.inventory.keep_only(listed);
   loaded.stale = loaded.stale || loaded.unlisted > 0;
 }
@@ -118,7 +118,7 @@ std::string describe_inventory(const LoadedInventory& loaded) {
 }
 
 bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const std::string& path,
-                               int key_version, const std::vector<std::uint64_t>& listed,
+                               int key_version, const Addresses& listed,
                                bool force, LoadedInventory& loaded) {
   loaded = load_inventory(update, key_version);
   if (loaded.state == LoadedInventory::State::damaged) {

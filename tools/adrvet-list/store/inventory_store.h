@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/addresses.h"
 #include "crypto/crypto.h"
 #include "fs/file_update.h"
 #include "base/secret_bytes.h"
@@ -51,7 +52,7 @@ LoadedInventory load_inventory(const std::string& list_path, int key_version);
 LoadedInventory load_inventory(const orbitforge::util::FileUpdate& update, int key_version);
 
 // Keeps the entries of the addresses `listed` (ascending) holds.
-void keep_listed(LoadedInventory& loaded, const std::vector<std::uint64_t>& listed);
+void keep_listed(LoadedInventory& loaded, const Addresses& listed);
 
 // "the inventory ... is damaged: ..." and the like, for messages.
 std::string describe_inventory(const LoadedInventory& loaded);
@@ -62,14 +63,14 @@ struct PairChange {
   std::optional<orbitforge::util::SecretBytes> list_payload;
   Inventory inventory;
   bool inventory_changed = false;  // beyond what the file holds now
-  std::vector<std::uint64_t> listed;  // the addresses of the new list, ascending
+  Addresses listed;  // the addresses of the new list, ascending
 };
 
 // For a writer: the inventory under the lock, keeping the entries of
 // `listed` (ascending). A damaged one stops the writer with a message
 // unless `force`, which starts it afresh; false when stopped.
 bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const std::string& path,
-                               int key_version, const std::vector<std::uint64_t>& listed,
+                               int key_version, const Addresses& listed,
                                bool force, LoadedInventory& loaded);
 
 // Writes the change in the order above, with a message on failure.
