@@ -1,7 +1,7 @@
 # fish completion for adrvet-list. Installed into
 # share/fish/vendor_completions.d, where fish looks for it by command name.
 
-set -l commands pack add remove check verify export diff unpack rekey digest test
+set -l commands pack add remove show prune check verify export diff unpack rekey digest test
 set -l formats plain hostapd dnsmasq dnsmasq-hosts ipset nft freeradius
 
 # True when the command is $argv[1] and option $argv[2] is not given yet
@@ -38,6 +38,8 @@ complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -l versio
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a pack -d 'make a protected list from a plain list'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a add -d 'add addresses to a list'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a remove -d 'remove addresses from a list'
+complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a show -d "the names, expiries and origins of a list's devices"
+complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a prune -d 'remove the devices whose expiry has come'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a check -d 'look up many addresses as ADRVET would'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a verify -d 'check that ADRVET can use a list'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a export -d 'write a list for hostapd, dnsmasq, ipset, nft, FreeRADIUS'
@@ -65,13 +67,15 @@ for command in pack add remove
     complete -c adrvet-list -n "__adrvet_list_offers $command --allow-empty" -l allow-empty -d 'write a list of no addresses'
 end
 complete -c adrvet-list -n "__adrvet_list_offers add --create" -l create -d 'make the list when it does not exist'
-for command in pack add remove rekey
+complete -c adrvet-list -n "__adrvet_list_offers add --label" -l label -x -d 'name of the devices'
+complete -c adrvet-list -n "__adrvet_list_offers add --expires" -l expires -x -d 'when the devices leave the list'
+for command in pack add remove rekey prune
     complete -c adrvet-list -n "__adrvet_list_offers $command --wait" -l wait -x -d "seconds to wait for the list's lock"
 end
 for command in pack add rekey export
     complete -c adrvet-list -n "__adrvet_list_offers $command --mode" -l mode -x -d 'permission bits of a new file, in octal'
 end
-for command in add remove rekey
+for command in add remove rekey prune
     complete -c adrvet-list -n "__adrvet_list_offers $command --force" -l force -d 'rewrite a list that looks cut short'
 end
 complete -c adrvet-list -n "__adrvet_list_offers export --format" -l format -x -a "$formats" -d 'the peer to write for'

@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 COMMANDS = ["pack", "add", "remove", "check", "verify", "export", "diff",
-            "unpack", "rekey", "digest", "test"]
+            "unpack", "rekey", "digest", "test", "show", "prune"]
 FORMATS = ["plain", "hostapd", "dnsmasq", "dnsmasq-hosts", "ipset", "nft",
            "freeradius"]
 HANG_GUARD_SECONDS = 30  # only against a shell that never answers

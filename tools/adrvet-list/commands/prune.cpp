@@ -20,8 +20,8 @@ namespace {
 constexpr char kUsage[] =
     "Usage: adrvet-list prune -k S|U [--wait SECONDS] [--force] LIST\n"
     "\n"
-    "Removes from LIST every address whose expiry (add --expires) has come, and\n"
-    "prints each on standard output with its expiry and label, tab-separated.\n"
+    "Removes from LIST every address whose expiry, set when it was added, has come,\n"
+    "and prints each on standard output with its expiry and label, tab-separated.\n"
     "Meant to run from a timer (adrvet-list-prune@.timer). Waits up to SECONDS\n"
     "(10) for another writer; --force rewrites a list that looks truncated.\n";
 

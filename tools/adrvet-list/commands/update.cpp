@@ -211,7 +211,6 @@ int run_update(const Options& options, bool adding) {
   sort_unique(requested.values);
 
   const std::string& list_argument = options.positional[0];
-  const std::string path = list_file_path(list_argument);
   if (!list_exists_or_may_be_made(list_argument, path, adding && options.create, command)) {
     return kExitUsage;
   }
