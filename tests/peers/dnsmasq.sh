@@ -118,4 +118,62 @@ expect "dnsmasq restarts with the dhcp-host= form in a conf-file" start_dnsmasq 
 expect "... a listed host gets a lease" discover "$newcomer"
 expect_not "... an unlisted one none" discover "$listed"
 expect "... its DISCOVER ignored" ignored "$listed"
+
+# sync: the dhcp-hostsfile form, checked by dnsmasq --test (as dhcp-host=
+# lines, which is how dnsmasq reads each line of the file), reloaded by
+# SIGHUP; the server started again with the hosts file.
+kill "$dnsmasq_job"
+wait "$dnsmasq_job" 2>/dev/null
+synced=$work/synced
+list export -k S --format plain --output "$work/now.txt" "$work/list.dat"
+new_synced_list "$synced" "$work/now.txt"
+list export -k S --format dnsmasq-hosts --output "$work/dnsmasq.hosts" "$synced"
+if ! start_dnsmasq "$work/dnsmasq.conf"; then
+  fail "dnsmasq starts again with the hosts file"
+  exit 1
+fi
+write_targets "$synced" <<CONF
+[dhcp]
+format = dnsmasq-hosts
+output = $work/dnsmasq.hosts
+reload = kill -HUP $(cat "$work/dnsmasq.pid")
+CONF
+sync_list() { "$ADRVET_LIST" sync -k S "$@" "$synced" >>"$log" 2>&1; }
+late=$(random_macs 22 | tail -n 1)
+list add -k S "$synced" "$late"
+set_mark
+expect "sync after add" sync_list
+expect "... dnsmasq rereads the hosts file" eventually 10 log_has "read $work/dnsmasq.hosts"
+expect "... the added host gets a lease" discover "$late"
+list remove -k S "$synced" "$late"
+set_mark
+expect "sync after remove" sync_list
+expect "... dnsmasq rereads the hosts file" eventually 10 log_has "read $work/dnsmasq.hosts"
+expect_not "... the removed host gets none" discover "$late"
+expect "... its DISCOVER ignored" ignored "$late"
+
+# A check that refuses the new file: the live file and dnsmasq stay as they were.
+cp "$work/dnsmasq.hosts" "$work/hosts.before"
+cat >>"$synced/targets.conf" <<CONF
+check = dnsmasq --test --conf-file={} --dhcp-host=zz:11:22:33:44:55
+CONF
+list add -k S "$synced" "$late"
+set_mark
+expect "a check that fails (dnsmasq --test refusing) fails the sync (exit 1)" exits_with 1 sync_list
+expect "... with dnsmasq's message" grep -q "bad hex constant" "$log"
+expect "... the live file is left as it was" cmp "$work/hosts.before" "$work/dnsmasq.hosts"
+expect_not "... and the host still gets no lease" discover "$late"
+sed -i '/^check = /d' "$synced/targets.conf"
+
+# A hand edit: sync --check names it, sync mends it.
+grep -v "^$newcomer\$" "$work/dnsmasq.hosts" >"$work/edited.hosts" || true
+cp "$work/edited.hosts" "$work/dnsmasq.hosts"
+check_drifted() {
+  exits_with 1 run_json "$work/check.json" "$ADRVET_LIST" sync -k S --check --json "$synced" &&
+    [ "$(json_field "$work/check.json" "d['targets'][0]['added']")" = 2 ]
+}
+expect "sync --check reports the hand-edited hosts file (exit 1)" check_drifted
+expect_state "... as drifted" "$work/check.json" 0 drifted
+expect "... sync mends it" sync_list
+expect "... and the host added meanwhile gets a lease" discover "$late"
 exit "$failed"

@@ -168,4 +168,72 @@ for row in "${rows[@]}"; do
   expect_not "... and the import refuses the entry" \
     "$ADRVET_LIST" pack -k S --quiet --from freeradius "$work/row.txt" "$work/row.dat"
 done
+
+# sync: checked by the default, freeradius -XC on a server of its own around
+# the new file; reloaded by a restart, which the server confirms by coming
+# up (here a script in the namespace; systemctl restart freeradius, whose
+# unit reports readiness, in the README). A HUP would be ignored within 5 s
+# of the last one, and the two syncs below come quicker than that.
+cat >"$work/restart-radius.sh" <<SCRIPT
+#!/bin/sh
+for pid in \$(ip netns pids $ns); do
+  [ "\$(cat /proc/\$pid/comm 2>/dev/null)" = freeradius ] && kill \$pid
+done
+i=0
+while ip netns pids $ns | xargs -r -I{} cat /proc/{}/comm 2>/dev/null | grep -qx freeradius; do
+  i=\$((i + 1)); [ \$i -lt 100 ] || exit 1; sleep 0.1
+done
+log=$work/radiusd.restart.\$\$.log
+ip netns exec $ns timeout 120 freeradius -X -d $conf >"\$log" 2>&1 </dev/null &
+i=0
+until grep -q "Ready to process requests" "\$log"; do
+  i=\$((i + 1)); [ \$i -lt 200 ] || { tail -n 5 "\$log" >&2; exit 1; }; sleep 0.1
+done
+SCRIPT
+chmod 0755 "$work/restart-radius.sh"
+synced=$work/synced
+list export -k S --format plain --output "$work/now.txt" "$work/list.dat"
+new_synced_list "$synced" "$work/now.txt"
+write_targets "$synced" <<CONF
+[radius]
+format = freeradius
+output = $conf/authorized_macs
+reload = $work/restart-radius.sh
+CONF
+sync_list() { "$ADRVET_LIST" sync -k S "$@" "$synced" >>"$log" 2>&1; }
+late=$(random_macs 32 | tail -n 1)
+list add -k S "$synced" "$late"
+expect "sync after add: freeradius -XC accepts the file, the server restarts" sync_list
+expect "... the added address is accepted" accepted "$late"
+list remove -k S "$synced" "$late"
+expect "sync after remove, at once" sync_list
+expect "... the removed address is rejected" rejected "$late"
+expect "... the others still accepted" accepted "$other"
+
+# A check that refuses the new file: the live file and the server stay as they were.
+cp "$conf/authorized_macs" "$work/users.before"
+cat >>"$synced/targets.conf" <<CONF
+check = sh -c 'echo "{}[2]: Parse error: refused by the test" >&2; exit 1'
+CONF
+list add -k S "$synced" "$late"
+expect "a refused file fails the sync (exit 1)" exits_with 1 sync_list
+expect "... with the checker's message" grep -q "Parse error: refused by the test" "$log"
+expect "... the live file is left as it was" cmp "$work/users.before" "$conf/authorized_macs"
+expect "... and the address is still rejected" rejected "$late"
+sed -i '/^check = /d' "$synced/targets.conf"
+
+# A hand edit: sync --check names it, sync mends it.
+by_hand=$(random_macs 33 | tail -n 1)
+upper_hyphen "$by_hand" >>"$conf/authorized_macs"
+check_drifted() {
+  exits_with 1 run_json "$work/check.json" "$ADRVET_LIST" sync -k S --check --json "$synced" &&
+    [ "$(json_field "$work/check.json" "d['targets'][0]['added']")" = 1 ] &&
+    [ "$(json_field "$work/check.json" "d['targets'][0]['removed']")" = 1 ]
+}
+expect "sync --check reports the hand-edited users file (exit 1; 1 missing, 1 in excess)" \
+  check_drifted
+expect_state "... as drifted" "$work/check.json" 0 drifted
+expect "... sync mends it" sync_list
+expect "... the address added meanwhile is accepted" accepted "$late"
+expect "... the one added by hand is rejected" rejected "$by_hand"
 exit "$failed"

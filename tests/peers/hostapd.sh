@@ -65,4 +65,54 @@ cli accept_acl SHOW >"$work/shown.txt"
 expect "pack --from hostapd reads accept_acl SHOW output, the same list" bash -c "
   '$ADRVET_LIST' pack -k S --quiet --from hostapd '$work/shown.txt' '$work/shown.dat' &&
   '$ADRVET_LIST' diff -k S '$work/list.dat' '$work/shown.dat'"
+
+# sync: hostapd has no checker of its own; the reload is its SIGHUP.
+hostapd_pid=
+for pid in $(ip netns pids "$ns"); do
+  [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = hostapd ] && hostapd_pid=$pid
+done
+synced=$work/synced
+list export -k S --format plain --output "$work/now.txt" "$work/list.dat"
+new_synced_list "$synced" "$work/now.txt"
+write_targets "$synced" <<CONF
+[wifi]
+format = hostapd
+output = $work/adrvet.accept
+reload = kill -HUP $hostapd_pid
+CONF
+sync_list() { "$ADRVET_LIST" sync -k S "$@" "$synced" >>"$log" 2>&1; }
+allowed() { shown | grep -qx "$1"; }
+following() { list export -k S --format plain --output "$work/now.txt" "$synced" && reloaded; }
+late=$(random_macs 27 | tail -n 1)
+list add -k S "$synced" "$late"
+expect "sync after add" sync_list
+expect "... hostapd admits the added station" eventually 10 allowed "$late"
+expect "... and holds exactly the list" eventually 10 following
+list remove -k S "$synced" "$late"
+expect "sync after remove" sync_list
+expect_not "... hostapd no longer admits the removed station" eventually 10 allowed "$late"
+
+# A check that refuses the new file: the live file and hostapd stay as they were.
+cp "$work/adrvet.accept" "$work/accept.before"
+cat >>"$synced/targets.conf" <<CONF
+check = sh -c 'echo "{}: line 3: refused by the test" >&2; exit 1'
+CONF
+list add -k S "$synced" "$late"
+expect "a refused file fails the sync (exit 1)" exits_with 1 sync_list
+expect "... with the checker's message" grep -q "line 3: refused by the test" "$log"
+expect "... the live file is left as it was" cmp "$work/accept.before" "$work/adrvet.accept"
+expect_not "... and hostapd, not reloaded, does not admit the station" allowed "$late"
+sed -i '/^check = /d' "$synced/targets.conf"
+
+# A hand edit: sync --check names it, sync mends it.
+echo "$late" >>"$work/adrvet.accept"
+list remove -k S "$synced" "$late"
+check_drifted() {
+  exits_with 1 run_json "$work/check.json" "$ADRVET_LIST" sync -k S --check --json "$synced" &&
+    [ "$(json_field "$work/check.json" "d['targets'][0]['removed']")" = 1 ]
+}
+expect "sync --check reports the hand-edited accept file (exit 1)" check_drifted
+expect_state "... as drifted" "$work/check.json" 0 drifted
+expect "... sync mends it" sync_list
+expect "... and hostapd holds exactly the list again" eventually 10 following
 exit "$failed"

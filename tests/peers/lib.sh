@@ -107,3 +107,45 @@ eventually() {
   done
   return 1
 }
+
+# The sync tests: a list directory DIR of its own, fed from a file of
+# addresses, with the targets file the test writes on standard input.
+#   new_synced_list DIR MACS_FILE; write_targets DIR <<CONF ... CONF
+new_synced_list() {
+  mkdir -p "$1" && "$ADRVET_LIST" pack -k S --quiet "$2" "$1" 2>>"$log"
+}
+write_targets() {
+  cat >"$1/targets.conf" && chmod 0644 "$1/targets.conf"
+}
+
+# run_json JSON_FILE COMMAND...: runs a command that prints one JSON
+# document (adrvet-list ... --json), keeps it in JSON_FILE and has python's
+# json parse it; gives the command's exit status, or 99 for invalid JSON.
+run_json() {
+  local out=$1 status=0
+  shift
+  echo "+ $*" >>"$log"
+  "$@" >"$out" 2>>"$log" || status=$?
+  cat "$out" >>"$log"
+  python3 -m json.tool "$out" >/dev/null 2>>"$log" || return 99
+  return "$status"
+}
+
+# exits_with STATUS COMMAND...: true when the command exits with STATUS.
+exits_with() {
+  local want=$1 status=0
+  shift
+  "$@" || status=$?
+  [ "$status" -eq "$want" ]
+}
+
+# json_field FILE EXPRESSION: a value of a JSON document, e.g.
+# json_field out.json 'd["targets"][0]["state"]'.
+json_field() {
+  python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); print(eval(sys.argv[2]))' "$1" "$2"
+}
+
+# expect_state DESCRIPTION JSON_FILE TARGET_INDEX STATE
+expect_state() {
+  expect "$1" test "$(json_field "$2" "d['targets'][$3]['state']")" = "$4"
+}

@@ -215,4 +215,61 @@ expect "a list of 100,000 addresses loads" in_ns nft -f "$work/large.nft"
 expect "... and loads again over itself" in_ns nft -f "$work/large.nft"
 expect "... its last address is in the set" \
   in_ns nft get element inet adrvet large "{ $(tail -n 1 "$work/large.txt") }"
+
+# sync: a list of its own and a targets file with nft's defaults (nft -c -f
+# checks, nft -f loads), run in the namespace as root runs it there; the
+# README's rule drops what the set lacks.
+synced=$work/synced
+new_synced_list "$synced" "$work/macs.txt"
+write_targets "$synced" <<CONF
+[firewall]
+format = nft
+output = $synced/adrvet.nft
+CONF
+sync_in_ns() { in_ns "$ADRVET_LIST" sync -k S "$@" "$synced" >>"$log" 2>&1; }
+list add -k S "$synced" "$unlisted"
+expect "sync after add: nft -c accepts the file, nft -f loads it" sync_in_ns
+expect "... the added host's ping is answered" ping_from "$unlisted"
+list remove -k S "$synced" "$unlisted"
+expect "sync after remove" sync_in_ns
+expect_not "... the removed host's ping is dropped" ping_from "$unlisted"
+expect_not "... nft get element: it is gone from the set" \
+  in_ns nft get element inet adrvet adrvet "{ $unlisted }"
+expect "a second sync has nothing to do and exits 0" sync_in_ns
+
+# A file nft refuses: the set it declares exists with another type.
+printf 'table inet clash {\n\tset allow {\n\t\ttype ipv4_addr\n\t}\n}\n' | in_ns nft -f -
+echo "# the live file before" >"$synced/clash.nft"
+cat >>"$synced/targets.conf" <<CONF
+
+[clash]
+format = nft
+table = clash
+name = allow
+output = $synced/clash.nft
+CONF
+list add -k S "$synced" "$unlisted"
+expect "a target whose file nft -c refuses fails the sync (exit 1)" \
+  exits_with 1 run_json "$work/clash.json" in_ns "$ADRVET_LIST" sync -k S --json "$synced"
+expect_state "... reported as failed" "$work/clash.json" 1 failed
+expect "... with nft's own message" grep -q "Could not resolve hostname" "$work/clash.json"
+expect "... its live file is left as it was" grep -qx "# the live file before" "$synced/clash.nft"
+expect "... the set nft holds keeps its type" \
+  bash -c "ip netns exec $ns nft list set inet clash allow | grep -q 'type ipv4_addr'"
+expect_state "... and the other target is synced all the same" "$work/clash.json" 0 updated
+expect "... so the added host's ping is answered" ping_from "$unlisted"
+sed -i '/^\[clash\]/,$d' "$synced/targets.conf"
+
+# A hand edit of the live file: sync --check names it, sync mends it.
+awk '{ print } /^add element/ { print "\t02:00:00:00:00:09," }' "$synced/adrvet.nft" >"$work/edited.nft"
+cp "$work/edited.nft" "$synced/adrvet.nft"
+expect "the hand edit loads" in_ns nft -f "$synced/adrvet.nft"
+check_drifted() {
+  exits_with 1 run_json "$work/check.json" in_ns "$ADRVET_LIST" sync -k S --check --json "$synced" &&
+    [ "$(json_field "$work/check.json" "d['targets'][0]['removed']")" = 1 ]
+}
+expect "sync --check reports the hand-edited live file (exit 1, 1 address in excess)" check_drifted
+expect_state "... as drifted" "$work/check.json" 0 drifted
+expect "... sync puts the list's file back" sync_in_ns
+expect "... and sync --check is content (exit 0)" in_ns "$ADRVET_LIST" sync -k S --check "$synced"
 exit "$failed"
