@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks the installation the way users meet it: the manual pages render
 # without warnings; a staged install serves a CMake and a pkg-config
-# consumer; the Debian package passes lintian, installs, works, brings
-# completion where bash, zsh and fish look for it, and removes cleanly.
+# consumer; the Debian package passes lintian, installs, works (its
+# systemd units verify), brings completion where bash, zsh and fish look
+# for it, and removes cleanly.
 #   scripts/check-install.sh [--no-deb]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh groff-base man-db dpkg-dev pkg-config make lintian zsh fish
+scripts/install-deps.sh groff-base man-db dpkg-dev pkg-config make lintian zsh fish systemd
 
 for page in docs/man/*.[13]; do
   warnings=$(groff -ww -z -man "$page" 2>&1)
@@ -69,6 +70,17 @@ for command in adrvet-list ADRVET; do
     { echo "no bash completion for $command" >&2; exit 1; }
 done
 echo "bash, zsh and fish complete adrvet-list and ADRVET from the package"
+# The units as installed, for a list in /etc/adrvet, naming the installed adrvet-list.
+instance=$(systemd-escape --path /etc/adrvet)
+for unit in adrvet-sync@.path adrvet-sync@.service adrvet-prune@.timer adrvet-prune@.service; do
+  installed=/usr/lib/systemd/system/${unit/@./@$instance.}
+  [ -e "/usr/lib/systemd/system/$unit" ] || { echo "$unit is not installed" >&2; exit 1; }
+  if ! out=$(systemd-analyze verify --man=no "$installed" 2>&1) || grep -qi adrvet <<<"$out"; then
+    echo "systemd-analyze verify $unit: $out" >&2
+    exit 1
+  fi
+done
+echo "the systemd units pass systemd-analyze verify"
 dpkg -r adrvet >/dev/null
 [ ! -e /usr/bin/ADRVET ] || { echo "ADRVET still installed after removal" >&2; exit 1; }
 echo "the Debian package installs, works and removes cleanly"
