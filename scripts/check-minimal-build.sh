@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures, builds, installs and runs ADRVET as a user or packager would
-# with nothing but a compiler, CMake and Ninja: GoogleTest, Google
+# with nothing but a compiler, CMake, Ninja and the header-only
+# nlohmann-json3-dev: GoogleTest, Google
 # Benchmark, OpenSSL and the vector files are hidden from CMake. The
 # optional parts must say they are left out, and asking for the tests
 # explicitly must fail.
@@ -39,7 +40,7 @@ answer() { "$work/stage/usr/bin/ADRVET" S "$work/list" "$1" || echo $?; }
   echo "the installed ADRVET gave wrong answers" >&2
   exit 1
 }
-echo "built, installed and ran with only a compiler, CMake and Ninja"
+echo "built, installed and ran with only a compiler, CMake, Ninja and nlohmann-json3-dev"
 
 if cmake --preset default -B "$work/required" -DADRVET_BUILD_TESTS=ON "${hidden[@]}" \
   >"$work/required.log" 2>&1; then

@@ -6,7 +6,8 @@ set -euo pipefail
 
 #   scripts/install-deps.sh [--build-only] [PACKAGE...]
 # --build-only: only what building ADRVET itself needs.
-packages=(cmake ninja-build g++)
+# nlohmann-json3-dev: header-only, for adrvet-list's --json documents.
+packages=(cmake ninja-build g++ nlohmann-json3-dev)
 if [ "${1:-}" = "--build-only" ]; then
   shift
 else
@@ -16,6 +17,7 @@ else
     libssl-dev python3 python3-cryptography-vectors  # test oracles and published vectors
     bash-completion                                  # runs adrvet-list's completion in a test
     zsh fish                                         # completion is tested in each shell
+    systemd                                          # systemd-analyze verify of the units
   )
 fi
 packages+=("$@")

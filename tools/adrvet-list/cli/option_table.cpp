@@ -44,7 +44,7 @@ bool store_flag(Options& options, const std::string& /*value*/) {
 }
 
 constexpr std::string_view kListCommands =
-    "pack add remove check verify export diff unpack rekey test show prune";
+    "pack add remove check verify export diff unpack rekey test show prune sync";
 
 // A new option is one row here and its field in Options.
 constexpr OptionRow kOptions[] = {
@@ -59,14 +59,14 @@ constexpr OptionRow kOptions[] = {
      "a key version, S or U", nullptr},
     {"format", 0, "F", "export", store_text<&Options::format>, nullptr, nullptr},
     {"name", 0, "SET", "export", store_text<&Options::name>, nullptr, nullptr},
-    {"quiet", 'q', nullptr, "pack add", store_flag<&Options::quiet>, nullptr, nullptr},
-    {"wait", 0, "SECONDS", "pack add remove rekey prune",
+    {"quiet", 'q', nullptr, "pack add sync", store_flag<&Options::quiet>, nullptr, nullptr},
+    {"wait", 0, "SECONDS", "pack add remove rekey prune sync",
      [](Options& o, const std::string& v) { return (o.wait = parse_wait(v)).has_value(); },
      "a number of seconds", nullptr},
     {"mode", 0, "MODE", "pack add export rekey",
      [](Options& o, const std::string& v) { return (o.mode = parse_mode(v)).has_value(); },
      "permission bits in octal, 0 to 0777", nullptr},
-    {"force", 0, nullptr, "add remove rekey prune", store_flag<&Options::force>, nullptr, nullptr},
+    {"force", 0, nullptr, "add remove rekey prune sync", store_flag<&Options::force>, nullptr, nullptr},
     {"allow-empty", 0, nullptr, "pack add remove", store_flag<&Options::allow_empty>, nullptr,
      nullptr},
     {"create", 0, nullptr, "add", store_flag<&Options::create>, nullptr, nullptr},
@@ -76,6 +76,11 @@ constexpr OptionRow kOptions[] = {
     {"from", 0, "FORMAT", "pack add", store_text<&Options::from>, nullptr, nullptr},
     {"label", 0, "TEXT", "add", store_text<&Options::label>, nullptr, nullptr},
     {"expires", 0, "WHEN", "add", store_text<&Options::expires>, nullptr, nullptr},
+    {"json", 'j', nullptr, "pack add remove check verify diff digest sync",
+     store_flag<&Options::json>, nullptr, nullptr},
+    {"targets", 0, "FILE", "sync", store_text<&Options::targets>, nullptr, nullptr},
+    {"check", 0, nullptr, "sync", store_flag<&Options::check>, nullptr, nullptr},
+    {"dry-run", 0, nullptr, "sync", store_flag<&Options::dry_run>, nullptr, nullptr},
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
+#include "common/json.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "input/line_reader.h"
@@ -29,13 +30,14 @@ namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list check -k S|U LIST [MAC...]\n"
+    "Usage: adrvet-list check -k S|U [--json] LIST [MAC...]\n"
     "\n"
     "Looks up each MAC, or each line of standard input when no MAC is given, with\n"
     "ADRVET's rules, and prints the address as given, a tab, and ADRVET's result:\n"
     "1 listed, 0 not listed, -6 wrong number of digits, -7 not hex digits,\n"
     "-8 longer than ADRVET accepts (63 characters). An unusable LIST is reported\n"
-    "as by 'verify', with exit status 1; otherwise the exit status is 0.\n";
+    "as by 'verify', with exit status 1; otherwise the exit status is 0. --json\n"
+    "prints the answers as one JSON document instead.\n";
 
 // ADRVET's answer for one address. On a list in ascending order any exact
 // membership test gives the answer of ADRVET's binary search, so such a list
@@ -147,9 +149,23 @@ void set_shown(Query& query, std::string_view text, std::uint64_t cut_length) {
   }
 }
 
-void answer(Output& out, const Query& query, const Finder& finder) {
+// Answers go to standard output as text, or into the JSON document's results.
+struct Answers {
+  Output& out;
+  Json* results = nullptr;
+};
+
+void answer(Answers& answers, const Query& query, const Finder& finder) {
   const ResultCode code = query.refused.value_or(
       finder.contains(query.value) ? ResultCode::listed : ResultCode::not_listed);
+  if (answers.results != nullptr) {
+    Json result = Json::object();
+    result["input"] = std::string(query.shown);
+    result["answer"] = orbitforge::mac::code_value(code);
+    answers.results->push_back(std::move(result));
+    return;
+  }
+  Output& out = answers.out;
   out.add(query.shown.data(), query.shown.size());
   out.add('\t');
   out.add(std::to_string(orbitforge::mac::code_value(code)));
@@ -159,7 +175,7 @@ void answer(Output& out, const Query& query, const Finder& finder) {
 // Lookups in batches: all of a batch decoded and prefetched, then answered.
 class Batch {
  public:
-  Batch(Output& out, const Finder& finder) : out_(out), finder_(finder) {}
+  Batch(Answers& out, const Finder& finder) : out_(out), finder_(finder) {}
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
   ~Batch() = default;
@@ -186,7 +202,7 @@ class Batch {
 
  private:
   static constexpr std::size_t kSize = 32;
-  Output& out_;
+  Answers& out_;
   const Finder& finder_;
   std::array<Query, kSize> queries_{};
   std::size_t count_ = 0;
@@ -196,6 +212,16 @@ class Batch {
 
 const char* check_usage() { return kUsage; }
 
+// The JSON document once every answer is in; `complete` is false when
+// standard input could not be read to its end.
+int finish_json(const std::string& list, Json& results, bool complete, int status) {
+  Json document = json_document("check");
+  document["list"] = list;
+  document["results"] = std::move(results);
+  document["complete"] = complete;
+  return print_json(document, status);
+}
+
 int run_check(const Options& options) {
   LoadedList list;
   if (!load_usable_list(options.positional[0], *options.key, list)) {
@@ -204,14 +230,20 @@ int run_check(const Options& options) {
   list.payload = {};
   const Finder finder(list.values);
   Output out;
-  Batch batch(out, finder);
+  Json results = Json::array();
+  Answers answers{out, options.json ? &results : nullptr};
+  Batch batch(answers, finder);
+  const auto finish = [&](bool complete, int status) {
+    return options.json ? finish_json(options.positional[0], results, complete, status)
+                        : finish_output(out, status);
+  };
   if (options.positional.size() > 1) {
     for (std::size_t i = 1; i < options.positional.size(); ++i) {
       const std::string& given = options.positional[i];
       batch.add(given, given, 0);
     }
     batch.flush();
-    return finish_output(out, kExitOk);
+    return finish(true, kExitOk);
   }
   // Line by line: memory stays bounded whatever comes in, and the answers
   // so far are written whenever the input pauses, so that a program can
@@ -233,11 +265,11 @@ int run_check(const Options& options) {
   }
   batch.flush();
   if (reader.error() != 0) {
-    (void)finish_output(out, kExitOk);
+    (void)finish(false, kExitData);
     error("check: cannot read standard input: %s", std::strerror(reader.error()));
     return kExitData;
   }
-  return finish_output(out, kExitOk);
+  return finish(true, kExitOk);
 }
 
 }  // namespace adrvet_list

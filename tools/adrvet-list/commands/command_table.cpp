@@ -28,6 +28,7 @@ constexpr CommandRow kCommands[] = {
     {"digest", "SHA-256 of files, as sha256sum prints it", digest_usage, 1, kAny, run_digest},
     {"test", "exit 0 if an address is listed, 1 if not, 2 if undecided", test_usage, 2, 2,
      run_test},
+    {"sync", "bring every enforcement point in step with a list", sync_usage, 1, 1, run_sync},
 };
 
 }  // namespace

@@ -32,5 +32,7 @@ int run_show(const Options& options);
 const char* show_usage();
 int run_prune(const Options& options);
 const char* prune_usage();
+int run_sync(const Options& options);
+const char* sync_usage();
 
 }  // namespace adrvet_list

@@ -1,9 +1,13 @@
 // pack: plain list in, validated, sorted, de-duplicated protected list out.
+#include <algorithm>
+#include <iterator>
+
 #include "cli/command.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/audit_log.h"
 #include "common/inventory_time.h"
+#include "common/json.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
 #include "input/import_input.h"
@@ -17,7 +21,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--from FORMAT]\n"
-    "                        [--wait SECONDS] [--mode MODE] INPUT DEST\n"
+    "                        [--wait SECONDS] [--mode MODE] [--json] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
@@ -37,7 +41,8 @@ constexpr char kUsage[] =
     "set or nft list ruleset output, or an export: the one set of type ether_addr),\n"
     "freeradius (files module entries with their attributes), or plain.\n"
     "Addresses DEST held before keep their names and expiries; the others are\n"
-    "recorded as added now, by the user running pack.\n";
+    "recorded as added now, by the user running pack. --json prints what changed,\n"
+    "against the list DEST held, as one JSON document.\n";
 
 // The addresses DEST holds now, under the lock: their inventory entries
 // carry over. A DEST that does not open under the key is simply replaced.
@@ -114,6 +119,7 @@ int run_pack(const Options& options) {
   if (!begin_update(dest, {options.wait, options.mode}, update)) {
     return kExitData;
   }
+  const bool created = !update.exists();
   const Addresses before = old_addresses(update, key);
   PairChange change;
   bool stale = false;
@@ -132,9 +138,19 @@ int run_pack(const Options& options) {
   if (!write_pair(update, dest, change, key)) {
     return kExitData;
   }
-  audit.succeeded({added, difference(before, values), {}, values.size()});
+  const Addresses removed = difference(before, values);
+  audit.succeeded({added, removed, {}, values.size()});
   error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
         values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+  if (options.json) {
+    ChangeSummary summary;
+    summary.list = options.positional[1];
+    summary.created = created;
+    summary.added = added;
+    summary.removed = removed;
+    summary.count = values.size();
+    return print_json(change_summary_json("pack", summary), kExitOk);
+  }
   return kExitOk;
 }
 

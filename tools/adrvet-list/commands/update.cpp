@@ -12,6 +12,7 @@
 #include "commands/commands.h"
 #include "common/audit_log.h"
 #include "common/inventory_time.h"
+#include "common/json.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "crypto/key_versions.h"
@@ -30,7 +31,7 @@ namespace {
 constexpr char kAddUsage[] =
     "Usage: adrvet-list add -k S|U [--quiet] [--create] [--allow-empty] [--wait SECONDS]\n"
     "                       [--mode MODE] [--force] [--label TEXT] [--expires WHEN]\n"
-    "                       LIST MAC...|-\n"
+    "                       [--json] LIST MAC...|-\n"
     "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates. A LIST\n"
@@ -49,11 +50,12 @@ constexpr char kAddUsage[] =
     "such as 90m, 12h, 7d, 2w, or 'never'. On addresses already listed, they\n"
     "change the name or expiry and say so. Each new entry records when and by whom\n"
     "(the user, and SUDO_USER) it was added; 'adrvet-list show' prints it all, and\n"
-    "'adrvet-list prune' removes the expired.\n";
+    "'adrvet-list prune' removes the expired. --json prints what changed as one\n"
+    "JSON document.\n";
 
 constexpr char kRemoveUsage[] =
     "Usage: adrvet-list remove -k S|U [--allow-empty] [--wait SECONDS] [--force]\n"
-    "                          LIST MAC...|-\n"
+    "                          [--json] LIST MAC...|-\n"
     "\n"
     "Removes the addresses from LIST, which stays sorted and free of duplicates.\n"
     "Removing the last address needs --allow-empty: an empty list refuses every\n"
@@ -61,7 +63,7 @@ constexpr char kRemoveUsage[] =
     "'-' reads further addresses from standard input, one per line as for 'pack'.\n"
     "Says how many were removed and which were not on the list. Waits up to\n"
     "SECONDS (10) for another writer of LIST; --force rewrites a list that looks\n"
-    "truncated.\n";
+    "truncated. --json prints what changed as one JSON document.\n";
 
 struct Requested {
   Addresses values;
@@ -276,7 +278,18 @@ int run_update(const Options& options, bool adding) {
   error("%s: %s %zu address%s%s", path.c_str(), adding ? "added" : "removed", changed.size(),
         changed.size() == 1 ? "" : "es", creating ? " (new list)" : "");
   report_addresses("label or expiry changed", edit.updated);
-  report_addresses(adding ? "already present" : "not on the list", difference(unchanged, edit.updated));
+  Addresses kept = difference(unchanged, edit.updated);
+  report_addresses(adding ? "already present" : "not on the list", kept);
+  if (options.json) {
+    ChangeSummary summary;
+    summary.list = options.positional[0];
+    summary.created = creating;
+    (adding ? summary.added : summary.removed) = std::move(changed);
+    summary.updated = edit.updated;
+    summary.unchanged = std::move(kept);
+    summary.count = change.listed.size();
+    return print_json(change_summary_json(command, summary), kExitOk);
+  }
   return kExitOk;
 }
 
