@@ -29,10 +29,10 @@ constexpr char kC[] = "3c:22:fb:00:00:07";
 class Json : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", file("list.dat")},
-                        std::string(kB) + "\n" + kA + "\n")
-                  .exit_status,
-              0);
+    ASSERT_EQ(
+        list_tool({"pack", "-k", "S", "-", file("list.dat")}, std::string(kB) + "\n" + kA + "\n")
+            .exit_status,
+        0);
   }
   [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
 
@@ -62,10 +62,17 @@ TEST_F(Json, Verify) {
     std::vector<std::pair<std::string, std::string>> fields;
   };
   const std::vector<Case> cases = {
-      {"a usable list", "", 0,
-       {{"ok", "true"}, {"addresses", "2"}, {"answer", "null"}, {"problem", "null"},
+      {"a usable list",
+       "",
+       0,
+       {{"ok", "true"},
+        {"addresses", "2"},
+        {"answer", "null"},
+        {"problem", "null"},
         {"metadata", "null"}}},
-      {"a file that is no list", "not a protected list, just text", 1,
+      {"a file that is no list",
+       "not a protected list, just text",
+       1,
        {{"ok", "false"}, {"addresses", "null"}, {"answer", "-3"}}},
       {"an empty file", "\x01", 1, {{"ok", "false"}, {"addresses", "null"}}},
   };
@@ -94,7 +101,8 @@ TEST_F(Json, Verify) {
 
 TEST_F(Json, CheckGivesEveryAnswerInOrder) {
   const std::string input = std::string(kA) + "\n" + "3C-22-FB-12-34-56\r\n" + "zz\n" +
-                            std::string(70, '0') + "\n" + std::string(12, '\xff') + "\n" + kC + "\n";
+                            std::string(70, '0') + "\n" + std::string(12, '\xff') + "\n" + kC +
+                            "\n";
   const JsonFields json = run("check", {"-k", "S", "--json", file("list.dat")}, 0, input);
   EXPECT_EQ(json.at("complete"), "true");
   EXPECT_EQ(json.at("results.length"), "6");
@@ -126,9 +134,8 @@ TEST_F(Json, Diff) {
   ASSERT_EQ(list_tool({"pack", "-k", "U", "-", file("b.dat")}, std::string(kB) + "\n" + kC + "\n")
                 .exit_status,
             0);
-  JsonFields json = run("diff", {"-k", "S", "--key-b", "U", "--json", file("list.dat"),
-                                 file("b.dat")},
-                        1);
+  JsonFields json =
+      run("diff", {"-k", "S", "--key-b", "U", "--json", file("list.dat"), file("b.dat")}, 1);
   EXPECT_EQ(json.at("same"), "false");
   EXPECT_EQ(json.at("only_a.length"), "1");
   EXPECT_EQ(json.at("only_a.0"), "\"" + std::string(kA) + "\"");
@@ -163,21 +170,38 @@ TEST_F(Json, WritersSayWhatChanged) {
   const std::string list = file("list.dat");
   const std::string fresh = file("fresh.dat");
   const std::vector<Case> cases = {
-      {"add: one new, one present", {"add", "-k", "S", "--json", list, kC, kA}, "",
-       {{"created", "false"}, {"added.0", "\"" + std::string(kC) + "\""},
-        {"unchanged.0", "\"" + std::string(kA) + "\""}, {"removed.length", "0"},
-        {"updated.length", "0"}, {"count", "3"}, {"dry_run", "false"}}},
-      {"add creating a list", {"add", "-k", "S", "-j", fresh, kA}, "",
-       {{"created", "true"}, {"added.length", "1"}, {"count", "1"}}},
-      {"remove: one listed, one not", {"remove", "-k", "S", "--json", list, kC, "00:00:5e:00:53:01"},
+      {"add: one new, one present",
+       {"add", "-k", "S", "--json", list, kC, kA},
        "",
-       {{"removed.0", "\"" + std::string(kC) + "\""}, {"unchanged.0", "\"00:00:5e:00:53:01\""},
-        {"added.length", "0"}, {"count", "2"}}},
-      {"pack over the list: what it adds and removes", {"pack", "-k", "S", "--json", "-", list},
+       {{"created", "false"},
+        {"added.0", "\"" + std::string(kC) + "\""},
+        {"unchanged.0", "\"" + std::string(kA) + "\""},
+        {"removed.length", "0"},
+        {"updated.length", "0"},
+        {"count", "3"},
+        {"dry_run", "false"}}},
+      {"add creating a list",
+       {"add", "-k", "S", "-j", fresh, kA},
+       "",
+       {{"created", "true"}, {"added.length", "1"}, {"count", "1"}}},
+      {"remove: one listed, one not",
+       {"remove", "-k", "S", "--json", list, kC, "00:00:5e:00:53:01"},
+       "",
+       {{"removed.0", "\"" + std::string(kC) + "\""},
+        {"unchanged.0", "\"00:00:5e:00:53:01\""},
+        {"added.length", "0"},
+        {"count", "2"}}},
+      {"pack over the list: what it adds and removes",
+       {"pack", "-k", "S", "--json", "-", list},
        std::string(kC) + "\n" + kB + "\n",
-       {{"created", "false"}, {"added.0", "\"" + std::string(kC) + "\""},
-        {"removed.0", "\"" + std::string(kA) + "\""}, {"removed.length", "1"}, {"count", "2"}}},
-      {"pack of a new list", {"pack", "-k", "S", "--json", "-", file("new.dat")}, "3C:22:FB:00:00:07\n",
+       {{"created", "false"},
+        {"added.0", "\"" + std::string(kC) + "\""},
+        {"removed.0", "\"" + std::string(kA) + "\""},
+        {"removed.length", "1"},
+        {"count", "2"}}},
+      {"pack of a new list",
+       {"pack", "-k", "S", "--json", "-", file("new.dat")},
+       "3C:22:FB:00:00:07\n",
        {{"created", "true"}, {"added.0", "\"" + std::string(kC) + "\""}, {"count", "1"}}},
   };
   for (const Case& c : cases) {

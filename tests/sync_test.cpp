@@ -53,21 +53,27 @@ class Sync : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(::mkdir(list().c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(file("out").c_str(), 0755), 0);
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list()},
-                        std::string(kFirst) + "\n" + kSecond + "\n")
-                  .exit_status,
-              0);
-    write_script(file("check.sh"),
-                 "echo \"check $1\" >>'" + file("log") + "'\n"
-                 "cp \"$1\" '" + file("checked") + "'\n"
-                 "if [ -e '" + file("FAIL_CHECK") + "' ]; then\n"
-                 "  echo 'line 2: this peer refuses the entry' >&2; exit 1\n"
-                 "fi\n");
-    write_script(file("reload.sh"),
-                 "echo \"reload $*\" >>'" + file("log") + "'\n"
-                 "if [ -e '" + file("FAIL_RELOAD") + "' ]; then\n"
-                 "  echo 'the peer will not start with it' >&2; exit 1\n"
-                 "fi\n");
+    ASSERT_EQ(
+        list_tool({"pack", "-k", "S", "-", list()}, std::string(kFirst) + "\n" + kSecond + "\n")
+            .exit_status,
+        0);
+    write_script(file("check.sh"), "echo \"check $1\" >>'" + file("log") +
+                                       "'\n"
+                                       "cp \"$1\" '" +
+                                       file("checked") +
+                                       "'\n"
+                                       "if [ -e '" +
+                                       file("FAIL_CHECK") +
+                                       "' ]; then\n"
+                                       "  echo 'line 2: this peer refuses the entry' >&2; exit 1\n"
+                                       "fi\n");
+    write_script(file("reload.sh"), "echo \"reload $*\" >>'" + file("log") +
+                                        "'\n"
+                                        "if [ -e '" +
+                                        file("FAIL_RELOAD") +
+                                        "' ]; then\n"
+                                        "  echo 'the peer will not start with it' >&2; exit 1\n"
+                                        "fi\n");
     write_targets(targets_text());
   }
 
@@ -80,18 +86,29 @@ class Sync : public ::testing::Test {
     return "# the enforcement points of this list\n"
            "[wifi]\n"
            "format = hostapd\n"
-           "output = " + wifi() + "\n"
-           "check = " + file("check.sh") + " {}\n"
-           "reload = " + file("reload.sh") + " wifi {}\n"
+           "output = " +
+           wifi() +
+           "\n"
+           "check = " +
+           file("check.sh") +
+           " {}\n"
+           "reload = " +
+           file("reload.sh") +
+           " wifi {}\n"
            "\n"
            "[firewall]\n"
            "format = nft\n"
            "family = bridge\n"
            "table = lan\n"
            "name = allow\n"
-           "output = " + firewall() + "\n"
-           "check = " + file("check.sh") + " {}\n"
-           "reload = " + file("reload.sh") + " firewall\n";
+           "output = " +
+           firewall() +
+           "\n"
+           "check = " +
+           file("check.sh") +
+           " {}\n"
+           "reload = " +
+           file("reload.sh") + " firewall\n";
   }
   void write_targets(const std::string& text) const {
     write_file(file("list/targets.conf"), text);
@@ -175,11 +192,11 @@ TEST_F(Sync, AFailedCheckLeavesTheLiveFileAndTheOthersGoOn) {
   ASSERT_EQ(list_tool({"add", "-k", "S", list(), kNewcomer}).exit_status, 0);
   // Only the firewall's check fails: a check of its own that refuses.
   std::string targets = targets_text();
-  const std::string firewall_check = "check = " + file("check.sh") + " {}\nreload = " +
-                                     file("reload.sh") + " firewall";
-  targets.replace(targets.find(firewall_check), firewall_check.size(),
-                  "check = " + file("refuse.sh") + " {}\nreload = " + file("reload.sh") +
-                      " firewall");
+  const std::string firewall_check =
+      "check = " + file("check.sh") + " {}\nreload = " + file("reload.sh") + " firewall";
+  targets.replace(
+      targets.find(firewall_check), firewall_check.size(),
+      "check = " + file("refuse.sh") + " {}\nreload = " + file("reload.sh") + " firewall");
   write_targets(targets);
   write_script(file("refuse.sh"), "echo \"$1:7: Error: syntax error\" >&2\nexit 1\n");
   clear_log();
@@ -215,8 +232,7 @@ TEST_F(Sync, AFailedReloadPutsTheOldFileBackAndReloadsIt) {
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(text_of(wifi()), before);
   EXPECT_NE(result.err.find("the peer will not start with it"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("the old file is back, but reloading it failed too"),
-            std::string::npos)
+  EXPECT_NE(result.err.find("the old file is back, but reloading it failed too"), std::string::npos)
       << result.err;
   EXPECT_EQ(count_of(log(), "reload wifi "), 2U) << "the new file, then the old one: " << log();
   // Once the peer takes files again, the next sync brings it in step.
@@ -316,8 +332,7 @@ TEST_F(Sync, ACommandThatCannotRunFailsItsTargetOnly) {
   write_targets(targets);
   const auto result = sync();
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_NE(result.err.find("gone: check refused the new file"), std::string::npos)
-      << result.err;
+  EXPECT_NE(result.err.find("gone: check refused the new file"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("No such file or directory"), std::string::npos) << result.err;
   EXPECT_FALSE(adrvet_test::file_exists(file("out/gone.accept")));
   EXPECT_EQ(text_of(wifi()), expected_wifi());
@@ -330,12 +345,13 @@ TEST_F(Sync, TwoSyncsOfOneOutputNeverInterleave) {
   ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
   ASSERT_EQ(list_tool({"pack", "-k", "S", "-", other}, std::string(kNewcomer) + "\n").exit_status,
             0);
-  write_script(file("exclusive.sh"),
-               "mkdir '" + file("busy") + "' || { echo 'two reloads at once' >&2; exit 1; }\n"
-               "sleep 0.3\n"
-               "rmdir '" + file("busy") + "'\n");
-  const std::string target = "[wifi]\nformat = hostapd\noutput = " + wifi() +
-                             "\nreload = " + file("exclusive.sh") + "\n";
+  write_script(file("exclusive.sh"), "mkdir '" + file("busy") +
+                                         "' || { echo 'two reloads at once' >&2; exit 1; }\n"
+                                         "sleep 0.3\n"
+                                         "rmdir '" +
+                                         file("busy") + "'\n");
+  const std::string target =
+      "[wifi]\nformat = hostapd\noutput = " + wifi() + "\nreload = " + file("exclusive.sh") + "\n";
   write_targets(target);
   write_file(other + "/targets.conf", target);
   ASSERT_EQ(::chmod((other + "/targets.conf").c_str(), 0644), 0);
@@ -353,13 +369,16 @@ TEST_F(Sync, TwoSyncsOfOneOutputNeverInterleave) {
 
 TEST_F(Sync, AListChangedDuringTheSyncIsSyncedAgain) {
   // The first reload adds an address, as a provisioning hook might meanwhile.
-  write_script(file("reload-and-add.sh"),
-               "[ -e '" + file("added") + "' ] && exit 0\n"
-               "touch '" + file("added") + "'\n"
-               "exec " + std::string(ADRVET_LIST_BINARY) + " add -k S '" + list() + "' " +
-                   kNewcomer + "\n");
-  write_targets("[wifi]\nformat = hostapd\noutput = " + wifi() + "\nreload = " +
-                file("reload-and-add.sh") + "\n");
+  write_script(file("reload-and-add.sh"), "[ -e '" + file("added") +
+                                              "' ] && exit 0\n"
+                                              "touch '" +
+                                              file("added") +
+                                              "'\n"
+                                              "exec " +
+                                              std::string(ADRVET_LIST_BINARY) + " add -k S '" +
+                                              list() + "' " + kNewcomer + "\n");
+  write_targets("[wifi]\nformat = hostapd\noutput = " + wifi() +
+                "\nreload = " + file("reload-and-add.sh") + "\n");
   const auto result = sync({"--json"});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(text_of(wifi()), expected_wifi());
@@ -448,8 +467,8 @@ TEST_F(Sync, ATargetsFileOthersCouldChangeIsRefused) {
       {"world-writable", conf, [&] { ::chmod(conf.c_str(), 0646); }, "others may write to it"},
       {"another user's", conf, [&] { (void)::chown(conf.c_str(), kNobody, kNobody); },
        "it belongs to another user"},
-      {"in a directory others may write to", conf,
-       [&] { ::chmod(list().c_str(), 0777); }, "others may write to its directory"},
+      {"in a directory others may write to", conf, [&] { ::chmod(list().c_str(), 0777); },
+       "others may write to its directory"},
       {"in another user's directory", conf,
        [&] { (void)::chown(list().c_str(), kNobody, kNobody); }, "belongs to another user"},
       {"a link into a directory others may write to", conf,
@@ -496,8 +515,8 @@ TEST_F(Sync, AnotherUserSyncsWithRootsTargetsFileAsThemselves) {
   ::chmod(file("list/engine.dat").c_str(), 0644);
   (void)::chown(file("out").c_str(), 65534, 65534);
   write_script(file("whoami.sh"), "id -u >'" + file("out/uid") + "'\n");
-  write_targets("[wifi]\nformat = hostapd\noutput = " + wifi() + "\nreload = " +
-                file("whoami.sh") + "\n");
+  write_targets("[wifi]\nformat = hostapd\noutput = " + wifi() + "\nreload = " + file("whoami.sh") +
+                "\n");
   adrvet_test::ProcessOptions options;
   options.as_nobody = true;
   const auto result =

@@ -28,9 +28,9 @@ struct Options {
   std::optional<std::string> from;
   std::optional<std::string> label;  // the inventory
   std::optional<std::string> expires;
-  bool json = false;                    // one JSON document on standard output
+  bool json = false;                   // one JSON document on standard output
   std::optional<std::string> targets;  // sync's targets file
-  bool check = false;                   // sync: compare only
+  bool check = false;                  // sync: compare only
   bool dry_run = false;
   std::vector<std::string> positional;
 };

@@ -120,15 +120,15 @@ bool in_step(const TargetReport& report, SyncMode mode) {
   }
 }
 
-int print_reports(const std::vector<TargetReport>& reports, const std::string& list,
-                  SyncMode mode, bool json, bool quiet) {
+int print_reports(const std::vector<TargetReport>& reports, const std::string& list, SyncMode mode,
+                  bool json, bool quiet) {
   bool ok = true;
   bool changed = false;
   for (const TargetReport& report : reports) {
     ok = ok && in_step(report, mode);
     changed = changed || report.state == TargetState::updated ||
-              report.state == TargetState::would_update ||
-              report.state == TargetState::missing || report.state == TargetState::drifted;
+              report.state == TargetState::would_update || report.state == TargetState::missing ||
+              report.state == TargetState::drifted;
     if (report.state == TargetState::failed) {
       error("sync: %s: %s", report.name.c_str(), report.message.value_or("failed").c_str());
     }
@@ -215,9 +215,10 @@ bool sync_all(const std::vector<SyncTarget>& targets, const std::string& list_ar
       return false;
     }
     if (!list.intact && !options.force) {
-      error("sync: %s: %s; it is synced only with --force, since every peer would lose what is "
-            "cut off",
-            path.c_str(), damage_description());
+      error(
+          "sync: %s: %s; it is synced only with --force, since every peer would lose what is "
+          "cut off",
+          path.c_str(), damage_description());
       return false;
     }
     std::vector<TargetReport> round_reports;

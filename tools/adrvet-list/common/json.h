@@ -38,10 +38,10 @@ struct ChangeSummary {
   std::string list;  // as given on the command line
   bool dry_run = false;
   bool created = false;
-  Addresses added;      // enter the list
-  Addresses removed;    // leave it
-  Addresses updated;    // stay, with a new label or expiry
-  Addresses unchanged;  // already present (add), not on the list (remove)
+  Addresses added;        // enter the list
+  Addresses removed;      // leave it
+  Addresses updated;      // stay, with a new label or expiry
+  Addresses unchanged;    // already present (add), not on the list (remove)
   std::size_t count = 0;  // addresses on the list afterwards
 };
 

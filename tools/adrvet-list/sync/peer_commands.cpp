@@ -69,6 +69,14 @@ bool write_scratch_file(const std::string& path, const std::string& text, std::s
   return true;
 }
 
+bool make_directory(const std::string& path, std::string& problem) {
+  if (::mkdir(path.c_str(), 0700) != 0) {
+    problem = path + ": cannot make the checker's directory: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // A dhcp-hostsfile line is what follows "dhcp-host=" in a conf-file, and
@@ -95,12 +103,16 @@ std::string as_dnsmasq_conf(const std::string& hosts) {
 std::string freeradius_config(const std::string& scratch, const std::string& users) {
   return "prefix = /usr\nexec_prefix = /usr\nsysconfdir = /etc\nlocalstatedir = /var\n"
          "sbindir = /usr/sbin\nlibdir = /usr/lib/freeradius\n"
-         "logdir = " + scratch + "\nraddbdir = " + scratch + "/raddb\nconfdir = " + scratch +
-         "/raddb\nradacctdir = " + scratch + "\nrun_dir = " + scratch + "\ndb_dir = " +
-         scratch + "\npidfile = " + scratch + "/radiusd.pid\nname = freeradius\n"
+         "logdir = " +
+         scratch + "\nraddbdir = " + scratch + "/raddb\nconfdir = " + scratch +
+         "/raddb\nradacctdir = " + scratch + "\nrun_dir = " + scratch + "\ndb_dir = " + scratch +
+         "\npidfile = " + scratch +
+         "/radiusd.pid\nname = freeradius\n"
          "log {\n\tdestination = stdout\n}\n"
          "modules {\n\tfiles adrvet_check {\n\t\tkey = \"%{Calling-Station-Id}\"\n"
-         "\t\tusersfile = " + users + "\n\t}\n}\n"
+         "\t\tusersfile = " +
+         users +
+         "\n\t}\n}\n"
          "server default {\n\tlisten {\n\t\ttype = auth\n\t\tipaddr = 127.0.0.1\n"
          "\t\tport = 0\n\t}\n\tauthorize {\n\t\tadrvet_check\n\t}\n}\n";
 }
@@ -131,11 +143,9 @@ std::optional<CommandWords> prepare_check(const SyncTarget& target, const std::s
     written = write_scratch_file(checked, as_dnsmasq_conf(text), problem);
   } else if (format == "freeradius") {
     checked = scratch + "/raddb";
-    written = write_scratch_file(file, text, problem) &&
-              (::mkdir(checked.c_str(), 0700) == 0 ||
-               (problem = checked + ": " + std::strerror(errno), false)) &&
-              write_scratch_file(checked + "/radiusd.conf", freeradius_config(scratch, file),
-                                 problem);
+    written =
+        write_scratch_file(file, text, problem) && make_directory(checked, problem) &&
+        write_scratch_file(checked + "/radiusd.conf", freeradius_config(scratch, file), problem);
   } else {
     written = write_scratch_file(file, text, problem);
   }

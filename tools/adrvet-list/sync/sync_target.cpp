@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "base/file_descriptor.h"
-#include "fs/file_update.h"
 #include "base/secret_bytes.h"
 #include "formats/format_table.h"
+#include "fs/file_update.h"
 #include "sync/command_runner.h"
 #include "sync/peer_commands.h"
 
@@ -99,8 +99,8 @@ class Scratch {
  public:
   Scratch() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/adrvet-sync.XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/adrvet-sync.XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) {
       path_ = pattern;
     } else {
@@ -159,8 +159,7 @@ std::string run_check(const SyncTarget& target, const std::string& text,
   if (result.succeeded()) {
     return {};
   }
-  return "check refused the new file (" + command_text(*command) + "): " +
-         describe_outcome(result);
+  return "check refused the new file (" + command_text(*command) + "): " + describe_outcome(result);
 }
 
 // The live file without the output's lock, for --check and --dry-run.
@@ -285,8 +284,8 @@ void update_live(const SyncTarget& target, const std::string& text, const Addres
   }
   result = update.commit(reinterpret_cast<const unsigned char*>(text.data()), text.size());
   if (!result.ok()) {
-    report.message = "cannot write: " + orbitforge::util::describe(result) +
-                     "; the live file is unchanged";
+    report.message =
+        "cannot write: " + orbitforge::util::describe(result) + "; the live file is unchanged";
     return;
   }
   const CommandWords reload = reload_command(target);

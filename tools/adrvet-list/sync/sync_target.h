@@ -33,7 +33,7 @@ struct TargetReport {
 
 struct SyncSettings {
   SyncMode mode = SyncMode::sync;
-  std::chrono::milliseconds wait{300000};  // for another sync of the same output
+  std::chrono::milliseconds wait{300000};   // for another sync of the same output
   std::chrono::seconds command_limit{300};  // for each check and reload
 };
 

@@ -217,8 +217,7 @@ class Parser {
     }
     for (const auto& [key, given] : section.values) {
       if (!key_applies(*find_key(key), target.format->name)) {
-        return fail(given.line,
-                    "'" + key + "' does not apply to format " + format->text);
+        return fail(given.line, "'" + key + "' does not apply to format " + format->text);
       }
     }
     return true;
@@ -230,8 +229,8 @@ class Parser {
       return fail(section.line, "[" + section.name + "] has no output");
     }
     if (output->text.empty() || output->text.front() != '/' || output->text.back() == '/') {
-      return fail(output->line, "output must be the absolute path of a file, not '" +
-                                    output->text + "'");
+      return fail(output->line,
+                  "output must be the absolute path of a file, not '" + output->text + "'");
     }
     for (const SyncTarget& other : targets_) {
       if (other.output == output->text) {
@@ -244,9 +243,9 @@ class Parser {
 
   bool take_names(const Section& section, SyncTarget& target) {
     std::size_t names_line = section.line;
-    for (const auto& [key, field] : {std::pair{"name", &ExportNames::set},
-                                      std::pair{"table", &ExportNames::table},
-                                      std::pair{"family", &ExportNames::family}}) {
+    for (const auto& [key, field] :
+         {std::pair{"name", &ExportNames::set}, std::pair{"table", &ExportNames::table},
+          std::pair{"family", &ExportNames::family}}) {
       if (const Value* given = value(key)) {
         target.names.*field = given->text;
         names_line = given->line;
@@ -266,8 +265,8 @@ class Parser {
     }
     target.mode = parse_octal_mode(mode->text);
     return target.mode.has_value() ||
-           fail(mode->line, "mode takes permission bits in octal, 0 to 0777, not '" +
-                                mode->text + "'");
+           fail(mode->line,
+                "mode takes permission bits in octal, 0 to 0777, not '" + mode->text + "'");
   }
 
   bool take_command(const Section& /*section*/, const char* key,
@@ -320,8 +319,8 @@ bool directories_trusted(const std::string& real_path, std::string& problem) {
       return false;
     }
     if (const char* why = open_to_others(status, true)) {
-      problem = std::string("refused: it names commands that run as you, and ") + directory +
-                ": " + why;
+      problem =
+          std::string("refused: it names commands that run as you, and ") + directory + ": " + why;
       return false;
     }
   }
@@ -339,14 +338,12 @@ std::string default_targets_path(const std::string& list_argument) {
   return file.substr(0, slash + 1) + "targets.conf";
 }
 
-std::optional<std::vector<SyncTarget>> parse_targets(std::string_view text,
-                                                     const std::string& path,
+std::optional<std::vector<SyncTarget>> parse_targets(std::string_view text, const std::string& path,
                                                      std::string& problem) {
   return Parser(path, problem).run(text);
 }
 
-std::optional<std::vector<SyncTarget>> load_targets(const std::string& path,
-                                                    std::string& problem) {
+std::optional<std::vector<SyncTarget>> load_targets(const std::string& path, std::string& problem) {
   std::array<char, PATH_MAX> resolved{};
   if (::realpath(path.c_str(), resolved.data()) == nullptr) {
     problem = path + ": cannot read: " + std::strerror(errno);

@@ -40,14 +40,12 @@ std::string default_targets_path(const std::string& list_argument);
 
 // Parses the text of a targets file read from `path`. On a mistake gives
 // nullopt and sets `problem` to "PATH:LINE: what is wrong".
-std::optional<std::vector<SyncTarget>> parse_targets(std::string_view text,
-                                                     const std::string& path,
+std::optional<std::vector<SyncTarget>> parse_targets(std::string_view text, const std::string& path,
                                                      std::string& problem);
 
 // Reads and parses the targets file at `path`, refusing one that a user
 // other than the caller and root could change (the file, or any directory
 // above it that is not sticky). On failure gives nullopt with `problem`.
-std::optional<std::vector<SyncTarget>> load_targets(const std::string& path,
-                                                    std::string& problem);
+std::optional<std::vector<SyncTarget>> load_targets(const std::string& path, std::string& problem);
 
 }  // namespace adrvet_list
