@@ -1,7 +1,7 @@
 # fish completion for adrvet-list. Installed into
 # share/fish/vendor_completions.d, where fish looks for it by command name.
 
-set -l commands pack add remove show prune check verify export diff unpack rekey digest test
+set -l commands pack add remove show prune check verify export diff unpack rekey digest test sync
 set -l formats plain hostapd dnsmasq dnsmasq-hosts ipset nft freeradius
 
 # True when the command is $argv[1] and option $argv[2] is not given yet
@@ -48,19 +48,22 @@ complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a unpack
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a rekey -d 'rewrite a list under the other key version'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a digest -d 'SHA-256 of files, as sha256sum prints it'
 complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a test -d 'exit 0 if an address is listed, 1 if not, 2 if undecided'
+complete -c adrvet-list -n "not __fish_seen_subcommand_from $commands" -a sync -d 'bring every enforcement point in step with a list'
 
 # Lists, inputs and outputs: file names after the command.
 complete -c adrvet-list -n "__fish_seen_subcommand_from $commands; and __adrvet_list_wants_file" -a '(__adrvet_list_files)'
 
 # Each command's options, each offered once.
-for command in pack add remove check verify export diff unpack rekey test
+for command in pack add remove check verify export diff unpack rekey test sync
     complete -c adrvet-list -n "__adrvet_list_offers $command -k" -s k -x -a 'S U' -d 'key version of the list'
 end
 for command in $commands
     complete -c adrvet-list -n "__adrvet_list_offers $command --help" -l help -d 'describe the command'
 end
-for command in pack add
+for command in pack add sync
     complete -c adrvet-list -n "__adrvet_list_offers $command --quiet" -l quiet -d 'print no warnings'
+end
+for command in pack add
     complete -c adrvet-list -n "__adrvet_list_offers $command --from" -l from -x -a "$formats" -d "read the input in a peer's format"
 end
 for command in pack add remove
@@ -69,13 +72,13 @@ end
 complete -c adrvet-list -n "__adrvet_list_offers add --create" -l create -d 'make the list when it does not exist'
 complete -c adrvet-list -n "__adrvet_list_offers add --label" -l label -x -d 'name of the devices'
 complete -c adrvet-list -n "__adrvet_list_offers add --expires" -l expires -x -d 'when the devices leave the list'
-for command in pack add remove rekey prune
+for command in pack add remove rekey prune sync
     complete -c adrvet-list -n "__adrvet_list_offers $command --wait" -l wait -x -d "seconds to wait for the list's lock"
 end
 for command in pack add rekey export
     complete -c adrvet-list -n "__adrvet_list_offers $command --mode" -l mode -x -d 'permission bits of a new file, in octal'
 end
-for command in add remove rekey prune
+for command in add remove rekey prune sync
     complete -c adrvet-list -n "__adrvet_list_offers $command --force" -l force -d 'rewrite a list that looks cut short'
 end
 complete -c adrvet-list -n "__adrvet_list_offers export --format" -l format -x -a "$formats" -d 'the peer to write for'
@@ -85,3 +88,9 @@ complete -c adrvet-list -n "__adrvet_list_offers export --family" -l family -x -
 complete -c adrvet-list -n "__adrvet_list_offers export --output" -l output -x -a '(__adrvet_list_files)' -d 'write this file instead of standard output'
 complete -c adrvet-list -n "__adrvet_list_offers diff --key-b" -l key-b -x -a 'S U' -d 'key version of the second list'
 complete -c adrvet-list -n "__adrvet_list_offers rekey --to" -l to -x -a 'S U' -d 'the new key version'
+for command in pack add remove check verify diff digest sync
+    complete -c adrvet-list -n "__adrvet_list_offers $command --json" -s j -l json -d 'one JSON document on standard output'
+end
+complete -c adrvet-list -n "__adrvet_list_offers sync --targets" -l targets -x -a '(__adrvet_list_files)' -d 'the targets file'
+complete -c adrvet-list -n "__adrvet_list_offers sync --check" -l check -d 'write and run nothing; name what drifted'
+complete -c adrvet-list -n "__adrvet_list_offers sync --dry-run" -l dry-run -d 'say what a sync would do'

@@ -181,7 +181,7 @@ TEST_F(Json, WritersSayWhatChanged) {
         {"count", "3"},
         {"dry_run", "false"}}},
       {"add creating a list",
-       {"add", "-k", "S", "-j", fresh, kA},
+       {"add", "-k", "S", "--create", "-j", fresh, kA},
        "",
        {{"created", "true"}, {"added.length", "1"}, {"count", "1"}}},
       {"remove: one listed, one not",

@@ -20,7 +20,7 @@ import sys
 import tempfile
 
 COMMANDS = ["pack", "add", "remove", "check", "verify", "export", "diff",
-            "unpack", "rekey", "digest", "test", "show", "prune"]
+            "unpack", "rekey", "digest", "test", "show", "prune", "sync"]
 FORMATS = ["plain", "hostapd", "dnsmasq", "dnsmasq-hosts", "ipset", "nft",
            "freeradius"]
 HANG_GUARD_SECONDS = 30  # only against a shell that never answers
@@ -32,9 +32,9 @@ CASES = [
     ("adrvet-list pa", ["pack"]),
     ("adrvet-list --", ["--help", "--version"]),
     ("adrvet-list pack --quiet --",
-     ["--from", "--allow-empty", "--wait", "--mode", "--help"]),
+     ["--from", "--allow-empty", "--wait", "--mode", "--json", "--help"]),
     ("adrvet-list pack --quiet --from plain --wait 3 --",
-     ["--allow-empty", "--mode", "--help"]),
+     ["--allow-empty", "--mode", "--json", "--help"]),
     ("adrvet-list pack --wait ", []),
     ("adrvet-list pack -k S --mode ", []),
     ("adrvet-list verify -k ", ["S", "U"]),

@@ -24,7 +24,7 @@ constexpr char kUsage[] =
     "LIST's directory, or --targets FILE) in step with LIST. For each target: the\n"
     "export is rendered; when it equals the live file nothing is done; otherwise\n"
     "the new file is checked with the target's check (by default the peer's own\n"
-    "checker: nft -c, dnsmasq --test, freeradius -XC), and only when it passes\n"
+    "checker: that of nft, dnsmasq or FreeRADIUS), and only when it passes\n"
     "the live file is replaced crash-safe and the peer reloaded. A failed check\n"
     "leaves the live file; a failed reload puts the old file back and reloads it.\n"
     "One target's failure does not stop the others. Two syncs of one output never\n"
