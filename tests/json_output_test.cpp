@@ -69,7 +69,10 @@ TEST_F(Json, Verify) {
         {"addresses", "2"},
         {"answer", "null"},
         {"problem", "null"},
-        {"metadata", "null"}}},
+        {"metadata.present", "true"},
+        {"metadata.ok", "true"},
+        {"metadata.entries", "2"},
+        {"metadata.problem", "null"}}},
       {"a file that is no list",
        "not a protected list, just text",
        1,
@@ -92,6 +95,13 @@ TEST_F(Json, Verify) {
       EXPECT_FALSE(last_err_.empty()) << "messages stay on standard error";
     }
   }
+  // A damaged inventory fails the verdict though the list itself is fine.
+  write_file(file("list.dat") + ".inventory", "not an inventory");
+  JsonFields damaged = run("verify", {"-k", "S", "--json", file("list.dat")}, 1);
+  EXPECT_EQ(damaged.at("ok"), "false");
+  EXPECT_EQ(damaged.at("addresses"), "2");
+  EXPECT_EQ(damaged.at("metadata.ok"), "false");
+  EXPECT_NE(damaged.at("metadata.problem"), "null");
   // The wrong key version: ADRVET's -3.
   const JsonFields json = run("verify", {"-k", "U", "-j", file("list.dat")}, 1);
   EXPECT_EQ(json.at("answer"), "-3");

@@ -23,4 +23,35 @@ for template in adrvet-sync@.path adrvet-sync@.service adrvet-prune@.timer adrve
     echo "ok   $template"
   fi
 done
+
+# The services' commands, run as systemd would run them (the instance's
+# directory for %f, the default key) on a list with a target: each must
+# succeed (an option a command does not take fails here, not at 3 a.m.),
+# and the target must then hold the list.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+adrvet_list=$(sed -n 's|^ExecStart=\([^ ]*adrvet-list\) .*|\1|p' "$units/adrvet-sync@.service" | head -n 1)
+"$adrvet_list" add -k S --create --quiet --expires 1d "$work" 02:00:00:00:00:01 2>/dev/null ||
+  { echo "FAIL: could not make the test list"; exit 1; }
+printf '[out]\nformat = plain\noutput = %s/out.txt\n' "$work" >"$work/targets.conf"
+chmod 0600 "$work/targets.conf"
+for service in adrvet-sync@.service adrvet-prune@.service; do
+  while read -r line; do
+    command=${line#ExecStart=}
+    command=${command//%f/$work}
+    command=${command//\$\{ADRVET_KEY\}/S}
+    read -r -a words <<<"$command"
+    if ! "${words[@]}" >"$work/run.log" 2>&1; then
+      echo "FAIL $service: '$command' failed:"
+      cat "$work/run.log"
+      status=1
+    else
+      echo "ok   $service runs '${words[*]:1}'"
+    fi
+  done < <(grep '^ExecStart=' "$units/$service")
+done
+if ! grep -qx 02:00:00:00:00:01 "$work/out.txt" 2>/dev/null; then
+  echo "FAIL: the services did not write the target"
+  status=1
+fi
 exit "$status"

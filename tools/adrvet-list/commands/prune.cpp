@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "\n"
     "Removes from LIST every address whose expiry, set when it was added, has come,\n"
     "and prints each on standard output with its expiry and label, tab-separated.\n"
-    "Meant to run from a timer (adrvet-list-prune@.timer). Waits up to SECONDS\n"
+    "Meant to run from a timer (adrvet-prune@.timer). Waits up to SECONDS\n"
     "(10) for another writer; --force rewrites a list that looks truncated.\n";
 
 }  // namespace

@@ -109,11 +109,10 @@ void examine_inventory(const std::string& path, const LoadedList& list, int key_
               ? (", and " + std::to_string(inventory.unlisted) + " of addresses not listed").c_str()
               : "");
   }
-  verdict.metadata = {
-      {"present", inventory.state != LoadedInventory::State::absent},
-      {"ok", !damaged},
-      {"entries", damaged ? 0 : inventory.inventory.entries.size()},
-      {"problem", damaged ? Json(describe_inventory(inventory)) : Json(nullptr)}};
+  verdict.metadata = {{"present", inventory.state != LoadedInventory::State::absent},
+                      {"ok", !damaged},
+                      {"entries", damaged ? 0 : inventory.inventory.entries.size()},
+                      {"problem", damaged ? Json(describe_inventory(inventory)) : Json(nullptr)}};
 }
 
 }  // namespace
