@@ -102,6 +102,10 @@ class ContainerReader {
 
   // May be called again: the file opened before is closed first.
   ContainerStatus open(const char* path, const Key& key);
+  // The file of a locked update as it is under the lock (file_update.h),
+  // with the system's error number and the framing (intact: whole blocks,
+  // a zero pad) in `details`; a missing file gives cannot_open.
+  ContainerStatus open(const FileUpdate& update, const Key& key, OpenDetails& details);
   [[nodiscard]] std::uint64_t payload_size() const noexcept;
   // Decrypts payload bytes [offset, offset + size) into `out`; false on a
   // read error or a range past the payload. Several threads may read at
@@ -109,6 +113,31 @@ class ContainerReader {
   bool read_payload(std::uint64_t offset, unsigned char* out, std::size_t size);
 
   struct State;  // opaque: the descriptor, the cipher context, the decrypted file
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// Writes a container piece by piece through the sink of a streamed commit
+// (FileUpdate::commit_stream), so that neither the payload nor the
+// container is ever whole in memory: payload bytes are appended in pieces
+// of any size, encrypted as whole blocks, and finish() adds the pad and
+// sets the pad count in the head, which only then is known.
+class ContainerWriter {
+ public:
+  ContainerWriter(ContentSink& sink, const Key& key);
+  ContainerWriter(const ContainerWriter&) = delete;
+  ContainerWriter& operator=(const ContainerWriter&) = delete;
+  ~ContainerWriter();
+
+  // False once the sink failed (nothing more is written) or when the
+  // payload would make a container of 4 GiB or more (too_large()).
+  bool append(const unsigned char* payload, std::size_t size);
+  bool finish();
+  [[nodiscard]] bool too_large() const noexcept;
+  [[nodiscard]] std::uint64_t payload_size() const noexcept;
+
+  struct State;
 
  private:
   std::unique_ptr<State> state_;

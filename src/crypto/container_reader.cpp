@@ -37,6 +37,7 @@ struct ContainerReader::State {
   SecretBytes whole;  // the decrypted file, when read whole
   unsigned char first_counter[16]{};
   std::uint64_t payload_size = 0;
+  std::uint64_t file_size = 0;
 
   State() = default;
   State(const State&) = delete;
@@ -75,42 +76,9 @@ ContainerStatus open_piecewise(ContainerReader::State& state, std::uint64_t size
   return framing;
 }
 
-}  // namespace
-
-ContainerReader::ContainerReader() : state_(std::make_unique<State>()) {}
-
-ContainerReader::~ContainerReader() = default;
-
-std::uint64_t ContainerReader::payload_size() const noexcept { return state_->payload_size; }
-
-ContainerStatus ContainerReader::open(const char* path, const Key& key) {
-  state_ = std::make_unique<State>();  // closes and wipes what an earlier open left
-  State& state = *state_;
-  // Non-blocking, so that opening a FIFO never waits for a writer.
-  state.fd.reset(detail::open_for_reading(path));
-  if (!state.fd.valid()) {
-    return ContainerStatus::cannot_open;
-  }
-  struct stat status {};
-  if (::fstat(state.fd.get(), &status) != 0) {
-    return ContainerStatus::read_failed;
-  }
-  if (!S_ISREG(status.st_mode) || status.st_size < 0) {
-    return ContainerStatus::not_regular_file;
-  }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  if (size > detail::kMaxContainerBytes) {
-    return ContainerStatus::too_large;
-  }
-  return size <= kWholeReadBytes ? open_whole(state, size, key) : open_piecewise(state, size, key);
-}
-
-bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std::size_t size) {
-  State& state = *state_;
-  if (!state.fd.valid() || offset > state.payload_size || size > state.payload_size - offset) {
-    return false;
-  }
-  const std::uint64_t file_offset = detail::kHeaderBytes + offset;
+// Decrypts file bytes [file_offset, file_offset + size) into `out`.
+bool read_plain(ContainerReader::State& state, std::uint64_t file_offset, unsigned char* out,
+                std::size_t size) {
   if (!state.whole.empty()) {
     if (size != 0) {
       std::memcpy(out, state.whole.data() + file_offset, size);
@@ -137,6 +105,91 @@ bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std
   AES_CTR_xcrypt_buffer(&ctx, out, static_cast<uint32_t>(size));
   detail::clear_aes_context(ctx);
   return true;
+}
+
+}  // namespace
+
+ContainerReader::ContainerReader() : state_(std::make_unique<State>()) {}
+
+ContainerReader::~ContainerReader() = default;
+
+std::uint64_t ContainerReader::payload_size() const noexcept { return state_->payload_size; }
+
+namespace {
+
+// Checks the file of an opened descriptor and reads its head.
+ContainerStatus open_descriptor(ContainerReader::State& state, const Key& key, int& error) {
+  struct stat status {};
+  if (::fstat(state.fd.get(), &status) != 0) {
+    error = errno;
+    return ContainerStatus::read_failed;
+  }
+  if (!S_ISREG(status.st_mode) || status.st_size < 0) {
+    return ContainerStatus::not_regular_file;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > detail::kMaxContainerBytes) {
+    return ContainerStatus::too_large;
+  }
+  state.file_size = size;
+  const ContainerStatus opened =
+      size <= ContainerReader::kWholeReadBytes ? open_whole(state, size, key)
+                                               : open_piecewise(state, size, key);
+  if (opened == ContainerStatus::read_failed) {
+    error = errno;
+  }
+  return opened;
+}
+
+}  // namespace
+
+ContainerStatus ContainerReader::open(const char* path, const Key& key) {
+  state_ = std::make_unique<State>();  // closes and wipes what an earlier open left
+  State& state = *state_;
+  // Non-blocking, so that opening a FIFO never waits for a writer.
+  state.fd.reset(detail::open_for_reading(path));
+  if (!state.fd.valid()) {
+    return ContainerStatus::cannot_open;
+  }
+  int ignored = 0;
+  return open_descriptor(state, key, ignored);
+}
+
+ContainerStatus ContainerReader::open(const FileUpdate& update, const Key& key,
+                                      OpenDetails& details) {
+  state_ = std::make_unique<State>();
+  State& state = *state_;
+  details = OpenDetails{};
+  if (const FileResult opened = update.open_current(state.fd); !opened.ok()) {
+    details.error = opened.error;
+    return opened.status == FileStatus::cannot_open_file ? ContainerStatus::cannot_open
+                                                          : ContainerStatus::read_failed;
+  }
+  const ContainerStatus status = open_descriptor(state, key, details.error);
+  if (status != ContainerStatus::ok) {
+    return status;
+  }
+  // What only the writer guarantees: whole blocks and a zero pad.
+  const std::uint64_t pad = state.file_size - detail::kHeaderBytes - state.payload_size;
+  details.intact = state.file_size % detail::kBlockBytes == 0;
+  if (details.intact && pad != 0) {
+    unsigned char tail[256];
+    if (!read_plain(state, state.file_size - pad, tail, static_cast<std::size_t>(pad))) {
+      details.error = errno;
+      return ContainerStatus::read_failed;
+    }
+    details.intact = std::all_of(tail, tail + pad, [](unsigned char c) { return c == 0; });
+    wipe(tail, sizeof tail);
+  }
+  return ContainerStatus::ok;
+}
+
+bool ContainerReader::read_payload(std::uint64_t offset, unsigned char* out, std::size_t size) {
+  State& state = *state_;
+  if (!state.fd.valid() || offset > state.payload_size || size > state.payload_size - offset) {
+    return false;
+  }
+  return read_plain(state, detail::kHeaderBytes + offset, out, size);
 }
 
 }  // namespace orbitforge::util

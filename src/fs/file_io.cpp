@@ -34,6 +34,24 @@ bool write_all(int fd, const unsigned char* data, std::size_t length) {
   return true;
 }
 
+bool write_all_at(int fd, const unsigned char* data, std::size_t length, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t put = retry_on_interrupt([&] {
+      return ::pwrite(fd, data + done, std::min(length - done, kMaxChunk),
+                      static_cast<off_t>(offset + done));
+    });
+    if (put <= 0) {
+      if (put == 0) {
+        errno = EIO;
+      }
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 LoadStatus regular_file_length(int fd, std::uint64_t max_length, std::uint64_t& length) {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {

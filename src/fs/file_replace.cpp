@@ -224,6 +224,20 @@ FileResult replace_file(const WriteTarget& target, const unsigned char* data, st
   if (target.exists && !S_ISREG(target.status.st_mode)) {
     return write_special(target, data, size);
   }
+  return replace_file_with(
+      target,
+      [&](int fd, bool&) {
+        return write_all(fd, data, size) ? FileResult{}
+                                         : FileResult::failure(FileStatus::write_failed, errno);
+      },
+      options);
+}
+
+FileResult replace_file_with(const WriteTarget& target, const ContentWriter& write,
+                             const ReplaceOptions& options) {
+  if (target.exists && !S_ISREG(target.status.st_mode)) {
+    return FileResult::failure(FileStatus::cannot_open_special, ESPIPE);
+  }
   if (options.remove_stale_temporaries) {
     remove_stale_temporaries(target);
   }
@@ -232,26 +246,28 @@ FileResult replace_file(const WriteTarget& target, const unsigned char* data, st
   if (!fd.valid()) {
     return FileResult::failure(FileStatus::cannot_create, errno);
   }
-  FileResult result;
-  if (!write_all(fd.get(), data, size) || !give_final_attributes(fd.get(), target, options) ||
-      ::fsync(fd.get()) != 0) {
+  bool replace = true;
+  FileResult result = write(fd.get(), replace);
+  if (result.ok() && replace &&
+      (!give_final_attributes(fd.get(), target, options) || ::fsync(fd.get()) != 0)) {
     result = FileResult::failure(FileStatus::write_failed, errno);
   }
-  if (!fd.close() && result.ok()) {
+  if (!fd.close() && result.ok() && replace) {
     result = FileResult::failure(FileStatus::write_failed, errno);
   }
   {
     const StopSignalsHeld held;  // renamed (or removed) and forgotten as one step
-    if (result.ok() && ::renameat(target.directory.get(), temp_name.c_str(), target.directory.get(),
-                                  target.name.c_str()) != 0) {
+    if (result.ok() && replace &&
+        ::renameat(target.directory.get(), temp_name.c_str(), target.directory.get(),
+                   target.name.c_str()) != 0) {
       result = FileResult::failure(FileStatus::rename_failed, errno);
     }
-    if (!result.ok()) {
+    if (!result.ok() || !replace) {
       ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
     }
     forget_temporary();
   }
-  if (!result.ok()) {
+  if (!result.ok() || !replace) {
     return result;
   }
   // The rename lasts through a crash only once the directory is synced.

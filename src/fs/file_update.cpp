@@ -103,7 +103,7 @@ bool FileUpdate::exists() const { return state_->target.exists; }
 namespace {
 
 // The file of the update as it is under the lock, never through a link.
-FileResult open_current(const WriteTarget& target, FileDescriptor& fd) {
+FileResult open_target(const WriteTarget& target, FileDescriptor& fd) {
   if (!target.exists) {
     return FileResult::failure(FileStatus::cannot_open_file, ENOENT);
   }
@@ -122,7 +122,7 @@ FileResult open_current(const WriteTarget& target, FileDescriptor& fd) {
 FileResult FileUpdate::read_head(unsigned char* out, std::size_t size, std::size_t& got) const {
   got = 0;
   FileDescriptor fd;
-  if (FileResult opened = open_current(state_->target, fd); !opened.ok()) {
+  if (FileResult opened = open_target(state_->target, fd); !opened.ok()) {
     return opened;
   }
   struct stat status {};
@@ -144,7 +144,7 @@ FileResult FileUpdate::read(SecretBytes& data, std::uint64_t max_length) const {
     return FileResult::failure(FileStatus::cannot_read, ENOENT);
   }
   FileDescriptor fd;
-  if (FileResult opened = open_current(target, fd); !opened.ok()) {
+  if (FileResult opened = open_target(target, fd); !opened.ok()) {
     return opened;
   }
   const detail::LoadResult loaded = detail::read_whole_fd(fd.get(), data, max_length);
@@ -248,6 +248,80 @@ FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {
                                     &state.target.status, AT_SYMLINK_NOFOLLOW) == 0;
   }
   return result;
+}
+
+namespace {
+
+// Appends to the temporary of a streamed commit. Writeback of what is
+// written is started as it goes, so that the final fsync waits for the
+// last stretch only, not for the whole file.
+class DescriptorSink final : public ContentSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+
+  bool append(const unsigned char* data, std::size_t size) override {
+    if (!failure_.ok()) {
+      return false;
+    }
+    if (!detail::write_all(fd_, data, size)) {
+      failure_ = FileResult::failure(FileStatus::write_failed, errno);
+      return false;
+    }
+    written_ += size;
+    if (written_ - flushed_ >= kWritebackBytes) {
+      (void)::sync_file_range(fd_, static_cast<off_t>(flushed_),
+                              static_cast<off_t>(written_ - flushed_), SYNC_FILE_RANGE_WRITE);
+      flushed_ = written_;
+    }
+    return true;
+  }
+
+  bool rewrite(std::uint64_t offset, const unsigned char* data, std::size_t size) override {
+    if (!failure_.ok()) {
+      return false;
+    }
+    if (offset > written_ || size > written_ - offset) {
+      failure_ = FileResult::failure(FileStatus::write_failed, EINVAL);
+      return false;
+    }
+    if (!detail::write_all_at(fd_, data, size, offset)) {
+      failure_ = FileResult::failure(FileStatus::write_failed, errno);
+      return false;
+    }
+    return true;
+  }
+
+  [[nodiscard]] FileResult failure() const override { return failure_; }
+
+ private:
+  static constexpr std::uint64_t kWritebackBytes = std::uint64_t{8} << 20U;
+  int fd_;
+  std::uint64_t written_ = 0;
+  std::uint64_t flushed_ = 0;
+  FileResult failure_;
+};
+
+}  // namespace
+
+FileResult FileUpdate::commit_stream(const ContentProducer& produce) {
+  State& state = *state_;
+  FileResult result = detail::replace_file_with(
+      state.target,
+      [&](int fd, bool& replace) {
+        DescriptorSink sink(fd);
+        replace = produce(sink);
+        return replace ? sink.failure() : FileResult{};
+      },
+      {state.options.write.new_file_mode, state.options.write.apply_umask, state.lock.valid()});
+  if (result.ok() && !state.target.exists) {
+    state.target.exists = ::fstatat(state.target.directory.get(), state.target.name.c_str(),
+                                    &state.target.status, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  return result;
+}
+
+FileResult FileUpdate::open_current(FileDescriptor& fd) const {
+  return open_target(state_->target, fd);
 }
 
 }  // namespace orbitforge::util

@@ -15,10 +15,13 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/file_descriptor.h"
 #include "base/secret_bytes.h"
 #include "fs/file_result.h"
 
@@ -49,6 +52,25 @@ struct UpdateOptions {
   WriteOptions write;
 };
 
+// Where FileUpdate::commit_stream puts the new content: appended in order,
+// and bytes already appended written again where a format knows them only
+// at the end. The first failure is kept; every call after it does nothing
+// and gives false.
+class ContentSink {
+ public:
+  ContentSink() = default;
+  ContentSink(const ContentSink&) = delete;
+  ContentSink& operator=(const ContentSink&) = delete;
+  virtual ~ContentSink() = default;
+  virtual bool append(const unsigned char* data, std::size_t size) = 0;
+  virtual bool rewrite(std::uint64_t offset, const unsigned char* data, std::size_t size) = 0;
+  // The first failure, or ok.
+  [[nodiscard]] virtual FileResult failure() const = 0;
+};
+
+// Writes the new content through the sink; false keeps the old file.
+using ContentProducer = std::function<bool(ContentSink&)>;
+
 // One locked read-change-write of a file.
 class FileUpdate {
  public:
@@ -70,6 +92,16 @@ class FileUpdate {
   // Replaces the file, still under the lock; the lock is kept until the
   // update ends, so further commits are serialised too.
   FileResult commit(const unsigned char* data, std::size_t size);
+  // The same with content written piece by piece, for files too large to
+  // hold in memory twice: `produce` writes it through the sink and says
+  // whether it is to replace the file. When it says no, the file stays as
+  // it was and the result is ok (even after a failure of the sink, which
+  // then does not matter). Regular or missing files only: a FIFO or device
+  // gives cannot_open_special.
+  FileResult commit_stream(const ContentProducer& produce);
+  // Opens the file as it is under the lock for reading, never through a
+  // link; cannot_open_file when it does not exist.
+  FileResult open_current(FileDescriptor& fd) const;
 
   // The file "<name><suffix>" beside this one, read and replaced under this
   // update's lock, so that the two change only together. It is never

@@ -84,5 +84,7 @@ bool load_file(const char* path, Bytes& data, std::uint64_t max_length = kNoLeng
 
 // Writes all `length` bytes to `fd`; false on an error.
 bool write_all(int fd, const unsigned char* data, std::size_t length);
+// The same at `offset`, leaving the file position as it was.
+bool write_all_at(int fd, const unsigned char* data, std::size_t length, std::uint64_t offset);
 
 }  // namespace orbitforge::util::detail

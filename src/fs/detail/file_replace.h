@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 
 #include "fs/detail/write_target.h"
 #include "fs/file_result.h"
@@ -26,6 +27,17 @@ struct ReplaceOptions {
 // socket (named directly) is opened without waiting and written in place.
 FileResult replace_file(const WriteTarget& target, const unsigned char* data, std::size_t size,
                         const ReplaceOptions& options);
+
+// Writes the content of a replacement to the temporary's descriptor; sets
+// `replace` to false to keep the old file after all.
+using ContentWriter = std::function<FileResult(int fd, bool& replace)>;
+
+// replace_file for a regular or missing file, with content written by
+// `write` instead of taken from memory. Declining leaves the old file and
+// gives ok; a FIFO, device or socket gives cannot_open_special (ESPIPE),
+// since the content may be rewritten in place before it is done.
+FileResult replace_file_with(const WriteTarget& target, const ContentWriter& write,
+                             const ReplaceOptions& options);
 
 // Removes the temporary file that replace_file is writing, if any; safe to
 // call from a signal handler (it only calls unlinkat).
