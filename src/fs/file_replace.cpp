@@ -63,13 +63,15 @@ void remove_stale_temporaries(const WriteTarget& target) {
   ::closedir(entries);
 }
 
-// The temporary being written, for remove_unfinished_temporary() in a
+// The temporaries being written, for remove_unfinished_temporary() in a
 // signal handler: plain storage that the handler may read at any moment.
+// Two, since a streamed list may write the file beside it (its inventory)
+// while its own temporary is still open.
 struct UnfinishedTemporary {
   volatile sig_atomic_t directory = -1;
   char name[NAME_MAX + 1] = {};
 };
-UnfinishedTemporary unfinished;
+UnfinishedTemporary unfinished[2];
 
 // Blocks the stopping signals while the record and the directory disagree.
 class StopSignalsHeld {
@@ -90,12 +92,33 @@ class StopSignalsHeld {
   sigset_t previous_{};
 };
 
-void forget_temporary() {
+// The slot a temporary was recorded in; none when both were taken or the
+// name was too long, and then only the next writer removes it, if need be.
+constexpr int kNotRecorded = -1;
+
+void forget_temporary(int slot) {
+  if (slot == kNotRecorded) {
+    return;
+  }
   const StopSignalsHeld held;
-  unfinished.directory = -1;
+  unfinished[slot].directory = -1;
 }
 
-FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_name) {
+int record_temporary(const WriteTarget& target, const std::string& temp_name) {
+  if (temp_name.size() >= sizeof unfinished[0].name) {
+    return kNotRecorded;
+  }
+  for (int slot = 0; slot < 2; ++slot) {
+    if (unfinished[slot].directory < 0) {
+      std::memcpy(unfinished[slot].name, temp_name.c_str(), temp_name.size() + 1);
+      unfinished[slot].directory = target.directory.get();
+      return slot;
+    }
+  }
+  return kNotRecorded;
+}
+
+FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_name, int& slot) {
   constexpr unsigned kAttempts = 100;
   const StopSignalsHeld held;  // created and recorded as one step
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
@@ -104,10 +127,7 @@ FileDescriptor create_temporary(const WriteTarget& target, std::string& temp_nam
     FileDescriptor fd(::openat(target.directory.get(), temp_name.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.valid()) {
-      if (temp_name.size() < sizeof unfinished.name) {
-        std::memcpy(unfinished.name, temp_name.c_str(), temp_name.size() + 1);
-        unfinished.directory = target.directory.get();
-      }
+      slot = record_temporary(target, temp_name);
       return fd;
     }
     if (errno != EEXIST) {
@@ -213,9 +233,11 @@ FileResult write_special(const WriteTarget& target, const unsigned char* data, s
 }  // namespace
 
 void remove_unfinished_temporary() noexcept {
-  const int directory = unfinished.directory;
-  if (directory >= 0) {
-    ::unlinkat(directory, unfinished.name, 0);
+  for (const UnfinishedTemporary& temporary : unfinished) {
+    const int directory = temporary.directory;
+    if (directory >= 0) {
+      ::unlinkat(directory, temporary.name, 0);
+    }
   }
 }
 
@@ -242,7 +264,8 @@ FileResult replace_file_with(const WriteTarget& target, const ContentWriter& wri
     remove_stale_temporaries(target);
   }
   std::string temp_name;
-  FileDescriptor fd = create_temporary(target, temp_name);
+  int slot = kNotRecorded;
+  FileDescriptor fd = create_temporary(target, temp_name, slot);
   if (!fd.valid()) {
     return FileResult::failure(FileStatus::cannot_create, errno);
   }
@@ -265,7 +288,7 @@ FileResult replace_file_with(const WriteTarget& target, const ContentWriter& wri
     if (!result.ok() || !replace) {
       ::unlinkat(target.directory.get(), temp_name.c_str(), 0);
     }
-    forget_temporary();
+    forget_temporary(slot);
   }
   if (!result.ok() || !replace) {
     return result;

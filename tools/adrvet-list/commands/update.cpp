@@ -10,6 +10,7 @@
 
 #include "cli/command.h"
 #include "commands/commands.h"
+#include "commands/update_run.h"
 #include "common/audit_log.h"
 #include "common/inventory_time.h"
 #include "common/json.h"
@@ -181,6 +182,94 @@ bool load_current(const orbitforge::util::FileUpdate& update, const std::string&
   return true;
 }
 
+}  // namespace
+
+std::vector<RequestedDevice> device_requests(const UpdateRun& run) {
+  std::vector<RequestedDevice> requests;
+  requests.reserve(run.requested.size());
+  for (const std::uint64_t value : run.requested) {
+    requests.push_back({value, run.notes});
+  }
+  return requests;
+}
+
+int report_update(const UpdateRun& run, const UpdateDone& done) {
+  if (done.changed.empty() && done.updated.empty()) {
+    run.audit.cancel();  // nothing the list says has changed
+  } else {
+    run.audit.succeeded({run.adding ? done.changed : Addresses{},
+                         run.adding ? Addresses{} : done.changed, done.updated, done.count});
+  }
+  error("%s: %s %zu address%s%s", run.path.c_str(), run.adding ? "added" : "removed",
+        done.changed.size(), done.changed.size() == 1 ? "" : "es",
+        done.creating ? " (new list)" : "");
+  report_addresses("label or expiry changed", done.updated);
+  Addresses kept = difference(done.unchanged, done.updated);
+  report_addresses(run.adding ? "already present" : "not on the list", kept);
+  if (run.options.json) {
+    ChangeSummary summary;
+    summary.list = run.options.positional[0];
+    summary.created = done.creating;
+    (run.adding ? summary.added : summary.removed) = done.changed;
+    summary.updated = done.updated;
+    summary.unchanged = std::move(kept);
+    summary.count = done.count;
+    return print_json(change_summary_json(run.command, summary), kExitOk);
+  }
+  return kExitOk;
+}
+
+namespace {
+
+// The whole list in memory: lists the stream does not take (another
+// layout, out of order, cut short) and new ones.
+int update_whole(const UpdateRun& run, orbitforge::util::FileUpdate& update, bool creating) {
+  LoadedList list;
+  if (!creating && !load_current(update, run.path, run.options, run.key, list)) {
+    return kExitData;
+  }
+  const Addresses& values = list.values;
+  LoadedInventory loaded;
+  if (!load_inventory_for_update(update, run.path, *run.options.key, values, run.options.force,
+                                 loaded)) {
+    return kExitData;
+  }
+  UpdateDone done;
+  done.creating = creating;
+  for (const std::uint64_t value : run.requested) {
+    const bool present = std::binary_search(values.begin(), values.end(), value);
+    (present == run.adding ? done.unchanged : done.changed).push_back(value);
+  }
+  PairChange change;
+  change.listed = run.adding ? merged(values, done.changed) : difference(values, done.changed);
+  if (change.listed.empty() && (creating || !values.empty()) && !run.options.allow_empty) {
+    error(
+        "%s: the list would be left with no address, which refuses every device; nothing "
+        "changed (--allow-empty writes it)",
+        run.path.c_str());
+    return kExitData;
+  }
+  change.inventory = std::move(loaded.inventory);
+  InventoryEdit edit;
+  if (run.adding) {
+    edit = apply_requests(change.inventory, device_requests(run), done.changed, run.now,
+                          acting_user());
+  }
+  change.inventory_changed = loaded.stale || edit.changed;
+  orbitforge::util::SecretBytes payload = canonical_payload(change.listed);
+  // Rewrite when the addresses changed, or to put an untidy list in order.
+  if (creating || !list.intact || payload != list.payload) {
+    change.list_payload = std::move(payload);
+  }
+  if ((change.list_payload || change.inventory_changed) &&
+      !write_pair(update, run.path, change, run.key)) {
+    return kExitData;
+  }
+  done.updated = std::move(edit.updated);
+  done.count = change.listed.size();
+  return report_update(run, done);
+}
+
 int run_update(const Options& options, bool adding) {
   const char* command = adding ? "add" : "remove";
   const std::int64_t now = current_time();
@@ -224,73 +313,14 @@ int run_update(const Options& options, bool adding) {
   if (!begin_update(path, {options.wait, options.mode}, update)) {
     return kExitData;
   }
-  LoadedList list;
   const bool creating = adding && !update.exists();
-  if (!creating && !load_current(update, path, options, key, list)) {
-    return kExitData;
-  }
-  const Addresses& values = list.values;
-  LoadedInventory loaded;
-  if (!load_inventory_for_update(update, path, *options.key, values, options.force, loaded)) {
-    return kExitData;
-  }
-
-  Addresses changed;
-  Addresses unchanged;
-  for (const std::uint64_t value : requested.values) {
-    const bool present = std::binary_search(values.begin(), values.end(), value);
-    (present == adding ? unchanged : changed).push_back(value);
-  }
-  PairChange change;
-  change.listed = adding ? merged(values, changed) : difference(values, changed);
-  if (change.listed.empty() && (creating || !values.empty()) && !options.allow_empty) {
-    error(
-        "%s: the list would be left with no address, which refuses every device; nothing "
-        "changed (--allow-empty writes it)",
-        path.c_str());
-    return kExitData;
-  }
-  change.inventory = std::move(loaded.inventory);
-  InventoryEdit edit;
-  if (adding) {
-    std::vector<RequestedDevice> requests;
-    requests.reserve(requested.values.size());
-    for (const std::uint64_t value : requested.values) {
-      requests.push_back({value, *notes});
+  const UpdateRun run{options, adding, command, path, key, requested.values, *notes, now, audit};
+  if (!creating) {
+    if (const std::optional<int> status = update_streamed(run, update)) {
+      return *status;
     }
-    edit = apply_requests(change.inventory, requests, changed, now, acting_user());
   }
-  change.inventory_changed = loaded.stale || edit.changed;
-  orbitforge::util::SecretBytes payload = canonical_payload(change.listed);
-  // Rewrite when the addresses changed, or to put an untidy list in order.
-  if (creating || !list.intact || payload != list.payload) {
-    change.list_payload = std::move(payload);
-  }
-  if ((change.list_payload || change.inventory_changed) && !write_pair(update, path, change, key)) {
-    return kExitData;
-  }
-  if (changed.empty() && edit.updated.empty()) {
-    audit.cancel();  // nothing the list says has changed
-  } else {
-    audit.succeeded({adding ? changed : Addresses{}, adding ? Addresses{} : changed, edit.updated,
-                     change.listed.size()});
-  }
-  error("%s: %s %zu address%s%s", path.c_str(), adding ? "added" : "removed", changed.size(),
-        changed.size() == 1 ? "" : "es", creating ? " (new list)" : "");
-  report_addresses("label or expiry changed", edit.updated);
-  Addresses kept = difference(unchanged, edit.updated);
-  report_addresses(adding ? "already present" : "not on the list", kept);
-  if (options.json) {
-    ChangeSummary summary;
-    summary.list = options.positional[0];
-    summary.created = creating;
-    (adding ? summary.added : summary.removed) = std::move(changed);
-    summary.updated = edit.updated;
-    summary.unchanged = std::move(kept);
-    summary.count = change.listed.size();
-    return print_json(change_summary_json(command, summary), kExitOk);
-  }
-  return kExitOk;
+  return update_whole(run, update, creating);
 }
 
 }  // namespace

@@ -25,17 +25,19 @@ std::uint64_t big_endian_at(const unsigned char* bytes) {
   return __builtin_bswap64(word);
 }
 
-// A lower-case canonical line as two numbers that order as the line's
-// address does: its bytes 0-7 and 9-16 (byte 8 is always ':').
-struct LineKey {
-  std::uint64_t high;
-  std::uint64_t low;
-};
-
 LineKey key_of(const unsigned char* line) { return {big_endian_at(line), big_endian_at(line + 9)}; }
 
 bool before(const LineKey& a, const LineKey& b) {
   return a.high < b.high || (a.high == b.high && a.low < b.low);
+}
+
+bool same(const LineKey& a, const LineKey& b) { return a.high == b.high && a.low == b.low; }
+
+// The key of the line adrvet-list writes for `value`.
+LineKey key_of_value(std::uint64_t value) {
+  char line[orbitforge::mac::kFormattedSize];
+  orbitforge::mac::format_address(value, ':', line);
+  return key_of(reinterpret_cast<const unsigned char*>(line));
 }
 
 // Lower-cases the hex letters of canonical text (all its bytes are below
@@ -76,30 +78,56 @@ bool strictly_ascending_lines(const unsigned char* text, std::size_t lines) {
   return true;
 }
 
-std::uint64_t line_value(const unsigned char* text, std::size_t line) {
-  return orbitforge::mac::decode_canonical_line(text + line * kCanonicalLineBytes);
+LineKey line_key(const unsigned char* text, std::size_t line) {
+  return key_of(text + line * kCanonicalLineBytes);
 }
 
-// The first line in [first, lines) whose address is not below `value`.
+// The first line in [first, lines) not below `key`: galloping from
+// `first`, since the addresses looked up are ascending and often close
+// together (an inventory has an entry for most lines).
 std::size_t lower_bound_line(const unsigned char* text, std::size_t first, std::size_t lines,
-                             std::uint64_t value) {
-  std::size_t count = lines - first;
-  while (count > 0) {
-    const std::size_t half = count / 2;
-    if (line_value(text, first + half) < value) {
-      first += half + 1;
-      count -= half + 1;
+                             const LineKey& key) {
+  std::size_t step = 1;
+  std::size_t low = first;
+  std::size_t high = first;
+  while (high < lines && before(line_key(text, high), key)) {
+    low = high + 1;
+    high = std::min(lines, high + step);
+    step *= 2;
+  }
+  // Every line before `low` is below the key; `high` is not (or is the end).
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (before(line_key(text, middle), key)) {
+      low = middle + 1;
     } else {
-      count = half;
+      high = middle;
     }
   }
-  return first;
+  return low;
 }
 
 }  // namespace
 
-LineMerge::LineMerge(const Addresses& requested, bool adding, Output output)
-    : requested_(requested), adding_(adding), output_(std::move(output)) {}
+LineMerge::LineMerge(const StreamRequest& request, Output output)
+    : requested_(request.requested),
+      adding_(request.adding),
+      probes_(request.probes),
+      output_(std::move(output)) {}
+
+void LineMerge::look_up_probes(const unsigned char* piece, std::size_t lines, const LineKey& last) {
+  std::size_t from = 0;
+  for (; next_probe_ < probes_.size(); ++next_probe_) {
+    const LineKey key = key_of_value(probes_[next_probe_]);
+    if (before(last, key)) {
+      return;
+    }
+    from = lower_bound_line(piece, from, lines, key);
+    if (from < lines && same(line_key(piece, from), key)) {
+      summary_.probes_listed.push_back(probes_[next_probe_]);
+    }
+  }
+}
 
 bool LineMerge::emit(const unsigned char* text, std::size_t size) {
   if (size != 0 && !output_failed_ && !output_(text, size)) {
@@ -118,12 +146,17 @@ bool LineMerge::emit_address(std::uint64_t value) {
 // Copies the piece's lines with the requested addresses that fall among
 // them put in or left out.
 bool LineMerge::merge_piece(const unsigned char* piece, std::size_t lines) {
-  const std::uint64_t last = line_value(piece, lines - 1);
+  const LineKey last = line_key(piece, lines - 1);
+  look_up_probes(piece, lines, last);
   std::size_t copied = 0;  // lines of the piece already passed on
-  while (next_ < requested_.size() && requested_[next_] <= last) {
-    const std::uint64_t value = requested_[next_++];
-    const std::size_t at = lower_bound_line(piece, copied, lines, value);
-    const bool present = at < lines && line_value(piece, at) == value;
+  for (; next_ < requested_.size(); ++next_) {
+    const std::uint64_t value = requested_[next_];
+    const LineKey key = key_of_value(value);
+    if (before(last, key)) {
+      break;
+    }
+    const std::size_t at = lower_bound_line(piece, copied, lines, key);
+    const bool present = at < lines && same(line_key(piece, at), key);
     if (!emit(piece + copied * kCanonicalLineBytes, (at - copied) * kCanonicalLineBytes)) {
       return false;
     }
@@ -149,15 +182,14 @@ bool LineMerge::take(unsigned char* piece, std::size_t size) {
     summary_.tidy = false;
   }
   const std::size_t lines = size / kCanonicalLineBytes;
-  if (!strictly_ascending_lines(piece, lines) ||
-      (have_last_ && line_value(piece, 0) <= last_)) {
+  if (!strictly_ascending_lines(piece, lines) || (have_last_ && !before(last_, key_of(piece)))) {
     return false;
   }
   summary_.before += lines;
   if (!merge_piece(piece, lines)) {
     return false;
   }
-  last_ = line_value(piece, lines - 1);
+  last_ = line_key(piece, lines - 1);
   have_last_ = true;
   return true;
 }
@@ -176,7 +208,7 @@ bool LineMerge::finish() {
 }
 
 StreamOutcome stream_change(orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key,
-                            const Addresses& requested, bool adding, const StreamAccept& accept,
+                            const StreamRequest& request, const StreamAccept& accept,
                             StreamSummary& summary, orbitforge::util::FileResult& failure) {
   orbitforge::util::ContainerReader reader;
   orbitforge::util::OpenDetails details;
@@ -193,7 +225,7 @@ StreamOutcome stream_change(orbitforge::util::FileUpdate& update, const orbitfor
     // The sink keeps its first failure and the merge reads on, since a
     // change that turns out to change nothing needs no writing at all. A
     // list grown to the format's limit is left to the whole-list path.
-    LineMerge merge(requested, adding, [&writer](const unsigned char* text, std::size_t size) {
+    LineMerge merge(request, [&writer](const unsigned char* text, std::size_t size) {
       return writer.append(text, size) || !writer.too_large();
     });
     const std::uint64_t size = reader.payload_size();

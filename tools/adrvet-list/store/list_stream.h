@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "common/addresses.h"
@@ -20,6 +21,7 @@ struct StreamSummary {
   Addresses unchanged;  // already present, or not on the list
   std::size_t before = 0;
   std::size_t after = 0;
+  Addresses probes_listed;  // the probes (below) that the old list holds
   // The old text was exactly what adrvet-list writes (lower case): the
   // new text differs from it only where addresses changed.
   bool tidy = true;
@@ -39,11 +41,25 @@ enum class StreamOutcome {
 // Decides, from the summary, whether the new list replaces the old one.
 using StreamAccept = std::function<bool(const StreamSummary&)>;
 
-// Adds (or removes) `requested`, ascending and free of duplicates, to the
-// list of the locked update, which exists.
+struct StreamRequest {
+  const Addresses& requested;  // ascending, free of duplicates
+  bool adding;
+  // Ascending addresses that are only looked up (the inventory's): the
+  // summary says which of them the old list holds.
+  const Addresses& probes;
+};
+
+// Applies the request to the list of the locked update, which exists.
 StreamOutcome stream_change(orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key,
-                            const Addresses& requested, bool adding, const StreamAccept& accept,
+                            const StreamRequest& request, const StreamAccept& accept,
                             StreamSummary& summary, orbitforge::util::FileResult& failure);
+
+// A lower-case canonical line as two numbers that order as its address
+// does: its bytes 0-7 and 9-16 read big-endian (byte 8 is always ':').
+struct LineKey {
+  std::uint64_t high;
+  std::uint64_t low;
+};
 
 // The merge itself, for pieces of canonical list text (whole lines) given
 // in order: what stream_change runs, reachable by the tests without files.
@@ -52,7 +68,7 @@ class LineMerge {
   // Where the merged text goes; false stops the merge (the output failed).
   using Output = std::function<bool(const unsigned char* text, std::size_t size)>;
 
-  LineMerge(const Addresses& requested, bool adding, Output output);
+  LineMerge(const StreamRequest& request, Output output);
 
   // Takes the next piece, which it may change in place (to lower case).
   // False when the piece is not canonical lines ascending from the last
@@ -68,13 +84,16 @@ class LineMerge {
   bool emit(const unsigned char* text, std::size_t size);
   bool emit_address(std::uint64_t value);
   bool merge_piece(const unsigned char* piece, std::size_t lines);
+  void look_up_probes(const unsigned char* piece, std::size_t lines, const LineKey& last);
 
   const Addresses& requested_;
   bool adding_;
+  const Addresses& probes_;
   Output output_;
-  std::size_t next_ = 0;  // the first requested address not yet placed
+  std::size_t next_ = 0;        // the first requested address not yet placed
+  std::size_t next_probe_ = 0;  // the first probe not yet looked up
   bool have_last_ = false;
-  std::uint64_t last_ = 0;  // the last line's value so far
+  LineKey last_{};  // the last line's so far
   bool output_failed_ = false;
   StreamSummary summary_;
 };
