@@ -66,9 +66,25 @@ Bytes whole_container(const Bytes& payload, int key_version) {
 TEST(ContainerWriter, PiecesOfAnySizeMakeTheBytesOfTheWholeWriter) {
   std::mt19937_64 rng(adrvet_test::test_seed());
   // Sizes around the block, the head's block, and the writer's own piece.
-  const std::vector<std::size_t> sizes = {0,   1,   3,   4,      5,      15,     16,    17,
-                                          19,  20,  31,  32,     33,     1000,   4095,  4096,
-                                          (256U << 10U) - 12, (256U << 10U) - 11, (256U << 10U) + 5,
+  const std::vector<std::size_t> sizes = {0,
+                                          1,
+                                          3,
+                                          4,
+                                          5,
+                                          15,
+                                          16,
+                                          17,
+                                          19,
+                                          20,
+                                          31,
+                                          32,
+                                          33,
+                                          1000,
+                                          4095,
+                                          4096,
+                                          (256U << 10U) - 12,
+                                          (256U << 10U) - 11,
+                                          (256U << 10U) + 5,
                                           (600U << 10U) + 7};
   for (const std::size_t size : sizes) {
     for (const int version : {1, 2}) {
@@ -179,12 +195,14 @@ TEST(ContainerReaderOnAnUpdate, TellsCutShortFilesFromWholeOnes) {
       {"a byte short", 1, ContainerStatus::ok, false},
   };
   for (const Case& c : cases) {
-    adrvet_test::write_file(scratch.path, Bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(c.cut)));
+    adrvet_test::write_file(scratch.path,
+                            Bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(c.cut)));
     orbitforge::util::FileUpdate update;
     ASSERT_TRUE(update.begin(scratch.path.c_str()).ok());
     orbitforge::util::ContainerReader reader;
     orbitforge::util::OpenDetails details;
-    EXPECT_EQ(reader.open(update, orbitforge::util::key_for_version(1), details), c.status) << c.name;
+    EXPECT_EQ(reader.open(update, orbitforge::util::key_for_version(1), details), c.status)
+        << c.name;
     EXPECT_EQ(details.intact, c.intact) << c.name;
     orbitforge::util::ContainerReader other;
     EXPECT_EQ(other.open(update, orbitforge::util::key_for_version(2), details),

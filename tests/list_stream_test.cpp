@@ -80,8 +80,8 @@ TEST(LineMerge, GivesTheWholeListMergeOnRandomLists) {
         const bool present = std::binary_search(listed.begin(), listed.end(), value);
         (present == adding ? unchanged : changed).push_back(value);
       }
-      const Addresses expected = adding ? adrvet_list::merged(listed, changed)
-                                        : adrvet_list::difference(listed, changed);
+      const Addresses expected =
+          adding ? adrvet_list::merged(listed, changed) : adrvet_list::difference(listed, changed);
       Addresses probes_listed;
       std::set_intersection(probes.begin(), probes.end(), listed.begin(), listed.end(),
                             std::back_inserter(probes_listed));
@@ -104,8 +104,9 @@ TEST(LineMerge, UpperCaseTextIsWrittenInLowerCaseAndCountsAsUntidy) {
   std::mt19937_64 rng(adrvet_test::test_seed());
   const Addresses listed = {0xaabbccddeeffULL, 0xabcdef012345ULL, 0xfedcba987654ULL};
   std::string text = text_of(listed);
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  });
   const Addresses requested = {0xabcdef012345ULL};
   const Addresses none;
   const Merged got = merge_in_pieces(text, {requested, true, none}, rng);
@@ -137,9 +138,8 @@ TEST(LineMerge, RefusesWhatItCannotMergeInOnePass) {
   for (const Case& c_ : cases) {
     for (const bool adding : {true, false}) {
       std::string text = c_.text;
-      LineMerge merge({requested, adding, none}, [](const unsigned char*, std::size_t) {
-        return true;
-      });
+      LineMerge merge({requested, adding, none},
+                      [](const unsigned char*, std::size_t) { return true; });
       EXPECT_FALSE(merge.take(reinterpret_cast<unsigned char*>(text.data()), text.size()))
           << c_.name;
     }
@@ -155,13 +155,14 @@ TEST(LineMerge, RefusesWhatItCannotMergeInOnePass) {
 
 // A list written as its payload says, with no inventory beside it.
 void write_list(const std::string& path, const std::string& text) {
-  ASSERT_TRUE(orbitforge::util::write_container(
-      path.c_str(), reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-      orbitforge::util::key_for_version(1)));
+  ASSERT_TRUE(orbitforge::util::write_container(path.c_str(),
+                                                reinterpret_cast<const unsigned char*>(text.data()),
+                                                text.size(), orbitforge::util::key_for_version(1)));
 }
 
 std::string unpacked(const std::string& path) {
-  const adrvet_test::ProcessResult result = adrvet_test::run_list_tool({"unpack", "-k", "S", path, "-"});
+  const adrvet_test::ProcessResult result =
+      adrvet_test::run_list_tool({"unpack", "-k", "S", path, "-"});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   return result.out;
 }
@@ -262,7 +263,7 @@ TEST(StreamedUpdate, RemovingTheLastAddressesStillNeedsAllowEmpty) {
   const std::string path = dir.file("engine.dat");
   write_list(path, "00:00:00:00:00:01\n00:00:00:00:00:02\n");
   const adrvet_test::Bytes bytes = adrvet_test::read_file(path);
-  const std::vector<std::string> args = {"remove", "-k", "S", path, "00:00:00:00:00:01",
+  const std::vector<std::string> args = {"remove",           "-k", "S", path, "00:00:00:00:00:01",
                                          "00:00:00:00:00:02"};
   const adrvet_test::ProcessResult refused = adrvet_test::run_list_tool(args);
   EXPECT_EQ(refused.exit_status, 1);
@@ -321,8 +322,7 @@ TEST(StreamedUpdate, ALargeListIsUpdatedInLessMemoryThanItsText) {
       ADRVET_LIST_BINARY, {"add", "-k", "S", "--quiet", path, added}, options);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const adrvet_test::ProcessResult removed = adrvet_test::run_process(
-      ADRVET_LIST_BINARY, {"remove", "-k", "S", path, adrvet_test::colon_address(gone)},
-      options);
+      ADRVET_LIST_BINARY, {"remove", "-k", "S", path, adrvet_test::colon_address(gone)}, options);
   ASSERT_EQ(removed.exit_status, 0) << removed.err;
   listed = adrvet_list::difference(adrvet_list::merged(listed, {0x02000000000aULL}), {gone});
   EXPECT_EQ(unpacked(path), text_of(listed));

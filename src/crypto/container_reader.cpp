@@ -132,9 +132,9 @@ ContainerStatus open_descriptor(ContainerReader::State& state, const Key& key, i
     return ContainerStatus::too_large;
   }
   state.file_size = size;
-  const ContainerStatus opened =
-      size <= ContainerReader::kWholeReadBytes ? open_whole(state, size, key)
-                                               : open_piecewise(state, size, key);
+  const ContainerStatus opened = size <= ContainerReader::kWholeReadBytes
+                                     ? open_whole(state, size, key)
+                                     : open_piecewise(state, size, key);
   if (opened == ContainerStatus::read_failed) {
     error = errno;
   }
@@ -163,7 +163,7 @@ ContainerStatus ContainerReader::open(const FileUpdate& update, const Key& key,
   if (const FileResult opened = update.open_current(state.fd); !opened.ok()) {
     details.error = opened.error;
     return opened.status == FileStatus::cannot_open_file ? ContainerStatus::cannot_open
-                                                          : ContainerStatus::read_failed;
+                                                         : ContainerStatus::read_failed;
   }
   const ContainerStatus status = open_descriptor(state, key, details.error);
   if (status != ContainerStatus::ok) {

@@ -231,9 +231,9 @@ FileResult FileUpdate::commit_beside(const char* suffix, const unsigned char* da
     other.exists = true;
     other.status = state.target.status;
   }
-  return detail::replace_file(other, data, size,
-                              {state.options.write.new_file_mode, state.options.write.apply_umask,
-                               state.lock.valid()});
+  return detail::replace_file(
+      other, data, size,
+      {state.options.write.new_file_mode, state.options.write.apply_umask, state.lock.valid()});
 }
 
 FileResult FileUpdate::commit(const unsigned char* data, std::size_t size) {

@@ -58,8 +58,8 @@ class Decision {
     change_.inventory_changed = loaded_.stale || edit_.changed;
     // Of the inventory's addresses, those listed before or after: this
     // write drops none of them.
-    change_.listed = run_.adding ? united(summary.probes_listed, run_.requested)
-                                 : summary.probes_listed;
+    change_.listed =
+        run_.adding ? united(summary.probes_listed, run_.requested) : summary.probes_listed;
     if (change_.inventory_changed && !write_pair(update_, run_.path, change_, run_.key)) {
       stopped_ = true;
       return false;

@@ -51,7 +51,8 @@ bool lower_case(unsigned char* text, std::size_t size) {
     std::uint64_t word = 0;
     std::memcpy(&word, text + i, sizeof word);
     // The top bit of each byte: at least 'A', and not beyond 'F'.
-    const std::uint64_t letters = (word + (0x80 - 'A') * kOnes) & ~(word + (0x80 - 'G') * kOnes) & kHigh;
+    const std::uint64_t letters =
+        (word + (0x80 - 'A') * kOnes) & ~(word + (0x80 - 'G') * kOnes) & kHigh;
     found |= letters;
     word |= letters >> 2U;  // 0x80 >> 2 is the case bit
     std::memcpy(text + i, &word, sizeof word);
