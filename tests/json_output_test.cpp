@@ -225,6 +225,47 @@ TEST_F(Json, WritersSayWhatChanged) {
   }
 }
 
+// test's status stays the one scripts use in 'if'; the document carries
+// ADRVET's own answer, compared here with ADRVET run on the same list.
+TEST_F(Json, TestGivesAdrvetsAnswer) {
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "-", file("dir")}, std::string(kA) + "\n").exit_status,
+            0);
+  ASSERT_EQ(::mkdir(file("broken").c_str(), 0700), 0);
+  write_file(file("broken/engine.dat"), "not a protected list");
+  struct Case {
+    const char* what;
+    std::string list;
+    std::string address;
+    int status;
+    std::string listed;
+  };
+  const std::vector<Case> cases = {
+      {"listed, as written on the list", file("dir"), kA, 0, "true"},
+      {"listed, in another notation", file("dir") + "/", "02-00-00-00-00-01", 0, "true"},
+      {"not listed", file("dir"), kC, 1, "false"},
+      {"a malformed address", file("dir"), "02:00:00:00:00", 2, "null"},
+      {"an address longer than ADRVET takes", file("dir"), std::string(64, '0'), 2, "null"},
+      {"no list there", file("none"), kA, 2, "null"},
+      {"a damaged list", file("broken"), kA, 2, "null"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const JsonFields json = run("test", {"-k", "S", "--json", c.list, c.address}, c.status);
+    EXPECT_EQ(json.at("list"), "\"" + c.list + "\"");
+    EXPECT_EQ(json.at("address"), "\"" + c.address + "\"");
+    EXPECT_EQ(json.at("listed"), c.listed);
+    // ADRVET's exit status is its answer modulo 256.
+    const ProcessResult adrvet = adrvet_test::run_process(ADRVET_BINARY, {"S", c.list, c.address});
+    const int answer = adrvet.exit_status > 127 ? adrvet.exit_status - 256 : adrvet.exit_status;
+    EXPECT_EQ(json.at("answer"), std::to_string(answer)) << adrvet.err;
+    EXPECT_EQ(c.status == 2, last_err_.find("ADRVET answers") != std::string::npos) << last_err_;
+    // Without --json, the same status and nothing on standard output.
+    const ProcessResult plain = list_tool({"test", "-k", "S", c.list, c.address});
+    EXPECT_EQ(plain.exit_status, c.status);
+    EXPECT_EQ(plain.out, "");
+  }
+}
+
 TEST_F(Json, UsageErrorsPrintNoDocument) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"verify", "--json", file("list.dat")},

@@ -125,8 +125,9 @@ def main():
     print("\n".join(out))
 
 
-try:
-    main()
-except (ValueError, KeyError, UnicodeDecodeError) as problem:
-    print(f"json_check: {problem}", file=sys.stderr)
-    sys.exit(1)
+if __name__ == "__main__":
+    try:
+        main()
+    except (ValueError, KeyError, UnicodeDecodeError) as problem:
+        print(f"json_check: {problem}", file=sys.stderr)
+        sys.exit(1)

@@ -76,7 +76,7 @@ constexpr OptionRow kOptions[] = {
     {"from", 0, "FORMAT", "pack add", store_text<&Options::from>, nullptr, nullptr},
     {"label", 0, "TEXT", "add", store_text<&Options::label>, nullptr, nullptr},
     {"expires", 0, "WHEN", "add", store_text<&Options::expires>, nullptr, nullptr},
-    {"json", 'j', nullptr, "pack add remove check verify diff digest sync",
+    {"json", 'j', nullptr, "pack add remove check verify diff digest test sync",
      store_flag<&Options::json>, nullptr, nullptr},
     {"targets", 0, "FILE", "sync", store_text<&Options::targets>, nullptr, nullptr},
     {"check", 0, nullptr, "sync", store_flag<&Options::check>, nullptr, nullptr},

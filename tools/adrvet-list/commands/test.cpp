@@ -10,6 +10,7 @@
 
 #include "cli/options.h"
 #include "commands/commands.h"
+#include "common/json.h"
 #include "common/messages.h"
 #include "crypto/container.h"
 #include "crypto/key_versions.h"
@@ -23,14 +24,15 @@ namespace {
 using orbitforge::mac::ResultCode;
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list test -k S|U LIST MAC\n"
+    "Usage: adrvet-list test -k S|U [--json] LIST MAC\n"
     "\n"
     "Asks what ADRVET would answer for MAC with the list directory LIST (it reads\n"
     "LIST/engine.dat, as ADRVET does) and exits 0 when MAC is listed, 1 when it is\n"
     "not, and 2 when that cannot be decided: any answer of ADRVET other than 1 or 0\n"
     "(list missing, unreadable or damaged, wrong key version, malformed address)\n"
     "and any usage error. Prints nothing, except the reason for exit status 2 on\n"
-    "standard error. Use it in 'if': ADRVET's own status is 1 for a listed address.\n";
+    "standard error. Use it in 'if': ADRVET's own status is 1 for a listed address.\n"
+    "--json prints ADRVET's answer as one JSON document, with the same status.\n";
 
 constexpr int kListed = 0;
 constexpr int kNotListed = 1;
@@ -92,7 +94,30 @@ void explain(const std::string& list, const std::string& path, int key_version, 
         reason(code), hint.c_str());
 }
 
-int run(const Options& options) {
+// The exit status for ADRVET's answer.
+int status_of(ResultCode code) {
+  switch (code) {
+    case ResultCode::listed:
+      return kListed;
+    case ResultCode::not_listed:
+      return kNotListed;
+    default:
+      return kUndecided;
+  }
+}
+
+// {"listed":BOOL|null,"answer":INT}: null when ADRVET's answer decides nothing.
+Json answer_json(const Options& options, ResultCode code) {
+  Json document = json_document("test");
+  document["list"] = options.positional[0];
+  document["address"] = options.positional[1];
+  const int status = status_of(code);
+  document["listed"] = status == kUndecided ? Json(nullptr) : Json(status == kListed);
+  document["answer"] = orbitforge::mac::code_value(code);
+  return document;
+}
+
+ResultCode answer(const Options& options) {
   const std::string& list = options.positional[0];
   const std::string& mac = options.positional[1];
   if (list.size() > kMaxListDirectory || mac.size() > orbitforge::mac::kMaxEnteredChars) {
@@ -100,19 +125,24 @@ int run(const Options& options) {
           orbitforge::mac::code_value(ResultCode::bad_arguments),
           list.size() > kMaxListDirectory ? "the list directory is" : "the address is",
           list.size() > kMaxListDirectory ? kMaxListDirectory : orbitforge::mac::kMaxEnteredChars);
-    return kUndecided;
+    return ResultCode::bad_arguments;
   }
   const std::string path = adrvet_list_path(list);
   const ResultCode code = adrvet_answer(path, mac, *options.key);
-  switch (code) {
-    case ResultCode::listed:
-      return kListed;
-    case ResultCode::not_listed:
-      return kNotListed;
-    default:
-      explain(list, path, *options.key, code);
-      return kUndecided;
+  if (status_of(code) == kUndecided) {
+    explain(list, path, *options.key, code);
   }
+  return code;
+}
+
+int run(const Options& options) {
+  const ResultCode code = answer(options);
+  // Standard output that cannot be written leaves the question undecided:
+  // print_json's 1 would read as "not listed".
+  if (options.json && print_json(answer_json(options, code), kExitOk) != kExitOk) {
+    return kUndecided;
+  }
+  return status_of(code);
 }
 
 }  // namespace
