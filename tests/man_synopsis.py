@@ -57,7 +57,7 @@ def without_defaults(params):
 
 
 FUNCTION = re.compile(r"^(?P<ret>.+?)\s*\b(?P<name>[A-Za-z_][\w:]*)\((?P<params>.*)\)"
-                      r"(?P<const>\s*const)?;$")
+                      r"(?P<const>\s*const)?(?P<noexcept>\s*noexcept)?;$")
 CONSTRUCTOR = re.compile(r"^template <std::size_t N> (?P<cls>\w+)\((?P<params>.*)\);$")
 ENUM = re.compile(r"^enum class (?P<name>\w+) \{(?P<body>.*)\};$")
 
@@ -84,11 +84,12 @@ def checks(decls):
         elif m := FUNCTION.match(decl):
             ret, name, params = m.group("ret"), m.group("name"), without_defaults(m.group("params"))
             const = " const" if m.group("const") else ""
+            noexcept = " noexcept" if m.group("noexcept") else ""
             if "::" in name:
                 cls, _, _ = name.rpartition("::")
-                pointer = f"{ret} ({cls}::*)({params}){const}"
+                pointer = f"{ret} ({cls}::*)({params}){const}{noexcept}"
             else:
-                pointer = f"{ret} (*)({params})"
+                pointer = f"{ret} (*)({params}){noexcept}"
             out.append(f"inline constexpr auto synopsis_{n} = static_cast<{pointer}>(&{name});")
         else:
             raise SystemExit(f"cannot check this SYNOPSIS line: {decl!r}")

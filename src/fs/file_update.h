@@ -32,7 +32,9 @@ struct WriteOptions {
   bool apply_umask = false;     // new_file_mode less the process's umask
 };
 
-// Writes `size` bytes to `path` crash-safely, without the lock.
+// Writes `size` bytes to `path` crash-safely, under the file's lock for the
+// moment of the write (waiting up to 10 s for another writer), which also
+// removes the temporaries of writers that were killed.
 FileResult write_file(const char* path, const unsigned char* data, std::size_t size,
                       const WriteOptions& options = {});
 
