@@ -340,18 +340,20 @@ TEST_F(Sync, ACommandThatCannotRunFailsItsTargetOnly) {
 
 TEST_F(Sync, TwoSyncsOfOneOutputNeverInterleave) {
   // Two lists feed one output; the reload notices another reload running
-  // at the same time (mkdir is atomic) and stays a while to be caught.
+  // at the same time (mkdir is atomic), and another sync's write to the
+  // output while it reloads (the lists differ), and stays a while to be caught.
   const std::string other = file("other");
   ASSERT_EQ(::mkdir(other.c_str(), 0700), 0);
   ASSERT_EQ(list_tool({"pack", "-k", "S", "-", other}, std::string(kNewcomer) + "\n").exit_status,
             0);
-  write_script(file("exclusive.sh"), "mkdir '" + file("busy") +
-                                         "' || { echo 'two reloads at once' >&2; exit 1; }\n"
-                                         "sleep 0.3\n"
-                                         "rmdir '" +
-                                         file("busy") + "'\n");
-  const std::string target =
-      "[wifi]\nformat = hostapd\noutput = " + wifi() + "\nreload = " + file("exclusive.sh") + "\n";
+  const std::string busy = "'" + file("busy") + "'";
+  write_script(file("exclusive.sh"),
+               "mkdir " + busy + " || { echo 'two reloads at once' >&2; exit 1; }\n" +
+                   "cp \"$1\" " + busy + "/reloaded\n" + "sleep 0.3\n" + "cmp -s \"$1\" " + busy +
+                   "/reloaded || { echo 'the output changed during its reload' >&2; exit 1; }\n" +
+                   "rm -r " + busy + "\n");
+  const std::string target = "[wifi]\nformat = hostapd\noutput = " + wifi() +
+                             "\nreload = " + file("exclusive.sh") + " {}\n";
   write_targets(target);
   write_file(other + "/targets.conf", target);
   ASSERT_EQ(::chmod((other + "/targets.conf").c_str(), 0644), 0);
