@@ -88,7 +88,7 @@ complete -c adrvet-list -n "__adrvet_list_offers export --family" -l family -x -
 complete -c adrvet-list -n "__adrvet_list_offers export --output" -l output -x -a '(__adrvet_list_files)' -d 'write this file instead of standard output'
 complete -c adrvet-list -n "__adrvet_list_offers diff --key-b" -l key-b -x -a 'S U' -d 'key version of the second list'
 complete -c adrvet-list -n "__adrvet_list_offers rekey --to" -l to -x -a 'S U' -d 'the new key version'
-for command in pack add remove check verify diff digest test sync
+for command in pack add remove check verify diff digest test sync show prune
     complete -c adrvet-list -n "__adrvet_list_offers $command --json" -s j -l json -d 'one JSON document on standard output'
 end
 complete -c adrvet-list -n "__adrvet_list_offers sync --targets" -l targets -x -a '(__adrvet_list_files)' -d 'the targets file'

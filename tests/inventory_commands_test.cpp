@@ -17,14 +17,15 @@
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
 #include "store/inventory.h"
+#include "support/json_fields.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_list::Inventory;
 using adrvet_test::ProcessResult;
 using adrvet_test::TempDir;
 using adrvet_test::write_file;
-using adrvet_list::Inventory;
 
 ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
   return adrvet_test::run_list_tool(args, input, 20);
@@ -99,8 +100,9 @@ class Inventories : public ::testing::Test {
 TEST_F(Inventories, NamesExpiriesAndOriginsRoundTrip) {
   const std::time_t before = std::time(nullptr);
   ::setenv("SUDO_USER", "alice", 1);
-  auto result = list_tool({"add", "-k", "S", "--create", "--label", "Zo\xC3\xAB's \"phone\"; #1", "--expires",
-                           "2030-06-30", list_, "3c:22:fb:12:34:56", "00:11:22:33:44:55"});
+  auto result =
+      list_tool({"add", "-k", "S", "--create", "--label", "Zo\xC3\xAB's \"phone\"; #1", "--expires",
+                 "2030-06-30", list_, "3c:22:fb:12:34:56", "00:11:22:33:44:55"});
   ::unsetenv("SUDO_USER");
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const std::time_t after = std::time(nullptr);
@@ -160,9 +162,8 @@ struct RefusedCase {
 
 TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
   pack("00:11:22:33:44:55\n");
-  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "keep", list_, "00:11:22:33:44:55"})
-                .exit_status,
-            0);
+  ASSERT_EQ(
+      list_tool({"add", "-k", "S", "--label", "keep", list_, "00:11:22:33:44:55"}).exit_status, 0);
   const auto before = show();
   const std::vector<RefusedCase> cases = {
       {{"--label", "two\nlines"}, "control character"},
@@ -197,8 +198,8 @@ TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
   const std::vector<std::pair<std::uint64_t, std::int64_t>> entries = {
       {1, now - 86400}, {2, now - 1}, {3, now + 3600}, {4, Inventory::kNever}, {5, now - 5}};
   for (const auto& [address, expires] : entries) {
-    inventory.entries.push_back({address, expires, origin, inventory.add_label("guest " +
-                                                                   std::to_string(address))});
+    inventory.entries.push_back(
+        {address, expires, origin, inventory.add_label("guest " + std::to_string(address))});
   }
   write_inventory(list_, inventory);
 
@@ -206,8 +207,7 @@ TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(result.out, "00:00:00:00:00:01\t" + iso(now - 86400) + "\tguest 1\n" +
                             "00:00:00:00:00:02\t" + iso(now - 1) + "\tguest 2\n");
-  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out,
-            "00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out, "00:00:00:00:00:03\n00:00:00:00:00:04\n");
   const auto rows = show();
   ASSERT_EQ(rows.size(), 2U);
   EXPECT_EQ(rows[0][4], "guest 3");
@@ -220,6 +220,80 @@ TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
   ASSERT_EQ(list_tool({"add", "-k", "S", list_, "00:00:00:00:00:05"}).exit_status, 0);
   EXPECT_EQ(show()[2][4], "-");
   EXPECT_EQ(show()[2][1], "-");
+}
+
+// The --json documents of show and prune, read back by a real JSON parser
+// and checked against their schema.
+adrvet_test::JsonFields json_of(const std::string& command, const ProcessResult& result) {
+  std::string problem;
+  auto fields = adrvet_test::json_fields(command, result.out, problem);
+  EXPECT_TRUE(fields.has_value()) << problem << "\nout: " << result.out << "\nerr: " << result.err;
+  return fields.value_or(adrvet_test::JsonFields{});
+}
+
+TEST_F(Inventories, ShowAndPruneInJson) {
+  pack("00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  Inventory inventory;
+  const std::uint32_t alice = inventory.add_origin(now - 100, "root (sudo: alice)");
+  // Labels as another tool or a damaged writer might have left them: JSON
+  // must carry every byte it can, escaped, and never break the document.
+  inventory.entries.push_back(
+      {1, now - 86400, alice, inventory.add_label("\"q\" \\ \n\x01 caf\xC3\xA9")});
+  inventory.entries.push_back({2, now + 3600, Inventory::kNone, inventory.add_label("latin \xE9")});
+  inventory.entries.push_back({3, Inventory::kNever, alice, Inventory::kNone});
+  write_inventory(list_, inventory);
+
+  auto result = list_tool({"show", "-k", "S", "--json", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  auto json = json_of("show", result);
+  EXPECT_EQ(json.at("list"), "\"" + list_ + "\"");
+  const std::vector<std::vector<std::string>> expected = {
+      // address, label, expires, added, added_by
+      {"00:00:00:00:00:01", "\"\\\"q\\\" \\\\ \\n\\u0001 caf\xC3\xA9\"",
+       "\"" + iso(now - 86400) + "\"", "\"" + iso(now - 100) + "\"", "\"root (sudo: alice)\""},
+      {"00:00:00:00:00:02", "\"latin \xEF\xBF\xBD\"", "\"" + iso(now + 3600) + "\"", "null",
+       "null"},
+      {"00:00:00:00:00:03", "null", "null", "\"" + iso(now - 100) + "\"", "\"root (sudo: alice)\""},
+      {"00:00:00:00:00:04", "null", "null", "null", "null"},  // listed before any inventory
+  };
+  ASSERT_EQ(json.at("entries.length"), "4");
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string at = "entries." + std::to_string(i) + ".";
+    EXPECT_EQ(json.at(at + "address"), "\"" + expected[i][0] + "\"");
+    EXPECT_EQ(json.at(at + "label"), expected[i][1]);
+    EXPECT_EQ(json.at(at + "expires"), expected[i][2]);
+    EXPECT_EQ(json.at(at + "added"), expected[i][3]);
+    EXPECT_EQ(json.at(at + "added_by"), expected[i][4]);
+  }
+
+  result = list_tool({"prune", "-k", "S", "-j", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  json = json_of("prune", result);
+  EXPECT_EQ(json.at("removed.length"), "1");
+  EXPECT_EQ(json.at("removed.0"), "\"00:00:00:00:00:01\"");
+  EXPECT_EQ(json.at("added.length"), "0");
+  EXPECT_EQ(json.at("dry_run"), "false");
+  EXPECT_EQ(json.at("count"), "3");
+  EXPECT_EQ(list_tool({"unpack", "-k", "S", list_}).out,
+            "00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  // Nothing expired: still one document, with nothing removed.
+  result = list_tool({"prune", "-k", "S", "--json", list_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  json = json_of("prune", result);
+  EXPECT_EQ(json.at("removed.length"), "0");
+  EXPECT_EQ(json.at("count"), "3");
+  // An unusable list or a damaged inventory: no document, the text's status.
+  result = list_tool({"show", "-k", "U", "--json", list_});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, "");
+  write_file(list_ + "/engine.dat.inventory", "damaged");
+  for (const char* command : {"show", "prune"}) {
+    result = list_tool({command, "-k", "S", "--json", list_});
+    EXPECT_EQ(result.exit_status, 1) << command;
+    EXPECT_EQ(result.out, "") << command;
+  }
 }
 
 TEST_F(Inventories, OldListsKeepWorkingAndGainTheirInventory) {
@@ -244,9 +318,10 @@ TEST_F(Inventories, OldListsKeepWorkingAndGainTheirInventory) {
 }
 
 TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
-  ASSERT_EQ(list_tool({"add", "-k", "S", "--create", "--label", "lobby", list_, "00:11:22:33:44:55"})
-                .exit_status,
-            0);
+  ASSERT_EQ(
+      list_tool({"add", "-k", "S", "--create", "--label", "lobby", list_, "00:11:22:33:44:55"})
+          .exit_status,
+      0);
   auto result = list_tool({"rekey", "-k", "S", "--to", "U", list_});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(show("U")[0][4], "lobby");
@@ -260,9 +335,9 @@ TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
   const std::string copy = dir_.file("copy");
   ASSERT_EQ(::mkdir(copy.c_str(), 0700), 0);
   ASSERT_EQ(list_tool({"rekey", "-k", "U", "--to", "S", list_, copy}).exit_status, 0);
-  ASSERT_EQ(::rename((copy + "/engine.dat.inventory").c_str(),
-                     (list_ + "/engine.dat.inventory").c_str()),
-            0);
+  ASSERT_EQ(
+      ::rename((copy + "/engine.dat.inventory").c_str(), (list_ + "/engine.dat.inventory").c_str()),
+      0);
   EXPECT_EQ(show("U")[0][4], "lobby");
   result = list_tool({"verify", "-k", "U", list_});
   EXPECT_EQ(result.exit_status, 0);
@@ -308,10 +383,10 @@ TEST_F(Inventories, DiffShowsChangedLabelsAndExpiries) {
   EXPECT_EQ(result.exit_status, 0) << result.out;
   ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "b", other, "00:00:00:00:00:02"}).exit_status,
             0);
-  ASSERT_EQ(list_tool({"add", "-k", "S", "--expires", "2031-01-01T00:00:00Z", other,
-                       "00:00:00:00:00:03"})
-                .exit_status,
-            0);
+  ASSERT_EQ(
+      list_tool({"add", "-k", "S", "--expires", "2031-01-01T00:00:00Z", other, "00:00:00:00:00:03"})
+          .exit_status,
+      0);
   result = list_tool({"diff", "-k", "S", list_, other});
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.out,
@@ -347,12 +422,15 @@ class AuditLog : public Inventories {
   }
   // adrvet-list with /dev/log leading to the test's socket.
   ProcessResult logged_run(const std::vector<std::string>& args) {
-    std::string command = "set -e; d=$(mktemp -d); mount -t tmpfs none \"$d\"; "
-                          "ln -s '" + socket_path_ + "' \"$d/log\"; "
-                          "touch \"$d/null\"; mount --bind /dev/null \"$d/null\"; "
-                          "mount --move \"$d\" /dev; exec \"$0\" \"$@\"";
-    std::vector<std::string> full = {"--mount", "--propagation", "private", "/bin/sh", "-c",
-                                     command, ADRVET_LIST_BINARY};
+    std::string command =
+        "set -e; d=$(mktemp -d); mount -t tmpfs none \"$d\"; "
+        "ln -s '" +
+        socket_path_ +
+        "' \"$d/log\"; "
+        "touch \"$d/null\"; mount --bind /dev/null \"$d/null\"; "
+        "mount --move \"$d\" /dev; exec \"$0\" \"$@\"";
+    std::vector<std::string> full = {"--mount", "--propagation", "private",         "/bin/sh",
+                                     "-c",      command,         ADRVET_LIST_BINARY};
     full.insert(full.end(), args.begin(), args.end());
     return adrvet_test::run_process("/usr/bin/unshare", full);
   }
@@ -390,10 +468,11 @@ TEST_F(AuditLog, OneLinePerChangeWithItsReason) {
   // <85>: facility authpriv (10), severity notice (5).
   EXPECT_EQ(lines[0].rfind("<85>", 0), 0U) << lines[0];
   EXPECT_TRUE(contains(lines[0], " adrvet-list[")) << lines[0];
-  EXPECT_TRUE(contains(lines[0], "]: add list=\"" + list_ + "/engine.dat\" added=7 "
-                                 "(00:00:00:00:00:00 00:00:00:00:00:01 00:00:00:00:00:02 "
-                                 "00:00:00:00:00:03 00:00:00:00:00:04 and 2 more) removed=0 "
-                                 "updated=0 count=7 uid=0 sudo_user=\"bob\\x22 x=1\""))
+  EXPECT_TRUE(contains(lines[0], "]: add list=\"" + list_ +
+                                     "/engine.dat\" added=7 "
+                                     "(00:00:00:00:00:00 00:00:00:00:00:01 00:00:00:00:00:02 "
+                                     "00:00:00:00:00:03 00:00:00:00:00:04 and 2 more) removed=0 "
+                                     "updated=0 count=7 uid=0 sudo_user=\"bob\\x22 x=1\""))
       << lines[0];
 
   // Nothing changed: nothing logged.

@@ -3,27 +3,38 @@
 
 #include "cli/options.h"
 #include "cli/output.h"
-#include "common/messages.h"
 #include "commands/commands.h"
 #include "common/audit_log.h"
 #include "common/inventory_time.h"
+#include "common/json.h"
+#include "common/messages.h"
 #include "crypto/key_versions.h"
 #include "formats/label_text.h"
-#include "store/list_store.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
 #include "store/inventory_store.h"
+#include "store/list_store.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list prune -k S|U [--wait SECONDS] [--force] LIST\n"
+    "Usage: adrvet-list prune -k S|U [--wait SECONDS] [--force] [--json] LIST\n"
     "\n"
     "Removes from LIST every address whose expiry, set when it was added, has come,\n"
     "and prints each on standard output with its expiry and label, tab-separated.\n"
     "Meant to run from a timer (adrvet-prune@.timer). Waits up to SECONDS\n"
-    "(10) for another writer; --force rewrites a list that looks truncated.\n";
+    "(10) for another writer; --force rewrites a list that looks truncated.\n"
+    "--json prints what it removed as one JSON document instead.\n";
+
+// The writer's document: what left the list and how many stay.
+int print_pruned(const Options& options, const Addresses& removed, std::size_t count) {
+  ChangeSummary summary;
+  summary.list = options.positional[0];
+  summary.removed = removed;
+  summary.count = count;
+  return print_json(change_summary_json("prune", summary), kExitOk);
+}
 
 }  // namespace
 
@@ -47,14 +58,13 @@ int run_prune(const Options& options) {
   }
   sort_unique(list.values);
   LoadedInventory loaded;
-  if (!load_inventory_for_update(update, path, *options.key, list.values, options.force,
-                                 loaded)) {
+  if (!load_inventory_for_update(update, path, *options.key, list.values, options.force, loaded)) {
     return kExitData;
   }
   const std::int64_t now = current_time();
   const Addresses expired = expired_addresses(loaded.inventory, now);
   Output out;
-  for (const std::uint64_t address : expired) {
+  for (const std::uint64_t address : options.json ? Addresses{} : expired) {
     const Inventory::Entry* entry = loaded.inventory.find(address);
     const std::string label = comment_label(loaded.inventory.label_of(*entry));
     out.add(colon_text(address) + "\t" + iso_time(entry->expires) + "\t" +
@@ -63,7 +73,8 @@ int run_prune(const Options& options) {
   if (expired.empty()) {
     audit.cancel();  // nothing changed: a timer's idle runs leave no trace
     error("%s: nothing has expired", path.c_str());
-    return finish_output(out, kExitOk);
+    return options.json ? print_pruned(options, expired, list.values.size())
+                        : finish_output(out, kExitOk);
   }
   PairChange change;
   Addresses kept;
@@ -79,7 +90,7 @@ int run_prune(const Options& options) {
   audit.succeeded({{}, expired, {}, kept.size()});
   error("%s: removed %zu expired address%s", path.c_str(), expired.size(),
         expired.size() == 1 ? "" : "es");
-  return finish_output(out, kExitOk);
+  return options.json ? print_pruned(options, expired, kept.size()) : finish_output(out, kExitOk);
 }
 
 }  // namespace adrvet_list
