@@ -328,4 +328,80 @@ TEST(StreamedUpdate, ALargeListIsUpdatedInLessMemoryThanItsText) {
   EXPECT_EQ(unpacked(path), text_of(listed));
 }
 
+// ADRVET's exit status as its answer.
+int adrvet_answer(const std::string& list_dir, const std::string& mac) {
+  const int status = adrvet_test::run_process(ADRVET_BINARY, {"S", list_dir, mac}).exit_status;
+  return status > 127 ? status - 256 : status;
+}
+
+TEST(StreamedCheck, LargeListsInEveryLayoutAnswerAsAdrvetDoes) {
+  const std::uint64_t seed = adrvet_test::test_seed();
+  std::mt19937_64 rng(seed);
+  // Over three pieces of the streamed decoding, so that its seams are probed.
+  const Addresses listed = random_set(rng, 40000, 0xffffffffffffULL);
+  const std::string canonical = text_of(listed);
+  std::string upper = canonical;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  });
+  std::string bare;
+  for (const std::uint64_t v : listed) {
+    bare += adrvet_test::hex12(v) + "\n";
+  }
+  std::vector<std::string> probes = {"00:00:00:00:00:00", "ff:ff:ff:ff:ff:ff", "AA-BB-CC-DD-EE-FF"};
+  for (const std::size_t at : {std::size_t{0}, std::size_t{14563}, std::size_t{14564},
+                               std::size_t{29127}, std::size_t{29128}, listed.size() - 1}) {
+    probes.push_back(adrvet_test::colon_address(listed[at]));
+    probes.push_back(adrvet_test::hex12(listed[at] + 1));
+  }
+  for (int i = 0; i < 10; ++i) {
+    probes.push_back(adrvet_test::colon_address(listed[rng() % listed.size()]));
+  }
+  struct Case {
+    const char* name;
+    const std::string& text;
+  };
+  for (const Case& c :
+       {Case{"canonical", canonical}, Case{"upper case", upper}, Case{"bare digits", bare}}) {
+    TempDir dir;
+    write_list(dir.file("engine.dat"), c.text);
+    std::vector<std::string> args = {"check", "-k", "S", dir.path()};
+    args.insert(args.end(), probes.begin(), probes.end());
+    std::string expected;
+    for (const std::string& probe : probes) {
+      expected += probe + "\t" + std::to_string(adrvet_answer(dir.path(), probe)) + "\n";
+    }
+    const adrvet_test::ProcessResult result = adrvet_test::run_list_tool(args);
+    EXPECT_EQ(result.exit_status, 0) << c.name << ": " << result.err;
+    EXPECT_EQ(result.out, expected) << c.name << ", seed " << seed;
+  }
+}
+
+TEST(StreamedCheck, UnusableLargeListsAreReportedAsBefore) {
+  std::mt19937_64 rng(adrvet_test::test_seed());
+  const std::string text = text_of(random_set(rng, 20000, 0xffffffffffffULL));
+  struct Case {
+    const char* name;
+    std::string payload;
+    const char* key;
+    const char* message;
+  };
+  std::string bad_digit = text;
+  bad_digit[18 * 15000 + 4] = 'x';
+  const std::vector<Case> cases = {
+      {"wrong key", text, "U", "ADRVET would answer -3"},
+      {"a bad digit past the first piece", bad_digit, "S", "ADRVET would answer -5"},
+      {"a line cut short", text.substr(0, text.size() - 3), "S", "ADRVET would answer -4"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_list(dir.file("engine.dat"), c.payload);
+    const adrvet_test::ProcessResult result =
+        adrvet_test::run_list_tool({"check", "-k", c.key, dir.path(), "00:00:00:00:00:01"});
+    EXPECT_EQ(result.exit_status, 1) << c.name;
+    EXPECT_EQ(result.out, "") << c.name;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.name << ": " << result.err;
+  }
+}
+
 }  // namespace

@@ -18,6 +18,7 @@
 #include "common/json.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
+#include "crypto/key_versions.h"
 #include "input/line_reader.h"
 #include "mac/hex2int.h"
 #include "mac/list_check.h"
@@ -25,6 +26,7 @@
 #include "mac/macfunc.h"
 #include "mac/result_code.h"
 #include "store/list_store.h"
+#include "store/list_stream.h"
 
 namespace adrvet_list {
 namespace {
@@ -119,15 +121,39 @@ class Finder {
 using orbitforge::mac::ResultCode;
 
 // ADRVET's code for an address it would not look up, or nothing, with the
-// value, when the answer is the list's.
-std::optional<ResultCode> decode(const std::string& text, std::uint64_t& value) {
+// value, when the answer is the list's. The two common notations are
+// decoded straight from the input; only the others need a terminated copy.
+std::optional<ResultCode> decode(std::string_view text, std::string& scratch,
+                                 std::uint64_t& value) {
   if (orbitforge::mac::decode_common_notation(text, value)) {
     return std::nullopt;
   }
-  if (text.size() > orbitforge::mac::kMaxEnteredChars || std::strlen(text.c_str()) != text.size()) {
+  scratch.assign(text);
+  if (scratch.size() > orbitforge::mac::kMaxEnteredChars ||
+      std::strlen(scratch.c_str()) != scratch.size()) {
     return ResultCode::bad_arguments;
   }
-  return orbitforge::mac::result_of_entering(orbitforge::mac::decode_entered(text.c_str(), value));
+  return orbitforge::mac::result_of_entering(
+      orbitforge::mac::decode_entered(scratch.c_str(), value));
+}
+
+// The rest of an answer's line: a tab, ADRVET's code, a line feed.
+std::string_view answer_suffix(ResultCode code) {
+  switch (code) {
+    case ResultCode::listed:
+      return "\t1\n";
+    case ResultCode::not_listed:
+      return "\t0\n";
+    case ResultCode::bad_entered_format:
+      return "\t-6\n";
+    case ResultCode::bad_entered_digits:
+      return "\t-7\n";
+    case ResultCode::bad_arguments:
+      return "\t-8\n";
+    default:
+      break;
+  }
+  return "\t-2\n";  // no other code answers an address of a usable list
 }
 
 struct Query {
@@ -165,11 +191,9 @@ void answer(Answers& answers, const Query& query, const Finder& finder) {
     answers.results->push_back(std::move(result));
     return;
   }
-  Output& out = answers.out;
-  out.add(query.shown.data(), query.shown.size());
-  out.add('\t');
-  out.add(std::to_string(orbitforge::mac::code_value(code)));
-  out.add('\n');
+  const std::string_view suffix = answer_suffix(code);
+  answers.out.add(query.shown.data(), query.shown.size());
+  answers.out.add(suffix.data(), suffix.size());
 }
 
 // Lookups in batches: all of a batch decoded and prefetched, then answered.
@@ -182,10 +206,11 @@ class Batch {
 
   // `text` is what is looked up; `cut_length` the length of the whole
   // input when `text` is only its start (then it is too long for ADRVET).
-  void add(std::string_view shown, const std::string& text, std::uint64_t cut_length) {
+  void add(std::string_view shown, std::string_view text, std::uint64_t cut_length) {
     Query& q = queries_[count_++];
     set_shown(q, shown, cut_length);
-    q.refused = cut_length != 0 ? std::optional(ResultCode::bad_arguments) : decode(text, q.value);
+    q.refused = cut_length != 0 ? std::optional(ResultCode::bad_arguments)
+                                : decode(text, scratch_, q.value);
     if (!q.refused) {
       finder_.prefetch(q.value);
     }
@@ -206,6 +231,7 @@ class Batch {
   const Finder& finder_;
   std::array<Query, kSize> queries_{};
   std::size_t count_ = 0;
+  std::string scratch_;  // an input in an uncommon notation, terminated
 };
 
 }  // namespace
@@ -222,13 +248,32 @@ int finish_json(const std::string& list, Json& results, bool complete, int statu
   return print_json(document, status);
 }
 
-int run_check(const Options& options) {
+namespace {
+
+// The list's addresses, or false after saying why there are none. A list
+// in the canonical layout is decoded a piece at a time: its text is never
+// whole in memory, and the addresses fill memory reserved once.
+bool load_values(const std::string& list_argument, int key_version, Addresses& values) {
+  if (read_canonical_values(list_file_path(list_argument),
+                            orbitforge::util::key_for_version(key_version), values)) {
+    return true;
+  }
   LoadedList list;
-  if (!load_usable_list(options.positional[0], *options.key, list)) {
+  if (!load_usable_list(list_argument, key_version, list)) {
+    return false;
+  }
+  values = std::move(list.values);
+  return true;
+}
+
+}  // namespace
+
+int run_check(const Options& options) {
+  Addresses values;
+  if (!load_values(options.positional[0], *options.key, values)) {
     return kExitData;
   }
-  list.payload = {};
-  const Finder finder(list.values);
+  const Finder finder(values);
   Output out;
   Json results = Json::array();
   Answers answers{out, options.json ? &results : nullptr};
@@ -250,9 +295,8 @@ int run_check(const Options& options) {
   // write an address and read its answer.
   LineReader reader(STDIN_FILENO);
   InputLine line;
-  std::string text;
   while (reader.next(line)) {
-    text.assign(line.kept);
+    const std::string_view text = line.kept;
     std::string_view shown = line.kept;
     if (!line.cut() && !shown.empty() && shown.back() == '\r') {
       shown.remove_suffix(1);  // shown without it; a separator for the lookup anyway

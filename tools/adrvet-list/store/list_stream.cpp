@@ -108,7 +108,57 @@ std::size_t lower_bound_line(const unsigned char* text, std::size_t first, std::
   return low;
 }
 
+// Each hex digit's value in the low nibble of its byte: digits and letters
+// of either case (which the canonical check allowed) alike.
+std::uint64_t nibbles(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  return (word & 0x0f * kOnes) + ((word >> 6U) & kOnes) * 9;
+}
+
+// The six digits at bytes 0, 1, 3, 4, 6 and 7 of "aa:bb:cc".
+std::uint64_t three_octets(const unsigned char* text) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, text, sizeof word);
+  const std::uint64_t n = nibbles(word);  // byte i of the text is byte i here
+  const auto digit = [n](unsigned i) { return (n >> (8 * i)) & 0xfU; };
+  return digit(0) << 20U | digit(1) << 16U | digit(3) << 12U | digit(4) << 8U | digit(6) << 4U |
+         digit(7);
+}
+
+// The address of one line of checked canonical text.
+std::uint64_t decode_line(const unsigned char* line) {
+  return three_octets(line) << 24U | three_octets(line + 9);
+}
+
 }  // namespace
+
+bool read_canonical_values(const std::string& path, const orbitforge::util::Key& key,
+                           Addresses& values) {
+  values.clear();
+  orbitforge::util::ContainerReader reader;
+  if (reader.open(path.c_str(), key) != orbitforge::util::ContainerStatus::ok ||
+      reader.payload_size() % kCanonicalLineBytes != 0) {
+    return false;
+  }
+  const std::uint64_t size = reader.payload_size();
+  values.reserve(static_cast<std::size_t>(size / kCanonicalLineBytes));
+  constexpr std::size_t kPieceBytes = kPieceLines * kCanonicalLineBytes;
+  orbitforge::util::SecretBytes piece(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kPieceBytes)));
+  for (std::uint64_t offset = 0; offset < size; offset += kPieceBytes) {
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, kPieceBytes));
+    if (!reader.read_payload(offset, piece.data(), length) ||
+        !orbitforge::mac::is_canonical_list(piece.data(), length)) {
+      values.clear();
+      return false;
+    }
+    for (std::size_t at = 0; at < length; at += kCanonicalLineBytes) {
+      values.push_back(decode_line(piece.data() + at));
+    }
+  }
+  return true;
+}
 
 LineMerge::LineMerge(const StreamRequest& request, Output output)
     : requested_(request.requested),

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "common/addresses.h"
 #include "crypto/crypto.h"
@@ -53,6 +54,13 @@ struct StreamRequest {
 StreamOutcome stream_change(orbitforge::util::FileUpdate& update, const orbitforge::util::Key& key,
                             const StreamRequest& request, const StreamAccept& accept,
                             StreamSummary& summary, orbitforge::util::FileResult& failure);
+
+// The addresses of the list at `path` when it is in the canonical layout,
+// decoded from the container a piece at a time into `values`, so that its
+// text is never whole in memory. False, with `values` empty, for any other
+// list, which load_list then reads (and says what is wrong with it).
+bool read_canonical_values(const std::string& path, const orbitforge::util::Key& key,
+                           Addresses& values);
 
 // A lower-case canonical line as two numbers that order as its address
 // does: its bytes 0-7 and 9-16 read big-endian (byte 8 is always ':').
