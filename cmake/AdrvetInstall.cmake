@@ -3,14 +3,7 @@
 # manual pages, shell completion, the licence and changelog; and the Debian
 # package built by CPack.
 
-# The multiarch library directory (lib/x86_64-linux-gnu) wherever the
-# toolchain has one, under any prefix: Debian's compilers, CMake and
-# pkg-config search it, and its packages must use it.
-if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
-  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH
-    "Object code libraries (LIBDIR)")
-endif()
-include(GNUInstallDirs)
+# The directories: cmake/AdrvetInstallDirs.cmake, included before the subdirectories.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS ADRVET adrvet-list RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
