@@ -82,9 +82,11 @@ for command in add remove rekey prune sync
     complete -c adrvet-list -n "__adrvet_list_offers $command --force" -l force -d 'rewrite a list that looks cut short'
 end
 complete -c adrvet-list -n "__adrvet_list_offers export --format" -l format -x -a "$formats" -d 'the peer to write for'
-complete -c adrvet-list -n "__adrvet_list_offers export --name" -l name -x -d 'name of the set'
-complete -c adrvet-list -n "__adrvet_list_offers export --table" -l table -x -d 'name of the nft table'
-complete -c adrvet-list -n "__adrvet_list_offers export --family" -l family -x -a 'inet bridge netdev' -d 'nft family of the table'
+for command in export pack add
+    complete -c adrvet-list -n "__adrvet_list_offers $command --name" -l name -x -d 'name of the set'
+    complete -c adrvet-list -n "__adrvet_list_offers $command --table" -l table -x -d 'name of the nft table'
+    complete -c adrvet-list -n "__adrvet_list_offers $command --family" -l family -x -a 'inet ip ip6 arp bridge netdev' -d 'nft family of the table'
+end
 complete -c adrvet-list -n "__adrvet_list_offers export --output" -l output -x -a '(__adrvet_list_files)' -d 'write this file instead of standard output'
 complete -c adrvet-list -n "__adrvet_list_offers diff --key-b" -l key-b -x -a 'S U' -d 'key version of the second list'
 complete -c adrvet-list -n "__adrvet_list_offers rekey --to" -l to -x -a 'S U' -d 'the new key version'

@@ -292,12 +292,18 @@ TEST_F(ListTool, ExportFormats) {
       {{"--format", "dnsmasq"}, "dhcp-host=00:11:22:33:44:55\ndhcp-host=aa:bb:cc:dd:ee:0f\n"},
       {{"--format", "dnsmasq-hosts"}, "00:11:22:33:44:55\naa:bb:cc:dd:ee:0f\n"},
       {{"--format", "ipset", "--name", "lab_macs"},
+       "# If ipset stops at the next line (\"set with the same name already exists\"), "
+       "lab_macs exists with other settings: ipset create lab_macs-new hash:mac hashsize 1024 "
+       "maxelem 16777216; ipset swap lab_macs-new lab_macs; ipset destroy lab_macs-new; then "
+       "restore again\n"
        "create lab_macs hash:mac hashsize 1024 maxelem 16777216 -exist\n"
        "create lab_macs-new hash:mac hashsize 1024 maxelem 16777216 -exist\n"
        "flush lab_macs-new\nadd lab_macs-new 00:11:22:33:44:55\nadd lab_macs-new "
        "aa:bb:cc:dd:ee:0f\nswap lab_macs-new lab_macs\ndestroy lab_macs-new\n"},
       {{"--format", "nft", "--family", "bridge", "--table", "lan", "--name", "macs"},
-       "table bridge lan {\n\tset macs {\n\t\ttype ether_addr\n\t}\n}\n"
+       "table bridge lan {\n\tset macs { # \"File exists\" here: a set macs with other flags "
+       "exists; nft delete set bridge lan macs (or export --name ANOTHER), then load again\n"
+       "\t\ttype ether_addr\n\t}\n}\n"
        "flush set bridge lan macs\nadd element bridge lan macs {\n\t00:11:22:33:44:55,\n"
        "\taa:bb:cc:dd:ee:0f\n}\n"},
       {{"--format", "freeradius"}, "00-11-22-33-44-55\nAA-BB-CC-DD-EE-0F\n"},
@@ -314,9 +320,17 @@ TEST_F(ListTool, ExportFormats) {
   ASSERT_EQ(list_tool({"pack", "-k", "S", "--allow-empty", "-", file("empty.dat")}, "# nothing\n")
                 .exit_status,
             0);
-  EXPECT_EQ(list_tool({"export", "-k", "S", "--format", "nft", file("empty.dat")}).out,
-            "table inet adrvet {\n\tset adrvet {\n\t\ttype ether_addr\n\t}\n}\n"
+  const auto empty = list_tool({"export", "-k", "S", "--format", "nft", file("empty.dat")});
+  EXPECT_EQ(empty.out,
+            "table inet adrvet {\n\tset adrvet { # \"File exists\" here: a set adrvet with other "
+            "flags exists; nft delete set inet adrvet adrvet (or export --name ANOTHER), then "
+            "load again\n\t\ttype ether_addr\n\t}\n}\n"
             "flush set inet adrvet adrvet\n");
+  EXPECT_EQ(empty.exit_status, 0);
+  // Loaded, it empties the peer's set: that is said, for every format.
+  EXPECT_NE(empty.err.find("holds no address; the export empties the peer's list"),
+            std::string::npos)
+      << empty.err;
 }
 
 TEST_F(ListTool, ExportKeepsFileOrder) {
@@ -389,9 +403,8 @@ TEST_F(ListTool, VerifyNamesWhatAdrvetWouldRunInto) {
 
 TEST_F(ListTool, AddAndRemoveKeepTheListValid) {
   ::mkdir(file("list").c_str(), 0755);
-  const auto created = list_tool(
-      {"add", "-k", "S", "--create", file("list"), "00:00:00:00:00:05", "00:00:00:00:00:01",
-       "0000.0000.0003"});
+  const auto created = list_tool({"add", "-k", "S", "--create", file("list"), "00:00:00:00:00:05",
+                                  "00:00:00:00:00:01", "0000.0000.0003"});
   EXPECT_EQ(created.exit_status, 0) << created.err;
   EXPECT_NE(created.err.find("added 3 addresses (new list)"), std::string::npos) << created.err;
   const auto again =

@@ -63,7 +63,7 @@ TEST_F(PeerCommands, ExportOutputFailuresLeaveTheOldFile) {
 
 TEST_F(PeerCommands, UsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
-      {"export", "-k", "S", "--format", "nft", "--family", "ip", file("list.dat")},
+      {"export", "-k", "S", "--format", "nft", "--family", "inet6", file("list.dat")},
       {"export", "-k", "S", "--format", "nft", "--table", "table", file("list.dat")},
       {"export", "-k", "S", "--format", "nft", "--name", "flush", file("list.dat")},
       {"export", "-k", "S", "--format", "ipset", "--name", "a234567890123456789012345678",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -31,8 +32,13 @@ const PeerFormat& format_named(std::string_view name) {
   return *format;
 }
 
-Imported import_text(const PeerFormat& format, const std::string& text) {
+// The file read as import_input reads it: each set's statements apply to
+// that set, and the reader's chosen set is what is imported.
+Imported import_text(const PeerFormat& format, const std::string& text,
+                     const adrvet_list::SetChoice& choice = {}) {
   const auto importer = format.make_reader();
+  importer->choose(choice);
+  std::map<std::uint32_t, std::vector<std::uint64_t>> sets;
   Imported result;
   std::istringstream in(text);
   std::string line;
@@ -43,13 +49,17 @@ Imported import_text(const PeerFormat& format, const std::string& text) {
     for (const ParsedLine& parsed : importer->read(line)) {
       switch (parsed.kind) {
         case ParsedLine::Kind::address:
-          result.values.push_back(parsed.value);
+          sets[parsed.set].push_back(parsed.value);
           break;
         case ParsedLine::Kind::removal:
-          std::erase(result.values, parsed.value);
+          std::erase(sets[parsed.set], parsed.value);
           break;
         case ParsedLine::Kind::flush:
-          result.values.clear();
+          for (auto& [set_number, values] : sets) {
+            if (parsed.set == ParsedLine::kAllSets || parsed.set == set_number) {
+              values.clear();
+            }
+          }
           break;
         case ParsedLine::Kind::skipped:
           ++result.skipped;
@@ -64,6 +74,8 @@ Imported import_text(const PeerFormat& format, const std::string& text) {
   }
   if (const char* reason = importer->finish()) {
     result.invalid.push_back(std::string("end: ") + reason);
+  } else {
+    result.values = sets[importer->chosen_set()];
   }
   return result;
 }
@@ -145,10 +157,6 @@ TEST(PeerImport, LinesOfEveryFormat) {
        {},
        "an entry with a timeout leaves the set when it expires"},
       {"ipset", "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
-      {"ipset",
-       "create lab hash:ip family inet",
-       {},
-       "not a hash:mac set, which holds no addresses to import"},
       {"ipset", "del lab 00:11:22:33:44:55", {}, ""},
       {"ipset",
        "test lab 00:11:22:33:44:55",
@@ -357,7 +365,8 @@ TEST(PeerImport, NftRefusesWhatItCannotTake) {
   } cases[] = {
       {"table bridge t {\n\tset a {\n\t\ttype ether_addr\n\t\telements = { 00:11:22:33:44:55 }\n"
        "\t}\n\tset b {\n\t\ttype ether_addr\n\t\telements = { 3c:22:fb:12:34:56 }\n\t}\n}\n",
-       "8: an element of a second ether_addr set; import one set at a time"},
+       "end: elements of several ether_addr sets (bridge t a, bridge t b); choose one with "
+       "--name, --table and --family"},
       {"table inet t {\n\tset a {\n\t\ttype ether_addr\n\t\telements = { 00:11:22:33:44 "
        "}\n\t}\n}\n",
        "4: too few hex digits (need 12)"},
@@ -378,14 +387,136 @@ TEST(PeerImport, NftRefusesWhatItCannotTake) {
   EXPECT_TRUE(pairs.values.empty());
 }
 
-TEST(PeerImport, IpsetTakesOneSet) {
-  const Imported got = import_text(format_named("ipset"),
-                                   "create a hash:mac\nadd a 00:11:22:33:44:55\n"
-                                   "create b hash:mac\nadd b 3c:22:fb:12:34:56\n");
+struct ChoiceCase {
+  const char* format;
+  adrvet_list::SetChoice choice;
+  std::vector<std::uint64_t> values;  // what the chosen set holds
+  std::string invalid;                // or why none is chosen
+};
+
+void expect_choices(const std::string& text, const std::vector<ChoiceCase>& cases) {
+  for (const ChoiceCase& c : cases) {
+    const std::string what = c.choice.family + "/" + c.choice.table + "/" + c.choice.set;
+    const Imported got = import_text(format_named(c.format), text, c.choice);
+    if (c.invalid.empty()) {
+      EXPECT_TRUE(got.invalid.empty()) << what << ": " << got.invalid.front();
+      EXPECT_EQ(got.values, c.values) << what;
+    } else {
+      ASSERT_EQ(got.invalid.size(), 1U) << what;
+      EXPECT_EQ(got.invalid[0], "end: " + c.invalid) << what;
+    }
+  }
+}
+
+// "ipset save" of several sets, as the kernel prints them: --name chooses,
+// each set's own flush and del apply to it only, and without --name the
+// sets are named. Sets of other types hold nothing to import.
+TEST(PeerImport, IpsetNameChoosesOneSetOfSeveral) {
+  const std::string save =
+      "create a hash:mac hashsize 1024 maxelem 65536 bucketsize 12 initval 0x1\n"
+      "add a 00:11:22:33:44:55\nadd a 3c:22:fb:12:34:56\n"
+      "create b hash:mac hashsize 1024 maxelem 65536 bucketsize 12 initval 0x2\n"
+      "add b 3c:22:fb:12:34:56\n"
+      "create ips hash:ip family inet hashsize 1024 maxelem 65536\nadd ips 10.0.0.1\n"
+      "del a 3c:22:fb:12:34:56\nflush b\nadd b 00:11:22:33:44:55\n";
+  expect_choices(save, {
+                           {"ipset", {"", "", "a"}, {kA}, ""},
+                           {"ipset", {"", "", "b"}, {kA}, ""},
+                           {"ipset",
+                            {},
+                            {},
+                            "addresses of several hash:mac sets (a, b); choose "
+                            "one with --name"},
+                           {"ipset",
+                            {"", "", "ips"},
+                            {},
+                            "no hash:mac set named 'ips' (the "
+                            "file's: a, b)"},
+                           {"ipset",
+                            {"", "", "c"},
+                            {},
+                            "no hash:mac set named 'c' (the file's: "
+                            "a, b)"},
+                       });
+  const Imported ips = import_text(format_named("ipset"), "create lab hash:ip family inet\n");
+  ASSERT_EQ(ips.invalid.size(), 1U);
+  EXPECT_EQ(ips.invalid[0], "end: no hash:mac set: the file's sets hold no hardware addresses");
+  // The export's own script: its set is the one swapped in under the name.
+  const std::string script =
+      "create s hash:mac -exist\ncreate s-new hash:mac -exist\nflush s-new\n"
+      "add s-new 00:11:22:33:44:55\nswap s-new s\ndestroy s-new\n";
+  expect_choices(script, {{"ipset", {"", "", "s"}, {kA}, ""},
+                          {"ipset", {}, {kA}, ""},
+                          {"ipset",
+                           {"", "", "s-new"},
+                           {},
+                           "no hash:mac set named 's-new' (the "
+                           "file's: s)"}});
+}
+
+// "ipset list" output: the members of the chosen hash:mac set, timeouts
+// refused as in "ipset save" output.
+TEST(PeerImport, IpsetListOutput) {
+  const std::string list =
+      "Name: ips\nType: hash:ip\nRevision: 6\n"
+      "Header: family inet hashsize 1024 maxelem 65536 bucketsize 12 initval 0x27a3ae53\n"
+      "Size in memory: 216\nReferences: 0\nNumber of entries: 1\nMembers:\n10.0.0.1\n\n"
+      "Name: macs\nType: hash:mac\nRevision: 0\n"
+      "Header: hashsize 1024 maxelem 65536 counters comment bucketsize 12 initval 0x1\n"
+      "Size in memory: 300\nReferences: 1\nNumber of entries: 2\nMembers:\n"
+      "00:11:22:33:44:55 packets 0 bytes 0 comment \"desk\"\n3C:22:FB:12:34:56\n";
+  expect_choices(list, {{"ipset", {}, {kA, kB}, ""}, {"ipset", {"", "", "macs"}, {kA, kB}, ""}});
+  const std::string timed =
+      "Name: macs\nType: hash:mac\nRevision: 0\n"
+      "Header: hashsize 1024 maxelem 65536 timeout 600 bucketsize 12 initval 0x1\n"
+      "Size in memory: 300\nReferences: 0\nNumber of entries: 1\nMembers:\n"
+      "00:11:22:33:44:55 timeout 599\n";
+  const Imported got = import_text(format_named("ipset"), timed);
   ASSERT_EQ(got.invalid.size(), 1U);
-  EXPECT_EQ(got.invalid[0],
-            "4: an address of a second set; import one set at a time (ipset save SET)");
-  EXPECT_EQ(got.values, std::vector<std::uint64_t>{kA});
+  EXPECT_EQ(got.invalid[0], "9: an entry with a timeout leaves the set when it expires");
+  const Imported other = import_text(format_named("ipset"), "Name: macs\nColour: blue\n");
+  ASSERT_FALSE(other.invalid.empty());
+  EXPECT_EQ(other.invalid[0], "2: not a line of 'ipset list' output");
+}
+
+// "nft list ruleset" with sets of addresses in several tables and
+// families: --name, --table and --family narrow down to one; a removal or
+// flush of one set leaves the others.
+TEST(PeerImport, NftChoiceNarrowsToOneSet) {
+  const std::string ruleset =
+      "table inet filter {\n\tset allowed {\n\t\ttype ether_addr\n"
+      "\t\telements = { 00:11:22:33:44:55, 3c:22:fb:12:34:56 }\n\t}\n"
+      "\tset guests {\n\t\ttype ether_addr\n\t}\n}\n"
+      "table bridge lan {\n\tset allowed {\n\t\ttypeof ether saddr\n"
+      "\t\telements = { 3c:22:fb:12:34:56 }\n\t}\n}\n"
+      "delete element inet filter allowed { 3c:22:fb:12:34:56 }\n";
+  expect_choices(ruleset, {
+                              {"nft", {"inet", "", ""}, {kA}, ""},
+                              {"nft", {"", "lan", ""}, {kB}, ""},
+                              {"nft", {"bridge", "lan", "allowed"}, {kB}, ""},
+                              {"nft", {"", "filter", "allowed"}, {kA}, ""},
+                              {"nft", {"", "", "guests"}, {}, ""},  // declared, empty
+                              {"nft",
+                               {},
+                               {},
+                               "elements of several ether_addr sets (inet filter allowed, "
+                               "bridge lan allowed); choose one with --name, --table and --family"},
+                              {"nft",
+                               {"", "", "allowed"},
+                               {},
+                               "elements of several ether_addr sets (inet filter "
+                               "allowed, bridge lan allowed); choose one with "
+                               "--name, --table and --family"},
+                              {"nft",
+                               {"ip", "", ""},
+                               {},
+                               "no ether_addr set matches --name, --table and --family "
+                               "(the file's: bridge lan allowed, inet filter allowed, "
+                               "inet filter guests)"},
+                          });
+  // A flush of the whole table empties only its sets.
+  expect_choices(ruleset + "flush table bridge lan\n",
+                 {{"nft", {"bridge", "", ""}, {}, ""}, {"nft", {"inet", "", "allowed"}, {kA}, ""}});
 }
 
 TEST(PeerImport, FreeradiusSkipsReplyItems) {
@@ -402,10 +533,18 @@ TEST(PeerNames, NftAndIpset) {
   for (const char* name : {"adrvet", "lab_macs", "a-b", "a.b", "_x", "SET", "Table1"}) {
     EXPECT_EQ(adrvet_list::peers::nft_name_problem(name), nullptr) << name;
   }
-  for (const char* name :
-       {"set", "table", "flush", "add", "ether", "inet", "elements", "meter", "rt0", "", "1abc",
-        "bad name", "semi;colon", "a23456789012345678901234567890123"}) {
+  for (const char* name : {"set", "table", "flush", "add", "ether", "inet", "elements", "meter",
+                           "rt0", "", "1abc", "bad name", "semi;colon"}) {
     EXPECT_NE(adrvet_list::peers::nft_name_problem(name), nullptr) << name;
+  }
+  // nft's own limit: 255 characters (its buffer of 256 holds the zero).
+  EXPECT_EQ(adrvet_list::peers::nft_name_problem("a" + std::string(254, 'b')), nullptr);
+  EXPECT_NE(adrvet_list::peers::nft_name_problem("a" + std::string(255, 'b')), nullptr);
+  for (const char* family : {"ip", "ip6", "inet", "arp", "bridge", "netdev"}) {
+    EXPECT_TRUE(adrvet_list::peers::is_nft_family(family)) << family;
+  }
+  for (const char* family : {"inet6", "ipv4", "", "INET", "ether"}) {
+    EXPECT_FALSE(adrvet_list::peers::is_nft_family(family)) << family;
   }
   EXPECT_EQ(adrvet_list::peers::ipset_name_problem("a23456789012345678901234567"), nullptr);  // 27
   EXPECT_NE(adrvet_list::peers::ipset_name_problem("a234567890123456789012345678"), nullptr);
@@ -422,7 +561,8 @@ TEST(PeerExport, IpsetLeavesOutTheAllZeroAddressAndSizesTheSet) {
       adrvet_list::export_text(format_named("ipset"), values, adrvet_list::ExportNames{}, left_out);
   EXPECT_EQ(left_out, Addresses{0});
   EXPECT_EQ(text.find("add adrvet-new 00:00:00:00:00:00\n"), std::string::npos);
-  EXPECT_EQ(text.rfind("create adrvet hash:mac hashsize 4096 maxelem 16777216 -exist\n", 0), 0U);
+  EXPECT_NE(text.find("\ncreate adrvet hash:mac hashsize 4096 maxelem 16777216 -exist\n"),
+            std::string::npos);
 }
 
 std::vector<std::uint64_t> random_list(std::mt19937_64& rng) {

@@ -21,11 +21,32 @@ fi
 new_netns ns nft
 in_ns() { ip netns exec "$ns" "$@"; }
 
-for family in inet bridge netdev; do
+for family in ip ip6 inet arp bridge netdev; do
   list export -k S --format nft --family "$family" --table lan --name macs \
     --output "$work/$family.nft" "$work/list.dat"
   expect "family $family: nft -c -f accepts the export" in_ns nft -c -f "$work/$family.nft"
 done
+# nft's own limit on names, 255 characters: the export takes what nft takes.
+long=a$(printf 'b%.0s' $(seq 254))
+list export -k S --format nft --table "$long" --name "$long" --output "$work/long.nft" \
+  "$work/list.dat"
+expect "a table and set named with 255 characters load" in_ns nft -f "$work/long.nft"
+in_ns nft delete table inet "$long"
+expect_not "256 characters: the export refuses them" \
+  "$ADRVET_LIST" export -k S --format nft --name "${long}c" "$work/list.dat"
+sed "s/$long/${long}c/g" "$work/long.nft" >"$work/longer.nft"
+expect_not "... and so does nft" in_ns nft -c -f "$work/longer.nft"
+# A set of that name the administrator made with other flags: nft stops at
+# the set's line, which says what to do; done, the export loads.
+in_ns nft add table inet admin
+in_ns nft add set inet admin macs '{ type ether_addr; flags timeout; timeout 1h; counter; }'
+list export -k S --format nft --table admin --name macs --output "$work/admin.nft" "$work/list.dat"
+expect "over a set with a timeout and counters: nft refuses the export, saying what to do" \
+  bash -c "! ip netns exec '$ns' nft -f '$work/admin.nft' 2>'$work/admin.err' &&
+           grep -q 'nft delete set inet admin macs' '$work/admin.err'"
+expect "... and done, the export loads" bash -c "ip netns exec '$ns' nft delete set inet admin macs &&
+  ip netns exec '$ns' nft -f '$work/admin.nft'"
+in_ns nft delete table inet admin
 list pack -k S --quiet --allow-empty - "$work/empty.dat" </dev/null
 list export -k S --format nft --output "$work/empty.nft" "$work/empty.dat"
 expect "an empty list: nft -c -f accepts the export" in_ns nft -c -f "$work/empty.nft"

@@ -10,6 +10,7 @@
 #include "common/messages.h"
 #include "common/suggest.h"
 #include "formats/format_table.h"
+#include "formats/peers.h"
 
 namespace adrvet_list {
 namespace {
@@ -93,6 +94,27 @@ bool has_required(const Options& options, std::span<const OptionRow> rows,
     }
   }
   return true;
+}
+
+// Why --name, --table and --family do not fit the import `format`, or "".
+std::string choice_problem(std::string_view format, const SetChoice& choice) {
+  const bool nft = format == "nft";
+  if (!nft && format != "ipset" && !choice.set.empty()) {
+    return "--name chooses a set of --from nft or ipset, not of " + std::string(format);
+  }
+  if (!nft && (!choice.table.empty() || !choice.family.empty())) {
+    return "--table and --family choose a set of --from nft, not of " + std::string(format);
+  }
+  if (!choice.family.empty() && !peers::is_nft_family(choice.family)) {
+    return "--family '" + choice.family + "': nft knows ip, ip6, inet, arp, bridge and netdev";
+  }
+  for (const std::string* name : {&choice.table, &choice.set}) {
+    const char* problem = nft && !name->empty() ? peers::nft_name_problem(*name) : nullptr;
+    if (problem != nullptr) {
+      return "'" + *name + "' cannot be an nft name: " + problem;
+    }
+  }
+  return "";
 }
 
 bool expect_positionals(const Options& options, std::size_t min, std::size_t max,
@@ -186,8 +208,18 @@ const PeerFormat* import_format(const Options& options, const char* command) {
   if (format == nullptr) {
     error("%s: unknown format '%s'; see 'adrvet-list %s --help'", command, options.from->c_str(),
           command);
+    return nullptr;
+  }
+  const std::string problem = choice_problem(format->name, import_choice(options));
+  if (!problem.empty()) {
+    error("%s: %s", command, problem.c_str());
+    return nullptr;
   }
   return format;
+}
+
+SetChoice import_choice(const Options& options) {
+  return {options.family.value_or(""), options.table.value_or(""), options.name.value_or("")};
 }
 
 }  // namespace adrvet_list

@@ -30,7 +30,12 @@ std::optional<Options> parse_options(int argc, char* argv[], const char* command
 std::optional<Options> start_command(int argc, char* argv[], const CommandRow& command,
                                      int& status);
 
-// The format --from names (plain when absent), or nullptr after a message.
+// The format --from names (plain when absent), or nullptr after a message;
+// also after one about --name, --table or --family where the format has no
+// such names or nft would refuse them.
 const PeerFormat* import_format(const Options& options, const char* command);
+
+// The set --name, --table and --family choose from an nft or ipset file.
+SetChoice import_choice(const Options& options);
 
 }  // namespace adrvet_list

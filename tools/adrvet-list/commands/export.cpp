@@ -30,8 +30,9 @@ const std::string& usage() {
       t += '\n';
     }
     t += "SET (ipset, nft) and TABLE (nft) default to adrvet: letters, digits, '_', '-',\n"
-         "'.', starting with a letter or '_', at most 31 (27 for ipset); nft keywords are\n"
-         "refused. FAMILY is inet (the default), bridge or netdev.\n"
+         "'.', starting with a letter or '_', at most 255 (27 for ipset); nft keywords\n"
+         "are refused. FAMILY is inet (the default), ip, ip6, arp, bridge or netdev.\n"
+         "An empty list's export empties the peer's list; export says so.\n"
          "--output FILE replaces FILE crash-safe (the old file stays whole on any\n"
          "failure and keeps its permission bits) instead of writing standard output; a\n"
          "new FILE gets MODE, or what the umask leaves of 666, as a redirection would.\n";
@@ -107,6 +108,13 @@ int run_export(const Options& options) {
   LoadedList list;
   if (!load_usable_list(options.positional[0], *options.key, list)) {
     return kExitData;
+  }
+  if (list.values.empty()) {
+    // Loaded, such an export empties the peer's set: say so, as pack does.
+    warning(
+        "export: %s holds no address; the export empties the peer's list, which then admits "
+        "no device",
+        options.positional[0].c_str());
   }
   Addresses left_out;
   const std::string text = export_text(*format, list.values, names, left_out);

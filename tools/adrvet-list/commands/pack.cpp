@@ -21,6 +21,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--from FORMAT]\n"
+    "                        [--name SET] [--table TABLE] [--family FAMILY]\n"
     "                        [--wait SECONDS] [--mode MODE] [--json] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
@@ -37,9 +38,12 @@ constexpr char kUsage[] =
     "SECONDS (10) for another writer of DEST.\n"
     "--from FORMAT reads INPUT as a peer has it instead: hostapd (accept_mac_file,\n"
     "VLAN IDs allowed), dnsmasq (dhcp-host= lines, any fields), dnsmasq-hosts\n"
-    "(dhcp-hostsfile lines), ipset (ipset save output or an export), nft (nft list\n"
-    "set or nft list ruleset output, or an export: the one set of type ether_addr),\n"
-    "freeradius (files module entries with their attributes), or plain.\n"
+    "(dhcp-hostsfile lines), ipset (ipset save or ipset list output, or an export:\n"
+    "the one hash:mac set), nft (nft list set or nft list ruleset output, also as\n"
+    "nft -j prints it, or an export: the one set of type ether_addr), freeradius\n"
+    "(files module entries with their attributes), or plain. From a file holding\n"
+    "several sets, --name SET (and for nft --table TABLE, --family FAMILY) chooses\n"
+    "one; without them, addresses in several sets are refused, naming the sets.\n"
     "Addresses DEST held before keep their names and expiries; the others are\n"
     "recorded as added now, by the user running pack. --json prints what changed,\n"
     "against the list DEST held, as one JSON document.\n";
@@ -92,7 +96,8 @@ int run_pack(const Options& options) {
   }
 
   Addresses values;
-  const ImportCount parsed = import_input(input, *from, options.quiet, values);
+  const ImportCount parsed =
+      import_input(input, *from, import_choice(options), options.quiet, values);
   if (!parsed.read) {
     return kExitData;
   }

@@ -33,7 +33,8 @@ constexpr char kAddUsage[] =
     "Usage: adrvet-list add -k S|U [--quiet] [--create] [--allow-empty] [--wait SECONDS]\n"
     "                       [--mode MODE] [--force] [--label TEXT] [--expires WHEN]\n"
     "                       [--json] LIST MAC...|-\n"
-    "       adrvet-list add -k S|U [options] --from FORMAT LIST INPUT...\n"
+    "       adrvet-list add -k S|U [options] --from FORMAT [--name SET] [--table TABLE]\n"
+    "                       [--family FAMILY] LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates. A LIST\n"
     "that does not exist is made only with --create (mode MODE, 600 by default; a\n"
@@ -42,7 +43,8 @@ constexpr char kAddUsage[] =
     "list comes first. '-' reads further\n"
     "addresses from standard input, one per line as for 'pack'. With --from, the\n"
     "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
-    "the formats 'pack --from' reads. An invalid line or address changes nothing.\n"
+    "the formats 'pack --from' reads, of the set --name, --table and --family choose\n"
+    "as for 'pack'. An invalid line or address changes nothing.\n"
     "Says how many were added and which were already present. Waits up to SECONDS\n"
     "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n"
     "--label TEXT names the devices (UTF-8, at most 255 bytes, no control\n"
@@ -94,7 +96,7 @@ Requested parse_requested(const std::vector<std::string>& texts, bool quiet, con
       // Standard input as for pack, so that a hook adding a thousand
       // devices makes one locked update, not a thousand.
       if (!read_input &&
-          !import_inputs({text}, *find_peer_format("plain"), quiet, requested.values)) {
+          !import_inputs({text}, *find_peer_format("plain"), {}, quiet, requested.values)) {
         requested.all_valid = false;
       }
       read_input = true;
@@ -291,7 +293,8 @@ int run_update(const Options& options, bool adding) {
   AuditedChange audit(command, path);
   Requested requested;
   if (options.from) {
-    requested.all_valid = import_inputs(arguments, *from, quiet, requested.values);
+    requested.all_valid =
+        import_inputs(arguments, *from, import_choice(options), quiet, requested.values);
   } else {
     requested = parse_requested(arguments, quiet, command);
   }

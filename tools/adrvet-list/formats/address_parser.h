@@ -22,6 +22,10 @@ struct ParsedLine {
   std::uint64_t value = 0;
   const char* reason = "";   // for invalid lines
   std::string_view content;  // the line without comment and surrounding white space
+  // Which of the file's sets the line is about (nft, ipset: a file may hold
+  // several); kAllSets for a flush of everything.
+  std::uint32_t set = 0;
+  static constexpr std::uint32_t kAllSets = 0xFFFFFFFFU;
 };
 
 // One line: an address in any notation ADRVET accepts for an entered address

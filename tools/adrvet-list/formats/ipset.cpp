@@ -1,5 +1,5 @@
-// ipset: "ipset restore" scripts that swap a filled set in, and the add
-// lines of "ipset save" output.
+// ipset: "ipset restore" scripts that swap a filled set in, and reading
+// back those scripts, "ipset save" and "ipset list" output.
 #include <algorithm>
 #include <map>
 #include <utility>
@@ -36,77 +36,231 @@ std::string_view option_value(const std::vector<std::string_view>& w, std::size_
   return "";
 }
 
-// The statements of a restore script, applied to one set in order: add and
-// del, flush and destroy, and swap, which carries the set read so far to
-// the other name (as the export's own script does).
+// What "Name: X" starts in "ipset list" output: the header lines, then
+// the members up to a blank line.
+enum class ListPart { none, header, members };
+
+// "ipset list" header lines other than Name, Type and Header.
+bool is_list_header(std::string_view key) {
+  return key == "Revision:" || key == "Size" || key == "References:" || key == "Number";
+}
+
+// Restore scripts, "ipset save" and "ipset list" output. The statements
+// apply in order, each to its own set: add and del, flush and destroy, and
+// swap, which exchanges two sets' names (as the export's own script does).
+// A file may hold several sets; the one read is the only hash:mac set that
+// gets addresses, or the one --name chooses.
 class IpsetReader final : public PeerReader {
+ public:
+  [[nodiscard]] const char* finish() override;
+  [[nodiscard]] std::uint32_t chosen_set() const override { return chosen_; }
+
  protected:
   void take(std::string_view line) override {
     const std::string_view trimmed = text::trim(line);
+    if (part_ == ListPart::members && !trimmed.empty() && !trimmed.starts_with("Name:")) {
+      member(trimmed);
+      return;
+    }
     if (text::is_comment_or_blank(trimmed)) {
+      part_ = part_ == ListPart::members ? ListPart::none : part_;
       return;
     }
     const std::vector<std::string_view> w = text::words(trimmed);
-    const std::string_view command = w[0];
-    if (is_command(command, "create", "-N")) {
-      create(trimmed, w);
-    } else if (is_command(command, "flush", "-F") || is_command(command, "destroy", "-X")) {
-      if (w.size() < 2 || (!set_.empty() && w[1] == set_)) {
-        add_flush(trimmed);
-      }
-    } else if (is_command(command, "swap", "-W") && w.size() >= 3) {
-      swap(std::string(w[1]), std::string(w[2]));
-    } else if (is_command(command, "del", "-D") && w.size() >= 3) {
-      if (w[1] == set_) {
-        add_removal(w[2]);
-      }
-    } else if (is_command(command, "add", "-A") && w.size() >= 3) {
-      add(trimmed, w);
-    } else {
-      add_invalid(trimmed, "not an ipset create, add, del, flush, swap or destroy line");
+    if (w[0] == "Name:" || part_ == ListPart::header) {
+      list_line(trimmed, w);
+      return;
     }
+    statement(trimmed, w);
   }
 
  private:
-  void create(std::string_view line, const std::vector<std::string_view>& w) {
-    if (w.size() < 3 || w[2] != "hash:mac") {
-      add_invalid(line, "not a hash:mac set, which holds no addresses to import");
-      return;
-    }
-    const std::string_view timeout = option_value(w, 3, "timeout");
-    if (!timeout.empty() && timeout != "0") {
-      timed_sets_[std::string(w[1])] = true;
-    }
-  }
+  struct Set {
+    bool mac = true;     // hash:mac, or not declared in the file
+    bool timed = false;  // created with a default timeout
+    bool added = false;  // got an address
+    std::string name;    // its name now; empty once destroyed
+  };
 
-  void add(std::string_view line, const std::vector<std::string_view>& w) {
-    if (set_.empty()) {
-      set_ = std::string(w[1]);
-    } else if (w[1] != set_) {
-      add_invalid(line, "an address of a second set; import one set at a time (ipset save SET)");
-      return;
-    }
-    const std::string_view timeout = option_value(w, 3, "timeout");
-    const bool timed = timeout.empty() ? timed_sets_[set_] : timeout != "0";
-    if (timed) {
-      add_invalid(line, "an entry with a timeout leaves the set when it expires");
-      return;
-    }
-    add_address(w[2]);  // other options (comment, counters) do not matter here
-  }
+  void statement(std::string_view line, const std::vector<std::string_view>& w);
+  void create(std::string_view line, const std::vector<std::string_view>& w);
+  void add(std::string_view line, std::string_view name, std::string_view address, bool timed);
+  void empty_set(std::string_view line, const std::vector<std::string_view>& w, bool destroy);
+  void swap(const std::string& first, const std::string& second);
+  void list_line(std::string_view line, const std::vector<std::string_view>& w);
+  void member(std::string_view line);
+  // The set now named `name`, made when the file has not named it before.
+  std::uint32_t set_named(std::string_view name);
+  [[nodiscard]] std::string mac_set_names() const;
 
-  void swap(const std::string& first, const std::string& second) {
-    std::swap(timed_sets_[first], timed_sets_[second]);
-    if (set_ == first) {
-      set_ = second;
-    } else if (set_ == second) {
-      set_ = first;
-    }
-  }
-
-  std::string set_;                         // the name the set read so far has now
-  std::map<std::string, bool> timed_sets_;  // sets created with a default timeout
+  std::vector<Set> sets_;
+  std::map<std::string, std::uint32_t, std::less<>> ids_;  // name now -> set
+  ListPart part_ = ListPart::none;
+  std::uint32_t listed_ = 0;  // the set "ipset list" is printing
+  std::uint32_t chosen_ = 0;
+  std::string problem_;
 };
+
+void IpsetReader::statement(std::string_view line, const std::vector<std::string_view>& w) {
+  const std::string_view command = w[0];
+  if (is_command(command, "create", "-N")) {
+    create(line, w);
+  } else if (is_command(command, "flush", "-F")) {
+    empty_set(line, w, false);
+  } else if (is_command(command, "destroy", "-X")) {
+    empty_set(line, w, true);
+  } else if (is_command(command, "swap", "-W") && w.size() >= 3) {
+    swap(std::string(w[1]), std::string(w[2]));
+  } else if (is_command(command, "del", "-D") && w.size() >= 3) {
+    const std::uint32_t id = set_named(w[1]);
+    if (sets_[id].mac) {
+      tag_set(id);
+      add_removal(w[2]);
+    }
+  } else if (is_command(command, "add", "-A") && w.size() >= 3) {
+    const std::string_view timeout = option_value(w, 3, "timeout");
+    const std::uint32_t id = set_named(w[1]);
+    add(line, w[1], w[2], timeout.empty() ? sets_[id].timed : timeout != "0");
+  } else {
+    add_invalid(line, "not an ipset create, add, del, flush, swap or destroy line");
+  }
+}
+
+// A set of another type (hash:ip, hash:ip,mac) holds no addresses to
+// import; its lines are passed over.
+void IpsetReader::create(std::string_view /*line*/, const std::vector<std::string_view>& w) {
+  if (w.size() < 3) {
+    return;
+  }
+  Set& set = sets_[set_named(w[1])];
+  set.mac = w[2] == "hash:mac";
+  const std::string_view timeout = option_value(w, 3, "timeout");
+  set.timed = !timeout.empty() && timeout != "0";
+}
+
+void IpsetReader::add(std::string_view line, std::string_view name, std::string_view address,
+                      bool timed) {
+  const std::uint32_t id = set_named(name);
+  Set& set = sets_[id];
+  if (!set.mac) {
+    return;
+  }
+  tag_set(id);
+  set.added = true;
+  if (timed) {
+    add_invalid(line, "an entry with a timeout leaves the set when it expires");
+    return;
+  }
+  add_address(address);  // other options (comment, counters) do not matter here
+}
+
+void IpsetReader::empty_set(std::string_view line, const std::vector<std::string_view>& w,
+                            bool destroy) {
+  if (w.size() < 2) {  // every set
+    tag_set(ParsedLine::kAllSets);
+    add_flush(line);
+    if (destroy) {
+      ids_.clear();
+      for (Set& set : sets_) {
+        set.name.clear();
+      }
+    }
+    return;
+  }
+  const std::uint32_t id = set_named(w[1]);
+  tag_set(id);
+  add_flush(line);
+  if (destroy) {
+    ids_.erase(sets_[id].name);
+    sets_[id].name.clear();
+  }
+}
+
+void IpsetReader::swap(const std::string& first, const std::string& second) {
+  const std::uint32_t a = set_named(first);
+  const std::uint32_t b = set_named(second);
+  ids_[first] = b;
+  ids_[second] = a;
+  std::swap(sets_[a].name, sets_[b].name);
+}
+
+// "Name: X", "Type: T", "Header: ... timeout N ...", "Members:", and
+// the header lines that say nothing about the members.
+void IpsetReader::list_line(std::string_view line, const std::vector<std::string_view>& w) {
+  const std::string_view key = w[0];
+  if (key == "Name:" && w.size() == 2) {
+    listed_ = set_named(w[1]);
+    part_ = ListPart::header;
+  } else if (key == "Type:" && w.size() == 2) {
+    sets_[listed_].mac = w[1] == "hash:mac";
+  } else if (key == "Header:") {
+    const std::string_view timeout = option_value(w, 1, "timeout");
+    sets_[listed_].timed = !timeout.empty() && timeout != "0";
+  } else if (key == "Members:" && w.size() == 1) {
+    part_ = ListPart::members;
+  } else if (!is_list_header(key)) {
+    add_invalid(line, "not a line of 'ipset list' output");
+  }
+}
+
+// "AA:BB:CC:DD:EE:FF [timeout N] [packets N bytes N] [comment "..."]".
+void IpsetReader::member(std::string_view line) {
+  const std::vector<std::string_view> w = text::words(line);
+  const std::string_view timeout = option_value(w, 1, "timeout");
+  add(line, sets_[listed_].name, w[0], timeout.empty() ? sets_[listed_].timed : timeout != "0");
+}
+
+std::uint32_t IpsetReader::set_named(std::string_view name) {
+  if (const auto found = ids_.find(name); found != ids_.end()) {
+    return found->second;
+  }
+  const auto id = static_cast<std::uint32_t>(sets_.size());
+  sets_.push_back({true, false, false, std::string(name)});
+  ids_.emplace(std::string(name), id);
+  return id;
+}
+
+std::string IpsetReader::mac_set_names() const {
+  std::string names;
+  for (const auto& [name, id] : ids_) {
+    if (sets_[id].mac) {
+      names += (names.empty() ? "" : ", ") + name;
+    }
+  }
+  return names.empty() ? "none" : names;
+}
+
+const char* IpsetReader::finish() {
+  const std::string& wanted = choice().set;
+  if (!wanted.empty()) {
+    const auto found = ids_.find(wanted);
+    if (found == ids_.end() || !sets_[found->second].mac) {
+      problem_ = "no hash:mac set named '" + wanted + "' (the file's: " + mac_set_names() + ")";
+      return problem_.c_str();
+    }
+    chosen_ = found->second;
+    return nullptr;
+  }
+  std::string read;
+  std::size_t count = 0;
+  for (const auto& [name, id] : ids_) {
+    if (sets_[id].mac && sets_[id].added) {
+      read += (read.empty() ? "" : ", ") + name;
+      chosen_ = id;
+      ++count;
+    }
+  }
+  if (count > 1) {
+    problem_ = "addresses of several hash:mac sets (" + read + "); choose one with --name";
+    return problem_.c_str();
+  }
+  if (count == 0 && !sets_.empty() &&
+      std::none_of(sets_.begin(), sets_.end(), [](const Set& set) { return set.mac; })) {
+    problem_ = "no hash:mac set: the file's sets hold no hardware addresses";
+    return problem_.c_str();
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -121,6 +275,11 @@ void write_ipset(std::string& out, const Addresses& values, const ExportNames& n
   const std::string temporary = name + std::string(kTemporarySuffix);
   const std::string sizes = " hash:mac hashsize " + std::to_string(hash_size) + " maxelem " +
                             std::to_string(max_elements);
+  // ipset names only the line number when a set of that name made with other
+  // settings exists; swapping a set of these settings in keeps its rules.
+  out += "# If ipset stops at the next line (\"set with the same name already exists\"), " + name +
+         " exists with other settings: ipset create " + temporary + sizes + "; ipset swap " +
+         temporary + " " + name + "; ipset destroy " + temporary + "; then restore again\n";
   out += "create " + name + sizes + " -exist\n";
   // -exist and flush: a temporary set an interrupted run left behind is reused.
   out += "create " + temporary + sizes + " -exist\n";

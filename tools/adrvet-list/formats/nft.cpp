@@ -23,12 +23,17 @@ constexpr std::string_view kEndOfLine = "\n";
 // The family of "table NAME" or "add element NAME SET" when none is written.
 constexpr std::string_view kDefaultFamily = "ip";
 
+// Every family nft has: ether_addr sets load in each of them.
+constexpr std::array<std::string_view, 6> kFamilies = {"ip",  "ip6",    "inet",
+                                                       "arp", "bridge", "netdev"};
+
 bool is_add_or_create(const std::string& word) { return word == "add" || word == "create"; }
 
 class NftReader final : public PeerReader {
  public:
-  [[nodiscard]] const char* finish() const override {
-    return blocks_.empty() ? nullptr : "the input ends inside a '{' block";
+  [[nodiscard]] const char* finish() override;
+  [[nodiscard]] std::uint32_t chosen_set() const override {
+    return read_.empty() ? 0 : ids_.at(read_.front());
   }
 
  protected:
@@ -56,16 +61,22 @@ class NftReader final : public PeerReader {
   void open_block();
   void element(std::string_view key);
   void element_option(std::string_view word);
-  // Whether `name` ("family table set", or "family table " for a whole
-  // table) covers the set being read.
-  [[nodiscard]] bool covers_read_set(const std::string& name) const;
+  // Flushes every set read so far that `name` covers ("family table set",
+  // or "family table " for a whole table).
+  void flush_covered(std::string_view text, const std::string& name);
+  // Whether "family table set" is the set --name, --table and --family choose.
+  [[nodiscard]] bool is_chosen(const std::string& name) const;
+  std::uint32_t set_id(const std::string& name);
 
   // The blocks around the current token, the words of the statement so far,
-  // the sets of type ether_addr, and the one whose elements are read.
+  // the sets declared, the chosen ones' numbers (ParsedLine::set), and those
+  // of them that got elements, in order.
   std::vector<NftBlock> blocks_;
   std::vector<std::string> words_;
-  std::map<std::string, SetKind> sets_;  // declared sets
-  std::string set_;
+  std::map<std::string, SetKind> sets_;
+  std::map<std::string, std::uint32_t> ids_;
+  std::vector<std::string> read_;
+  std::string problem_;
   bool element_started_ = false;
   bool element_read_ = false;      // the element is of the set being read
   bool expects_argument_ = false;  // the last word was an option that takes a value
@@ -236,6 +247,7 @@ void NftReader::top_statement(std::string_view text) {
   const std::string& verb = w[0];
   const bool empties = verb == "flush" || verb == "delete" || verb == "destroy";
   if (empties && w.size() == 2 && w[1] == "ruleset") {
+    tag_set(ParsedLine::kAllSets);
     add_flush(text);
   } else if (empties && w.size() >= 3 && (w[1] == "set" || w[1] == "table")) {
     const bool set = w[1] == "set";
@@ -248,9 +260,7 @@ void NftReader::top_statement(std::string_view text) {
     if (!set) {
       name += " ";
     }
-    if (covers_read_set(name)) {
-      add_flush(text);
-    }
+    flush_covered(text, name);
   } else if (verb == "include") {
     add_invalid(text, "an include is not followed; import the included file too");
   } else if (verb != "table" && verb != "add" && verb != "create" && verb != "insert" &&
@@ -261,11 +271,51 @@ void NftReader::top_statement(std::string_view text) {
   }
 }
 
-bool NftReader::covers_read_set(const std::string& name) const {
-  if (set_.empty()) {
-    return false;
+void NftReader::flush_covered(std::string_view text, const std::string& name) {
+  for (const auto& [set, id] : ids_) {
+    if (name.back() == ' ' ? set.starts_with(name) : set == name) {
+      tag_set(id);
+      add_flush(text);
+    }
   }
-  return name.back() == ' ' ? set_.starts_with(name) : set_ == name;
+}
+
+bool NftReader::is_chosen(const std::string& name) const {
+  const std::vector<std::string_view> parts = text::words(name);  // family table set
+  const SetChoice& wanted = choice();
+  return parts.size() == 3 && (wanted.family.empty() || parts[0] == wanted.family) &&
+         (wanted.table.empty() || parts[1] == wanted.table) &&
+         (wanted.set.empty() || parts[2] == wanted.set);
+}
+
+std::uint32_t NftReader::set_id(const std::string& name) {
+  return ids_.try_emplace(name, static_cast<std::uint32_t>(ids_.size())).first->second;
+}
+
+const char* NftReader::finish() {
+  if (!blocks_.empty()) {
+    return "the input ends inside a '{' block";
+  }
+  if (read_.size() > 1) {
+    problem_ = "elements of several ether_addr sets (";
+    for (std::size_t i = 0; i < read_.size(); ++i) {
+      problem_ += (i == 0 ? "" : ", ") + read_[i];
+    }
+    problem_ += "); choose one with --name, --table and --family";
+    return problem_.c_str();
+  }
+  if (!choice().empty() && read_.empty() &&
+      std::none_of(sets_.begin(), sets_.end(),
+                   [&](const auto& set) { return set.second.ether && is_chosen(set.first); })) {
+    std::string declared;
+    for (const auto& [name, kind] : sets_) {
+      declared += kind.ether ? (declared.empty() ? "" : ", ") + name : "";
+    }
+    problem_ = "no ether_addr set matches --name, --table and --family (the file's: " +
+               (declared.empty() ? "none" : declared) + ")";
+    return problem_.c_str();
+  }
+  return nullptr;
 }
 
 void NftReader::open_block() {
@@ -307,21 +357,17 @@ void NftReader::element(std::string_view key) {
     add_invalid(key, "an element of a set whose type is not declared before it");
     return;
   }
-  if (!block.set.ether) {
-    return;  // a set of other things (IP addresses, ports) of the same ruleset
+  if (!block.set.ether || !is_chosen(block.name)) {
+    return;  // a set of other things (IP addresses, ports), or one not chosen
   }
+  tag_set(set_id(block.name));
   if (block.removal) {
-    if (set_ == block.name) {
-      element_read_ = true;
-      add_removal(key);
-    }
+    element_read_ = true;
+    add_removal(key);
     return;
   }
-  if (set_.empty()) {
-    set_ = block.name;
-  } else if (set_ != block.name) {
-    add_invalid(key, "an element of a second ether_addr set; import one set at a time");
-    return;
+  if (std::find(read_.begin(), read_.end(), block.name) == read_.end()) {
+    read_.push_back(block.name);
   }
   if (block.set.timeout) {
     add_invalid(key, "the set gives its elements a timeout: they leave it when it expires");
@@ -338,7 +384,11 @@ void write_nft(std::string& out, const Addresses& values, const ExportNames& nam
                Addresses& /*left_out*/) {
   const std::string where = names.family + " " + names.table + " " + names.set;
   out += "table " + names.family + " " + names.table + " {\n";
-  out += "\tset " + names.set + " {\n\t\ttype ether_addr\n\t}\n}\n";
+  // nft shows the line it stops at, so the hint stands where an existing set
+  // of other flags (timeout, counter) makes it stop.
+  out += "\tset " + names.set + " { # \"File exists\" here: a set " + names.set +
+         " with other flags exists; nft delete set " + where +
+         " (or export --name ANOTHER), then load again\n\t\ttype ether_addr\n\t}\n}\n";
   out += "flush set " + where + "\n";
   if (values.empty()) {  // nft refuses an empty element list
     return;
@@ -355,8 +405,12 @@ void write_nft(std::string& out, const Addresses& values, const ExportNames& nam
 
 std::unique_ptr<PeerReader> nft_reader() { return std::make_unique<NftReader>(); }
 
+bool is_nft_family(std::string_view name) {
+  return std::find(kFamilies.begin(), kFamilies.end(), name) != kFamilies.end();
+}
+
 const char* nft_name_problem(std::string_view name) {
-  constexpr std::size_t kMaxNftName = 31;
+  constexpr std::size_t kMaxNftName = 255;  // NFT_NAME_MAXLEN less its terminating zero
   if (const char* problem = text::identifier_problem(name, kMaxNftName)) {
     return problem;
   }
@@ -367,8 +421,8 @@ const char* nft_name_problem(std::string_view name) {
 }
 
 std::string nft_names_problem(const ExportNames& names) {
-  if (names.family != "inet" && names.family != "bridge" && names.family != "netdev") {
-    return "family '" + names.family + "': nft sets of addresses need inet, bridge or netdev";
+  if (!is_nft_family(names.family)) {
+    return "family '" + names.family + "': nft knows ip, ip6, inet, arp, bridge and netdev";
   }
   for (const std::string* name : {&names.table, &names.set}) {
     if (const char* problem = nft_name_problem(*name)) {

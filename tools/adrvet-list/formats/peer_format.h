@@ -20,6 +20,15 @@ struct ExportNames {
   std::string set = "adrvet";    // nft and ipset
 };
 
+// Which set an import reads from a file that holds several (--name, and
+// --table and --family for nft); an empty field matches any.
+struct SetChoice {
+  std::string family;
+  std::string table;
+  std::string set;
+  [[nodiscard]] bool empty() const { return family.empty() && table.empty() && set.empty(); }
+};
+
 // Reads one input line after another, in order; some formats (nft sets,
 // FreeRADIUS entries) span lines.
 class PeerReader {
@@ -42,8 +51,16 @@ class PeerReader {
   }
 
   // After the last line: why the input ended too early (inside an nft
-  // block), or nullptr.
-  [[nodiscard]] virtual const char* finish() const { return nullptr; }
+  // block) or names no one set (several, or none that was chosen), or
+  // nullptr. Valid as long as the reader.
+  [[nodiscard]] virtual const char* finish() { return nullptr; }
+
+  // The set (ParsedLine::set) whose addresses the import takes, once
+  // finish() has found no problem.
+  [[nodiscard]] virtual std::uint32_t chosen_set() const { return 0; }
+
+  // For formats whose files hold several sets: the one to read.
+  void choose(const SetChoice& choice) { choice_ = choice; }
 
  protected:
   virtual void take(std::string_view line) = 0;
@@ -56,9 +73,14 @@ class PeerReader {
   // A line that holds no entry, of the kind `what` names ("not dhcp-host= lines").
   void add_skipped(std::string_view text, const char* what);
   void add_parsed(const ParsedLine& parsed) { parsed_.push_back(parsed); }
+  // The set the add_ functions tag their lines with.
+  void tag_set(std::uint32_t set) { set_tag_ = set; }
+  [[nodiscard]] const SetChoice& choice() const { return choice_; }
 
  private:
   std::vector<ParsedLine> parsed_;
+  SetChoice choice_;
+  std::uint32_t set_tag_ = 0;
 };
 
 struct PeerFormat {

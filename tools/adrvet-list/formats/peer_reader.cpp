@@ -6,6 +6,7 @@ void PeerReader::add_address(std::string_view text) {
   ParsedLine parsed = parse_list_line(text);
   if (parsed.kind == ParsedLine::Kind::address) {
     parsed.content = text;
+    parsed.set = set_tag_;
     parsed_.push_back(parsed);
   } else {
     add_invalid(text, parsed.kind == ParsedLine::Kind::blank ? "no address" : parsed.reason);
@@ -17,6 +18,7 @@ void PeerReader::add_removal(std::string_view text) {
   if (parsed.kind == ParsedLine::Kind::address) {
     parsed.kind = ParsedLine::Kind::removal;
     parsed.content = text;
+    parsed.set = set_tag_;
     parsed_.push_back(parsed);
   } else {
     add_invalid(text, parsed.kind == ParsedLine::Kind::blank ? "no address" : parsed.reason);
@@ -27,6 +29,7 @@ void PeerReader::add_flush(std::string_view text) {
   ParsedLine parsed;
   parsed.kind = ParsedLine::Kind::flush;
   parsed.content = text;
+  parsed.set = set_tag_;
   parsed_.push_back(parsed);
 }
 
@@ -35,6 +38,7 @@ void PeerReader::add_skipped(std::string_view text, const char* what) {
   parsed.kind = ParsedLine::Kind::skipped;
   parsed.reason = what;
   parsed.content = text;
+  parsed.set = set_tag_;
   parsed_.push_back(parsed);
 }
 
@@ -43,6 +47,7 @@ void PeerReader::add_invalid(std::string_view text, const char* reason) {
   parsed.kind = ParsedLine::Kind::invalid;
   parsed.reason = reason;
   parsed.content = text;
+  parsed.set = set_tag_;
   parsed_.push_back(parsed);
 }
 

@@ -47,6 +47,8 @@ void write_nft(std::string& out, const Addresses& values, const ExportNames& nam
                Addresses& left_out);
 std::unique_ptr<PeerReader> nft_reader();
 std::string nft_names_problem(const ExportNames& names);
+// Whether nft has the family `name` (ip, ip6, inet, arp, bridge, netdev).
+bool is_nft_family(std::string_view name);
 // Why nft would refuse `name` as a table or set name, or nullptr. nft 1.0.6
 // takes no quoted names there, so keywords cannot be written at all.
 const char* nft_name_problem(std::string_view name);

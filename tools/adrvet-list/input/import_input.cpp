@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "base/file_descriptor.h"
@@ -50,8 +51,33 @@ struct Tally {
   std::size_t flushes = 0;
 };
 
+// The statements of each set the file names, by ParsedLine::set.
+class FileSets {
+ public:
+  PeerStatements& operator[](std::uint32_t set) { return sets_[set]; }
+  void flush(std::uint32_t set) {
+    if (set != ParsedLine::kAllSets) {
+      sets_[set].flush();
+      return;
+    }
+    for (auto& [number, statements] : sets_) {
+      statements.flush();
+    }
+  }
+  [[nodiscard]] std::size_t removals() const {
+    std::size_t count = 0;
+    for (const auto& [number, statements] : sets_) {
+      count += statements.removals();
+    }
+    return count;
+  }
+
+ private:
+  std::map<std::uint32_t, PeerStatements> sets_;
+};
+
 void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedReport& invalid,
-               LimitedReport& unusual, PeerStatements& statements, Tally& tally) {
+               LimitedReport& unusual, FileSets& sets, Tally& tally, PeerStatements*& last_added) {
   // A line cut short is parsed only when its comment starts within what was
   // kept: an address beyond the cut must not be silently lost.
   if (line.cut() && line.kept.find('#') == std::string_view::npos) {
@@ -64,10 +90,10 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
         invalid.add(line.number, parsed.reason, quoted_excerpt(parsed.content));
         continue;
       case ParsedLine::Kind::removal:
-        statements.remove(parsed.value);
+        sets[parsed.set].remove(parsed.value);
         continue;
       case ParsedLine::Kind::flush:
-        statements.flush();
+        sets.flush(parsed.set);
         ++tally.flushes;
         continue;
       case ParsedLine::Kind::skipped:
@@ -79,7 +105,8 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
       case ParsedLine::Kind::address:
         break;
     }
-    statements.add(parsed.value);
+    last_added = &sets[parsed.set];
+    last_added->add(parsed.value);
     if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
       unusual.add(line.number, kind, quoted_excerpt(parsed.content));
     }
@@ -100,8 +127,8 @@ void report_tally(const std::string& input, const Tally& tally, std::size_t remo
 
 }  // namespace
 
-ImportCount import_input(const std::string& input, const PeerFormat& format, bool quiet,
-                         Addresses& values) {
+ImportCount import_input(const std::string& input, const PeerFormat& format,
+                         const SetChoice& choice, bool quiet, Addresses& values) {
   ImportCount count;
   std::string reason;
   const int fd = open_input(input, reason);
@@ -112,27 +139,30 @@ ImportCount import_input(const std::string& input, const PeerFormat& format, boo
   }
   const orbitforge::util::FileDescriptor owned(fd == STDIN_FILENO ? -1 : fd);
   const std::unique_ptr<PeerReader> importer = format.make_reader();
+  importer->choose(choice);
   LimitedReport invalid(false, input);
   LimitedReport unusual(true, input);
   LineReader reader(fd);
   InputLine line;
   constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
   std::size_t compact_at = kFirstCompaction;
-  PeerStatements statements;
+  FileSets sets;
+  PeerStatements* last_added = nullptr;
   Tally tally;
   while (reader.next(line)) {
-    take_line(*importer, line, quiet, invalid, unusual, statements, tally);
-    if (statements.size() >= compact_at) {
-      count.duplicates += statements.compact();
-      compact_at = std::max(kFirstCompaction, 2 * statements.size());
+    take_line(*importer, line, quiet, invalid, unusual, sets, tally, last_added);
+    if (last_added != nullptr && last_added->size() >= compact_at) {
+      count.duplicates += last_added->compact();
+      compact_at = std::max(kFirstCompaction, 2 * last_added->size());
     }
   }
   if (!quiet) {
-    report_tally(input, tally, statements.removals());
+    report_tally(input, tally, sets.removals());
   }
-  statements.move_into(values);
-  if (const char* ended = importer->finish()) {
-    invalid.add(line.number, ended, "");
+  if (const char* problem = importer->finish()) {
+    invalid.add(line.number, problem, "");
+  } else {
+    sets[importer->chosen_set()].move_into(values);
   }
   unusual.close();
   invalid.close();
@@ -144,11 +174,11 @@ ImportCount import_input(const std::string& input, const PeerFormat& format, boo
   return count;
 }
 
-bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format, bool quiet,
-                   Addresses& values) {
+bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format,
+                   const SetChoice& choice, bool quiet, Addresses& values) {
   bool all_valid = true;
   for (const std::string& input : inputs) {
-    const ImportCount count = import_input(input, format, quiet, values);
+    const ImportCount count = import_input(input, format, choice, quiet, values);
     all_valid = all_valid && count.read && count.invalid == 0;
   }
   return all_valid;

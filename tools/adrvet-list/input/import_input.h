@@ -19,18 +19,19 @@ struct ImportCount {
 };
 
 // Appends the addresses of INPUT (a file, or - for standard input) in
-// `format` to `values`, holding no more of a line than parsing needs. When
+// `format` (of the set `choice` names, where the file may hold several) to
+// `values`, holding no more of a line than parsing needs. When
 // `values` grows large it is sorted and freed of duplicates on the way, so
 // that memory follows the distinct addresses, not the lines read.
 // Invalid lines are reported as INPUT:LINE: reason: 'text' (a short,
 // escaped excerpt; the first 20, then a count), unusual addresses as
 // warnings unless `quiet`.
-ImportCount import_input(const std::string& input, const PeerFormat& format, bool quiet,
-                         Addresses& values);
+ImportCount import_input(const std::string& input, const PeerFormat& format,
+                         const SetChoice& choice, bool quiet, Addresses& values);
 
 // The same for several inputs; false when any could not be read or held an
 // invalid line.
-bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format, bool quiet,
-                   Addresses& values);
+bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format,
+                   const SetChoice& choice, bool quiet, Addresses& values);
 
 }  // namespace adrvet_list
