@@ -223,6 +223,25 @@ never_wider range-with-spaces refused "$set_head"$'\t\tflags interval\n'$'\t\t'"
 never_wider newline-without-comma refused "$set_head"$'\t\t'"elements = { $a
 $b }
 "$'\t}\n}\n'
+# nft list ruleset with two sets of addresses: refused without a choice,
+# naming both; --name (and --table, --family) take exactly what nft holds.
+ip netns exec "$imp" nft flush ruleset
+ip netns exec "$imp" nft -f - <<EOF2
+table inet t { set s { type ether_addr; elements = { $a } } }
+table bridge u { set s { type ether_addr; elements = { $b } } }
+EOF2
+ip netns exec "$imp" nft list ruleset >"$work/two-sets.txt"
+expect "two sets, no choice: refused, naming both" bash -c "
+  ! '$ADRVET_LIST' pack -k S --from nft '$work/two-sets.txt' '$work/two.dat' 2>'$work/two.err' &&
+  grep -q 'inet t s, bridge u s' '$work/two.err'"
+for family in inet bridge; do
+  ip netns exec "$imp" nft list set "$family" "$([ "$family" = inet ] && echo t || echo u)" s |
+    grep -o '02:11:22:33:44:0[12]' >"$work/want-$family.txt"
+  expect "--family $family --name s takes what nft holds there" bash -c "
+    '$ADRVET_LIST' pack -k S --quiet --from nft --family $family --name s '$work/two-sets.txt' \
+      '$work/two-$family.dat' &&
+    '$ADRVET_LIST' export -k S '$work/two-$family.dat' | diff - '$work/want-$family.txt'"
+done
 printf '%s\n' "$a" >"$work/plain.txt"
 expect_not "plain text fed to the nft importer is refused" \
   "$ADRVET_LIST" pack -k S --from nft "$work/plain.txt" "$work/plain.dat"
