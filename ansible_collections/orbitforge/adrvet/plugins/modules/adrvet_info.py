@@ -16,28 +16,14 @@ description:
   - A missing or unusable list is no failure of this module; C(require_ok=true) makes it one.
 version_added: 0.1.0
 author: ADRVET developers
+extends_documentation_fragment:
+  - orbitforge.adrvet.adrvet
 options:
-  list:
-    description:
-      - The list, a directory holding C(engine.dat) or a container file.
-    type: path
-    required: true
-  key:
-    description:
-      - The key version the list is written with.
-    type: str
-    required: true
-    choices: [S, U, s, u]
   require_ok:
     description:
       - Fail unless the list verifies, with the problem C(adrvet-list verify) names.
     type: bool
     default: false
-  executable:
-    description:
-      - The C(adrvet-list) program, a path or a name looked up on the managed host's C(PATH).
-    type: str
-    default: adrvet-list
 attributes:
   check_mode:
     support: full

@@ -19,19 +19,9 @@ description:
     In diff mode the entries before and after are shown, one line per address.
 version_added: 0.1.0
 author: ADRVET developers
+extends_documentation_fragment:
+  - orbitforge.adrvet.adrvet
 options:
-  list:
-    description:
-      - The list, as C(ADRVET) and C(adrvet-list) take it, a directory holding C(engine.dat)
-        or a container file.
-    type: path
-    required: true
-  key:
-    description:
-      - The key version the list is written with.
-    type: str
-    required: true
-    choices: [S, U, s, u]
   addresses:
     description:
       - The addresses, each a string in any notation C(adrvet-list) accepts
@@ -85,11 +75,6 @@ options:
     description:
       - Seconds to wait for the list's lock when another writer holds it.
     type: float
-  executable:
-    description:
-      - The C(adrvet-list) program, a path or a name looked up on the managed host's C(PATH).
-    type: str
-    default: adrvet-list
 attributes:
   check_mode:
     support: full
@@ -269,6 +254,12 @@ class Plan:
     def __init__(self):
         self.remove = []
         self.add = OrderedDict()
+        # Removals go first, so that an address taken off is refused as
+        # early as possible; but when they would take off every listed
+        # address, the additions go first: adrvet-list rightly refuses to
+        # empty a list, and an empty list, even for a moment, refuses
+        # every device.
+        self.adds_first = False
 
     def empty(self):
         return not self.remove and not self.add
@@ -293,6 +284,7 @@ def make_plan(current, wanted, state):
         listed = current.get(address)
         if listed is None or needs_update(entry, listed):
             plan.add.setdefault(entry.group(), []).append(address)
+    plan.adds_first = bool(plan.add) and not set(current) - set(plan.remove)
     return plan
 
 
@@ -312,9 +304,14 @@ def run_plan(cli, params, plan, exists):
     if params['allow_empty']:
         common += ['--allow-empty']
     reports = []
-    if plan.remove:
-        reports.append(cli.run('remove', common + [list_path, '-'],
-                               data=address_input(plan.remove))[1])
+
+    def remove():
+        if plan.remove:
+            reports.append(cli.run('remove', common + [list_path, '-'],
+                                   data=address_input(plan.remove))[1])
+
+    if not plan.adds_first:
+        remove()
     for (label, expires), addresses in plan.add.items():
         options = list(common + creating)
         if label is not None:
@@ -322,6 +319,8 @@ def run_plan(cli, params, plan, exists):
         if expires is not None:
             options += ['--expires', expires]
         reports.append(cli.run('add', options + [list_path, '-'], data=address_input(addresses))[1])
+    if plan.adds_first:
+        remove()
     if not exists and not plan.add:
         # An exact list of no address: pack makes an empty list.
         options = list(common)

@@ -20,27 +20,13 @@ description:
     as changed the targets that have drifted from the list.
 version_added: 0.1.0
 author: ADRVET developers
+extends_documentation_fragment:
+  - orbitforge.adrvet.adrvet
 options:
-  list:
-    description:
-      - The list, a directory holding C(engine.dat) or a container file.
-    type: path
-    required: true
-  key:
-    description:
-      - The key version the list is written with.
-    type: str
-    required: true
-    choices: [S, U, s, u]
   targets:
     description:
       - The targets file; by default C(targets.conf) in the list's directory.
     type: path
-  executable:
-    description:
-      - The C(adrvet-list) program, a path or a name looked up on the managed host's C(PATH).
-    type: str
-    default: adrvet-list
 attributes:
   check_mode:
     support: full

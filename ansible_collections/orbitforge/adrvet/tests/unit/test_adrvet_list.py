@@ -86,6 +86,8 @@ CHANGES = [
      [], [B], [], [A]),
     ('exact removes the others', [entry(A), entry(B)], dict(state='exact', addresses=[B, C]),
      [C], [A], [], [B, C]),
+    ('exact replaces every address', [entry(A)], dict(state='exact', addresses=[B, C]),
+     [B, C], [A], [], [B, C]),
     ('exact of nothing empties', [entry(A), entry(B)],
      dict(state='exact', addresses=[], allow_empty=True), [], [A, B], [], []),
     ('absent of all empties', [entry(A)], dict(state='absent', addresses=[A], allow_empty=True),
