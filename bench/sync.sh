@@ -4,7 +4,9 @@
 # hostapd, each running in a network namespace of the benchmark's own, with
 # their own checkers and reloads; then a sync with nothing to do, and one
 # after a single address was added. Per target and for all four at once;
-# the median of RUNS runs (3). As root. Prints a Markdown table.
+# the median of RUNS runs (3). As root. Prints a Markdown table, then what
+# FreeRADIUS's files module holds in memory for the list: after a restart,
+# and after each of three HUPs that reload it.
 #   bench/sync.sh [SIZE [RUNS]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,8 +23,10 @@ problem=$(netns_problem)
 [ -z "$problem" ] || { echo "bench/sync.sh: $problem" >&2; exit 1; }
 new_netns ns sync-bench
 in_ns() { ip netns exec "$ns" "$@"; }
-ip -n "$ns" link add adrvet-b0 type dummy
+# A veth pair inside the namespace (not every kernel has dummy links).
+ip -n "$ns" link add adrvet-b0 type veth peer name adrvet-b1
 ip -n "$ns" addr add 192.168.77.1/24 dev adrvet-b0
+ip -n "$ns" link set adrvet-b1 up
 ip -n "$ns" link set adrvet-b0 up
 
 list=$work/list
@@ -140,6 +144,7 @@ empty_outputs() {
 
 echo "| Targets | Sync of $size addresses (s) | Nothing to do (s) | One address added (s) |"
 echo "|---|---:|---:|---:|"
+: >"$work/added.txt"
 extra=0
 for targets in nft dnsmasq freeradius hostapd all; do
   full=() idle=() one=()
@@ -159,3 +164,31 @@ for targets in nft dnsmasq freeradius hostapd all; do
     "$(printf '%s\n' "${full[@]}" | median)" "$(printf '%s\n' "${idle[@]}" | median)" \
     "$(printf '%s\n' "${one[@]}" | median)"
 done
+
+# rss_mib: FreeRADIUS's resident memory, in MiB.
+rss_mib() {
+  awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' "/proc/$(cat "$work/radiusd.pid")/status"
+}
+# hup_and_wait: a HUP that reloads the module (the file touched: an unchanged
+# file is not reread), once the 5 s since the last one are over, and time
+# for the reload; fails when the server says it ignored the HUP.
+hup_and_wait() {
+  sleep 6
+  touch "$raddb/authorized_macs"
+  kill -HUP "$(cat "$work/radiusd.pid")"
+  sleep 5
+  ! grep -q 'Ignoring HUP' "$work/radiusd.log"
+}
+: >"$raddb/authorized_macs"
+"$work/restart-radius.sh"
+empty=$(rss_mib)
+in_ns "$ADRVET_LIST" sync -k S --quiet --targets "$work/freeradius.conf" "$list" >>"$log" 2>&1
+full=$(rss_mib)
+echo
+echo "FreeRADIUS resident memory: $empty MiB with an empty users file, $full MiB after a restart with $size entries."
+printf 'After HUPs that reload the module:'
+for hup in 1 2 3; do
+  hup_and_wait
+  printf ' %s MiB' "$(rss_mib)"
+done
+echo
