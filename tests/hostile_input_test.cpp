@@ -309,6 +309,12 @@ TEST(AnswersNamed, MessagesGiveTheAnswerADRVETGives) {
   ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list}, "00:11:22:33:44:55\n00:11:22:33:44:56\n")
                 .exit_status,
             0);
+  // The sanitizers' runtime needs descriptors of its own to read memory it
+  // checks (a pipe per check): short of them it reports errors that are not
+  // the program's, so the limit is tried only without it.
+  if (ADRVET_SANITIZED) {
+    GTEST_SKIP() << "too few descriptors: the sanitizers' own checks need them too";
+  }
   // The limit that lets the program start but not open all it needs
   // depends on the descriptors the test runner leaves open: several are tried.
   for (const char* command : {"add", "remove"}) {
