@@ -227,8 +227,8 @@ $b }
 # naming both; --name (and --table, --family) take exactly what nft holds.
 ip netns exec "$imp" nft flush ruleset
 ip netns exec "$imp" nft -f - <<EOF2
-table inet t { set s { type ether_addr; elements = { $a } } }
-table bridge u { set s { type ether_addr; elements = { $b } } }
+table inet t { set s { type ether_addr; elements = { $a }; }; }
+table bridge u { set s { type ether_addr; elements = { $b }; }; }
 EOF2
 ip netns exec "$imp" nft list ruleset >"$work/two-sets.txt"
 expect "two sets, no choice: refused, naming both" bash -c "
