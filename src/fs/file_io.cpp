@@ -16,13 +16,14 @@ namespace {
 // Linux transfers at once anyway.
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
-}  // namespace
-
-bool write_all(int fd, const unsigned char* data, std::size_t length) {
+// Calls write_some(done, size) until `length` bytes are written; a write
+// that makes no progress is an I/O error.
+template <typename WriteSome>
+bool write_fully(std::size_t length, const WriteSome& write_some) {
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t put = retry_on_interrupt(
-        [&] { return ::write(fd, data + done, std::min(length - done, kMaxChunk)); });
+    const ssize_t put =
+        retry_on_interrupt([&] { return write_some(done, std::min(length - done, kMaxChunk)); });
     if (put <= 0) {
       if (put == 0) {
         errno = EIO;
@@ -34,22 +35,17 @@ bool write_all(int fd, const unsigned char* data, std::size_t length) {
   return true;
 }
 
+}  // namespace
+
+bool write_all(int fd, const unsigned char* data, std::size_t length) {
+  return write_fully(
+      length, [&](std::size_t done, std::size_t size) { return ::write(fd, data + done, size); });
+}
+
 bool write_all_at(int fd, const unsigned char* data, std::size_t length, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t put = retry_on_interrupt([&] {
-      return ::pwrite(fd, data + done, std::min(length - done, kMaxChunk),
-                      static_cast<off_t>(offset + done));
-    });
-    if (put <= 0) {
-      if (put == 0) {
-        errno = EIO;
-      }
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return write_fully(length, [&](std::size_t done, std::size_t size) {
+    return ::pwrite(fd, data + done, size, static_cast<off_t>(offset + done));
+  });
 }
 
 LoadStatus regular_file_length(int fd, std::uint64_t max_length, std::uint64_t& length) {
