@@ -87,6 +87,7 @@ for command in export pack add
     complete -c adrvet-list -n "__adrvet_list_offers $command --table" -l table -x -d 'name of the nft table'
     complete -c adrvet-list -n "__adrvet_list_offers $command --family" -l family -x -a 'inet ip ip6 arp bridge netdev' -d 'nft family of the table'
 end
+complete -c adrvet-list -n "__adrvet_list_offers export --timeouts" -l timeouts -d 'give nft and ipset elements their remaining lifetime'
 complete -c adrvet-list -n "__adrvet_list_offers export --output" -l output -x -a '(__adrvet_list_files)' -d 'write this file instead of standard output'
 complete -c adrvet-list -n "__adrvet_list_offers diff --key-b" -l key-b -x -a 'S U' -d 'key version of the second list'
 complete -c adrvet-list -n "__adrvet_list_offers rekey --to" -l to -x -a 'S U' -d 'the new key version'

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "formats/format_table.h"
+#include "formats/label_text.h"
 #include "formats/peers.h"
 #include "support/test_support.h"
 
@@ -596,6 +597,88 @@ TEST(PeerRoundTrip, EveryFormatOverRandomLists) {
       ASSERT_EQ(got.values, values) << "seed " << seed << ", format " << format.name;
     }
   }
+}
+
+// Hostile labels in every export: whatever bytes a label holds, the file
+// reads back as exactly the listed addresses, a comment line stays one line,
+// and a quoted comment holds no quote or backslash and fits the peer.
+TEST(PeerExport, HostileLabelsNeverLeaveTheirPlace) {
+  const std::vector<std::string> labels = {
+      "plain name",
+      "quote\" } ; add element inet adrvet adrvet { 02:00:00:00:00:99",
+      "back\\slash at the end \\",
+      "new\nline 02:00:00:00:00:98\r\ndhcp-host=02:00:00:00:00:97",
+      std::string("nul\0byte", 8),
+      "bell\a esc\x1b[2J del\x7f c1\xc2\x85 bad\xff utf8",
+      std::string(300, 'x'),
+      std::string(150, '\xe2'),  // a cut inside nothing but broken bytes
+      "\xc3\xa9" + std::string(400, 'e'),
+  };
+  adrvet_list::ExportNotes notes;  // no timeouts: the importers refuse elements that expire
+  Addresses values;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    values.push_back(0x020000000001ULL + i);
+    notes.notes.push_back({values.back(), labels[i], i % 2 == 0 ? 0 : 3600 * 24 * 365});
+  }
+  values.push_back(kA);  // no note at all
+  adrvet_list::ExportNames names;
+  names.notes = &notes;
+  for (const PeerFormat& format : adrvet_list::peer_formats()) {
+    SCOPED_TRACE(std::string(format.name));
+    Addresses left_out;
+    const std::string text = adrvet_list::export_text(format, values, names, left_out);
+    Imported got = import_text(format, text);
+    EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
+    std::sort(got.values.begin(), got.values.end());
+    EXPECT_EQ(got.values, std::vector<std::uint64_t>(values.begin(), values.end()));
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+      for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        EXPECT_FALSE(byte < 0x20 && c != '\t') << "a control byte in: " << line;
+        EXPECT_NE(byte, 0x7F) << line;
+      }
+      const std::size_t comment = line.find("comment \"");
+      if (comment != std::string::npos) {  // nft and ipset: one quoted string, then the end
+        const std::string quoted = line.substr(comment + 9);
+        const std::size_t close = quoted.find('"');
+        ASSERT_NE(close, std::string::npos) << line;
+        EXPECT_EQ(quoted.find('\\'), std::string::npos) << line;
+        EXPECT_LE(close, format.name == "nft" ? 127U : 255U) << line;
+        EXPECT_TRUE(quoted.substr(close + 1).empty() || quoted.substr(close + 1) == ",") << line;
+      }
+      if (line.starts_with("#")) {
+        EXPECT_NE(line.back(), '\\') << "a continuation: " << line;
+        EXPECT_LE(line.size(), 2 + adrvet_list::kMaxLabelBytes) << line;
+      }
+    }
+    const bool has_place = format.name != "plain";
+    EXPECT_EQ(text.find("plain name") != std::string::npos, has_place);
+  }
+}
+
+TEST(PeerExport, TimeoutsGiveTheSecondsLeft) {
+  adrvet_list::ExportNotes notes;
+  notes.timeouts = true;
+  notes.notes = {{kA, "", 90}, {kB, "", 3000000}};  // beyond ipset's 2147483 s
+  adrvet_list::ExportNames names;
+  names.notes = &notes;
+  Addresses left_out;
+  const std::string nft = adrvet_list::export_text(format_named("nft"), {kA, kB}, names, left_out);
+  EXPECT_NE(nft.find("\t\tflags timeout\n"), std::string::npos) << nft;
+  EXPECT_NE(nft.find("00:11:22:33:44:55 timeout 90s,\n"), std::string::npos) << nft;
+  EXPECT_NE(nft.find("3c:22:fb:12:34:56 timeout 3000000s\n"), std::string::npos) << nft;
+  const std::string ipset =
+      adrvet_list::export_text(format_named("ipset"), {kA, kB}, names, left_out);
+  EXPECT_NE(ipset.find(" maxelem 16777216 timeout 0 -exist\n"), std::string::npos) << ipset;
+  EXPECT_NE(ipset.find("add adrvet-new 00:11:22:33:44:55 timeout 90\n"), std::string::npos);
+  EXPECT_NE(ipset.find("add adrvet-new 3c:22:fb:12:34:56\n"), std::string::npos) << ipset;
+  // Without --timeouts neither the set nor its elements have any.
+  notes.timeouts = false;
+  EXPECT_EQ(
+      adrvet_list::export_text(format_named("nft"), {kA, kB}, names, left_out).find("timeout"),
+      std::string::npos);
 }
 
 }  // namespace

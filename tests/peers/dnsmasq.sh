@@ -10,6 +10,7 @@ random_macs 20 >"$work/macs.txt"
 list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 listed=$(sed -n 3p "$work/macs.txt")
 newcomer=$(random_macs 21 | tail -n 1)
+label_hostile "$work/list.dat" "$newcomer" $(sed -n 1,6p "$work/macs.txt")
 
 # The README's configuration, with the list beside the test.
 sed "s|/etc/adrvet/|$work/|" "$config_dir/dnsmasq.conf" >"$work/dnsmasq.conf"

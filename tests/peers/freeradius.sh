@@ -12,6 +12,7 @@ list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 listed=$(sed -n 5p "$work/macs.txt")
 other=$(sed -n 6p "$work/macs.txt")
 unlisted=$(random_macs 31 | tail -n 1)
+label_hostile "$work/list.dat" "$unlisted" $(sed -n 1,6p "$work/macs.txt")
 port=18120
 secret=adrvet-test
 

@@ -9,6 +9,7 @@ random_macs 25 >"$work/macs.txt"
 list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 gone=$(sed -n 4p "$work/macs.txt")
 newcomer=$(random_macs 26 | tail -n 1)
+label_hostile "$work/list.dat" "$newcomer" $(sed -n 1,6p "$work/macs.txt")
 
 sed "s|^accept_mac_file=.*|accept_mac_file=$work/adrvet.accept|" "$config_dir/hostapd.conf" \
   >"$work/hostapd.conf"

@@ -12,6 +12,7 @@ list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 listed=$(sed -n 1p "$work/macs.txt")
 other=$(sed -n 2p "$work/macs.txt")
 unlisted=02:00:00:00:00:01
+label_hostile "$work/list.dat" "$unlisted" $(sed -n 1,6p "$work/macs.txt")
 "$ADRVET_LIST" export -k S --format ipset --output "$work/restore.txt" "$work/list.dat" \
   2>"$work/warnings.txt"
 expect "the export leaves out the all-zero address with a warning naming it" \
@@ -33,7 +34,8 @@ as_hash_ip() {
        $1 == "add" {
          split($3, b, ":")
          ip = sprintf("10.%d.%d.%d", byte(b[4]), byte(b[5]), byte(b[6]))
-         if (!(ip in seen)) printf "add %s %s\n", $2, ip  # two addresses may share their last bytes
+         rest = substr($0, index($0, $3) + length($3))  # its timeout and comment
+         if (!(ip in seen)) printf "add %s %s%s\n", $2, ip, rest  # two addresses may share their last bytes
          seen[ip] = 1
          next
        }
@@ -42,7 +44,11 @@ as_hash_ip() {
 stand_in() {
   random_macs "$1" "$2" >"$work/stand-in.txt"
   list pack -k S --quiet "$work/stand-in.txt" "$work/stand-in.dat"
-  list export -k S --format ipset --name standin --output "$work/stand-in.ipset" "$work/stand-in.dat"
+  # Hostile labels as comments, and one address that expires, with timeouts.
+  label_hostile "$work/stand-in.dat" "$unlisted" $(head -n 6 "$work/stand-in.txt")
+  list add -k S --quiet --expires 1h "$work/stand-in.dat" "$(head -n 1 "$work/stand-in.txt")"
+  list export -k S --format ipset --name standin --timeouts --output "$work/stand-in.ipset" \
+    "$work/stand-in.dat"
   as_hash_ip "$work/stand-in.ipset" >"$work/stand-in.restore"
   in_ns ipset restore -f "$work/stand-in.restore" && in_ns ipset list standin -t |
     grep -qx "Number of entries: $(grep -c '^add ' "$work/stand-in.restore")"
@@ -53,6 +59,9 @@ if in_ns ipset create adrvet-probe-ip hash:ip 2>/dev/null; then
   expect "... loads again over the live set" stand_in 10 1
   expect "... and again after the list grew past another hashsize" stand_in 3000 2
   expect_not "... and leaves no temporary set behind" in_ns ipset list -n standin-new
+  expect "... with each hostile label a comment of its own element, and a timeout" \
+    bash -c "ip netns exec '$ns' ipset list standin | grep -c 'comment \"' | grep -qx 6 &&
+      ip netns exec '$ns' ipset list standin | grep -q 'timeout 3[0-9][0-9][0-9] '"
 else
   skip "the kernel has no hash:ip either: the restore script's steps are not tried"
 fi

@@ -149,3 +149,25 @@ json_field() {
 expect_state() {
   expect "$1" test "$(json_field "$2" "d['targets'][$3]['state']")" = "$4"
 }
+
+# label_hostile LIST UNLISTED MAC...: gives the listed MACs labels that try
+# to leave their place in every export (a closed quote or brace, a line
+# continuation, a directive, UNLISTED as an entry, an over-long text), so
+# that a peer's checks of what it admits also prove the labels stay comments.
+label_hostile() {
+  local list_file=$1 unlisted=$2
+  shift 2
+  local labels=(
+    "\" } ; add element inet adrvet adrvet { $unlisted } # \\"
+    "dhcp-host=$unlisted,set:known \\"
+    "$unlisted"
+    "DEFAULT Auth-Type := Accept"
+    "\$INCLUDE /etc/passwd"
+    "$(printf '\xc3\xa9%.0s' {1..127})x"
+  )
+  local i=0 mac
+  for mac in "$@"; do
+    list add -k S --quiet --label "${labels[i % ${#labels[@]}]}" "$list_file" "$mac" || return 1
+    i=$((i + 1))
+  done
+}

@@ -12,6 +12,7 @@ list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 first=$(sed -n 1p "$work/macs.txt")
 second=$(sed -n 2p "$work/macs.txt")
 unlisted=02:00:00:00:00:01
+label_hostile "$work/list.dat" "$unlisted" $(sed -n 1,6p "$work/macs.txt")
 
 problem=$(netns_problem)
 if [ -n "$problem" ]; then

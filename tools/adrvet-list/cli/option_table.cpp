@@ -79,6 +79,7 @@ constexpr OptionRow kOptions[] = {
     {"expires", 0, "WHEN", "add", store_text<&Options::expires>, nullptr, nullptr},
     {"json", 'j', nullptr, "pack add remove check verify diff digest test sync show prune",
      store_flag<&Options::json>, nullptr, nullptr},
+    {"timeouts", 0, nullptr, "export", store_flag<&Options::timeouts>, nullptr, nullptr},
     {"targets", 0, "FILE", "sync", store_text<&Options::targets>, nullptr, nullptr},
     {"check", 0, nullptr, "sync", store_flag<&Options::check>, nullptr, nullptr},
     {"dry-run", 0, nullptr, "sync", store_flag<&Options::dry_run>, nullptr, nullptr},

@@ -29,6 +29,7 @@ struct Options {
   std::optional<std::string> label;  // the inventory
   std::optional<std::string> expires;
   bool json = false;                   // one JSON document on standard output
+  bool timeouts = false;               // export: each element's remaining lifetime
   std::optional<std::string> targets;  // sync's targets file
   bool check = false;                  // sync: compare only
   bool dry_run = false;

@@ -1,13 +1,17 @@
 // export: one protected list as the input of the systems that enforce MAC lists.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
+#include "common/inventory_time.h"
 #include "common/messages.h"
 #include "formats/format_table.h"
 #include "fs/file_update.h"
+#include "store/address_set.h"
+#include "store/inventory_store.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -18,7 +22,8 @@ const std::string& usage() {
   static const std::string text = [] {
     std::string t =
         "Usage: adrvet-list export -k S|U [--format F] [--name SET] [--table TABLE]\n"
-        "                          [--family FAMILY] [--output FILE [--mode MODE]] LIST\n"
+        "                          [--family FAMILY] [--timeouts] [--output FILE [--mode MODE]]\n"
+        "                          LIST\n"
         "\n"
         "Writes the addresses of LIST, in file order, as a file its peer loads as it\n"
         "stands and that replaces the peer's previous content when loaded again:\n";
@@ -33,6 +38,14 @@ const std::string& usage() {
          "'.', starting with a letter or '_', at most 255 (27 for ipset); nft keywords\n"
          "are refused. FAMILY is inet (the default), ip, ip6, arp, bridge or netdev.\n"
          "An empty list's export empties the peer's list; export says so.\n"
+         "Labels go where the peer has a place: an nft or ipset element's comment (the\n"
+         "ipset set is then created with comments), a '# LABEL' line before the address\n"
+         "in hostapd, dnsmasq, dnsmasq-hosts and freeradius files; quotes, backslashes\n"
+         "and control characters become '_', and over-long labels are cut.\n"
+         "--timeouts (nft, ipset) creates the set with timeouts and gives each element\n"
+         "that expires the seconds it has left, so the peer drops it on time; expired\n"
+         "addresses are left out. ipset's timeouts end at 2147483 s: a longer lifetime\n"
+         "is left to prune. A set made without these must be destroyed once first.\n"
          "--output FILE replaces FILE crash-safe (the old file stays whole on any\n"
          "failure and keeps its permission bits) instead of writing standard output; a\n"
          "new FILE gets MODE, or what the umask leaves of 666, as a redirection would.\n";
@@ -81,6 +94,50 @@ int write_export(const std::string& text, const Options& options) {
   return finish_output(out, kExitOk);
 }
 
+// The labels and lifetimes of the list's addresses; with timeouts, the
+// expired ones are taken out of `values`. A damaged inventory gives none:
+// the list alone still decides what is exported.
+ExportNotes export_notes(const std::string& path, const Options& options, Addresses& values) {
+  ExportNotes notes;
+  notes.timeouts = options.timeouts;
+  const LoadedInventory loaded = load_inventory(path, *options.key);
+  if (loaded.state == LoadedInventory::State::damaged) {
+    warning("export: %s: %s; exported without labels or expiries", path.c_str(),
+            describe_inventory(loaded).c_str());
+    return notes;
+  }
+  const std::int64_t now = current_time();
+  Addresses expired;
+  for (const Inventory::Entry& entry : loaded.inventory.entries) {
+    const bool expires = entry.expires != Inventory::kNever;
+    if (options.timeouts && expires && entry.expires <= now) {
+      expired.push_back(entry.address);
+      continue;
+    }
+    const std::string_view label = loaded.inventory.label_of(entry);
+    const std::int64_t left = options.timeouts && expires ? entry.expires - now : 0;
+    if (!label.empty() || left > 0) {
+      notes.notes.push_back({entry.address, std::string(label), left});
+    }
+  }
+  if (!expired.empty()) {
+    Addresses kept;
+    Addresses sorted_expired = expired;
+    sort_unique(sorted_expired);
+    for (const std::uint64_t value : values) {
+      if (!std::binary_search(sorted_expired.begin(), sorted_expired.end(), value)) {
+        kept.push_back(value);
+      }
+    }
+    if (kept.size() != values.size()) {
+      warning("export: %zu expired address%s left out ('adrvet-list prune' removes them)",
+              values.size() - kept.size(), values.size() - kept.size() == 1 ? "" : "es");
+    }
+    values = std::move(kept);
+  }
+  return notes;
+}
+
 }  // namespace
 
 const char* export_usage() { return usage().c_str(); }
@@ -96,6 +153,11 @@ int run_export(const Options& options) {
   names.table = options.table.value_or(names.table);
   names.family = options.family.value_or(names.family);
   if (!check_names(*format, names)) {
+    return kExitUsage;
+  }
+  if (options.timeouts && format->name != "nft" && format->name != "ipset") {
+    error("export: --timeouts: only nft and ipset sets hold timeouts, not '%s'",
+          std::string(format->name).c_str());
     return kExitUsage;
   }
   if (options.output && same_file(list_file_path(options.positional[0]), *options.output)) {
@@ -116,6 +178,9 @@ int run_export(const Options& options) {
         "no device",
         options.positional[0].c_str());
   }
+  const ExportNotes notes =
+      export_notes(list_file_path(options.positional[0]), options, list.values);
+  names.notes = &notes;
   Addresses left_out;
   const std::string text = export_text(*format, list.values, names, left_out);
   warn_left_out(left_out);

@@ -156,17 +156,17 @@ void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
 
 }  // namespace
 
-void write_dnsmasq(std::string& out, const Addresses& values, const ExportNames& /*names*/,
+void write_dnsmasq(std::string& out, const Addresses& values, const ExportNames& names,
                    Addresses& /*left_out*/) {
-  text::write_lines(out, values, "dhcp-host=");
+  text::write_lines(out, values, "dhcp-host=", names);
 }
 
 std::unique_ptr<PeerReader> dnsmasq_reader() { return std::make_unique<DnsmasqReader>(false); }
 
 // A hosts-file line is what follows "dhcp-host=".
-void write_dnsmasq_hosts(std::string& out, const Addresses& values, const ExportNames& /*names*/,
+void write_dnsmasq_hosts(std::string& out, const Addresses& values, const ExportNames& names,
                          Addresses& /*left_out*/) {
-  text::write_lines(out, values, "");
+  text::write_lines(out, values, "", names);
 }
 
 std::unique_ptr<PeerReader> dnsmasq_hosts_reader() { return std::make_unique<DnsmasqReader>(true); }

@@ -1,5 +1,7 @@
 #include "formats/format_table.h"
 
+#include <algorithm>
+
 #include "formats/peers.h"
 
 namespace adrvet_list {
@@ -41,6 +43,17 @@ const PeerFormat* find_peer_format(std::string_view name) {
     }
   }
   return nullptr;
+}
+
+const DeviceNote* ExportNotes::find(std::uint64_t address) const {
+  const auto at = std::lower_bound(
+      notes.begin(), notes.end(), address,
+      [](const DeviceNote& note, std::uint64_t wanted) { return note.address < wanted; });
+  return at != notes.end() && at->address == address ? &*at : nullptr;
+}
+
+const DeviceNote* note_of(const ExportNames& names, std::uint64_t address) {
+  return names.notes != nullptr ? names.notes->find(address) : nullptr;
 }
 
 std::string export_text(const PeerFormat& format, const Addresses& values, const ExportNames& names,

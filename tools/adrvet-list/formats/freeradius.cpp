@@ -92,10 +92,11 @@ class FreeradiusReader final : public PeerReader {
 
 // FreeRADIUS's rewrite_calling_station_id makes AA-BB-CC-DD-EE-FF, and the
 // files module compares names case-sensitively.
-void write_freeradius(std::string& out, const Addresses& values, const ExportNames& /*names*/,
+void write_freeradius(std::string& out, const Addresses& values, const ExportNames& names,
                       Addresses& /*left_out*/) {
   out.reserve(values.size() * (text::kAddressSize + 1));
   for (const std::uint64_t value : values) {
+    text::write_label_comment(out, names, value);
     const std::size_t start = out.size();
     text::append_address(out, value, '-');
     for (std::size_t i = start; i < out.size(); ++i) {

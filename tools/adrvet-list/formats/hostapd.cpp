@@ -49,9 +49,9 @@ class HostapdReader final : public PeerReader {
 
 }  // namespace
 
-void write_hostapd(std::string& out, const Addresses& values, const ExportNames& /*names*/,
+void write_hostapd(std::string& out, const Addresses& values, const ExportNames& names,
                    Addresses& /*left_out*/) {
-  text::write_lines(out, values, "");
+  text::write_lines(out, values, "", names);
 }
 
 std::unique_ptr<PeerReader> hostapd_reader() { return std::make_unique<HostapdReader>(); }

@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "formats/label_text.h"
 #include "formats/peers.h"
 #include "formats/text.h"
 
@@ -262,6 +263,47 @@ const char* IpsetReader::finish() {
   return nullptr;
 }
 
+// ipset keeps comments of at most 255 bytes, and its timeouts reach
+// 2147483 seconds (about 24 days).
+constexpr std::size_t kMaxIpsetComment = 255;
+constexpr std::int64_t kMaxIpsetTimeout = 2147483;
+
+bool any_label(const ExportNames& names) {
+  return names.notes != nullptr &&
+         std::any_of(names.notes->notes.begin(), names.notes->notes.end(),
+                     [](const DeviceNote& note) { return !note.label.empty(); });
+}
+
+// The extensions the set is created with: comments when some address has a
+// label, timeouts when asked (0: elements without one stay).
+std::string extensions(const ExportNames& names) {
+  std::string text;
+  if (any_label(names)) {
+    text += " comment";
+  }
+  if (names.notes != nullptr && names.notes->timeouts) {
+    text += " timeout 0";
+  }
+  return text;
+}
+
+// " timeout N" and " comment \"LABEL\"" after an element, as far as it has
+// them. A lifetime beyond ipset's longest timeout is left to prune: the
+// element stays until the list drops it and the set is loaded again.
+void append_element_notes(std::string& out, const ExportNames& names, std::uint64_t address) {
+  const DeviceNote* note = note_of(names, address);
+  if (note == nullptr) {
+    return;
+  }
+  if (names.notes->timeouts && note->seconds_left > 0 && note->seconds_left <= kMaxIpsetTimeout) {
+    out += " timeout " + std::to_string(note->seconds_left);
+  }
+  const std::string label = quoted_label(note->label, kMaxIpsetComment);
+  if (!label.empty()) {
+    out += " comment \"" + label + "\"";
+  }
+}
+
 }  // namespace
 
 // Fill a temporary set, swap it with the live one, destroy it: the live set
@@ -274,7 +316,7 @@ void write_ipset(std::string& out, const Addresses& values, const ExportNames& n
   const std::string& name = names.set;
   const std::string temporary = name + std::string(kTemporarySuffix);
   const std::string sizes = " hash:mac hashsize " + std::to_string(hash_size) + " maxelem " +
-                            std::to_string(max_elements);
+                            std::to_string(max_elements) + extensions(names);
   // ipset names only the line number when a set of that name made with other
   // settings exists; swapping a set of these settings in keeps its rules.
   out += "# If ipset stops at the next line (\"set with the same name already exists\"), " + name +
@@ -293,6 +335,7 @@ void write_ipset(std::string& out, const Addresses& values, const ExportNames& n
     }
     out += prefix;
     text::append_address(out, value, ':');
+    append_element_notes(out, names, value);
     out += '\n';
   }
   out += "swap " + temporary + " " + name + "\n";

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 
+#include "formats/label_text.h"
 #include "formats/peers.h"
 #include "formats/text.h"
 
@@ -377,18 +378,41 @@ void NftReader::element(std::string_view key) {
   add_address(key);
 }
 
+namespace {
+
+// " timeout 3600s" and " comment \"LABEL\"" after an element, as far as it
+// has them. nft keeps at most 127 bytes of a comment, and its strings know
+// no escapes: quoted_label drops what would end or bend the string.
+void append_element_notes(std::string& out, const DeviceNote* note, bool timeouts) {
+  constexpr std::size_t kMaxNftComment = 127;
+  if (note == nullptr) {
+    return;
+  }
+  if (timeouts && note->seconds_left > 0) {
+    out += " timeout " + std::to_string(note->seconds_left) + "s";
+  }
+  const std::string label = quoted_label(note->label, kMaxNftComment);
+  if (!label.empty()) {
+    out += " comment \"" + label + "\"";
+  }
+}
+
+}  // namespace
+
 // Declaring the table and set creates them when missing and leaves them
 // otherwise; one file is one nft transaction, so the flush and the new
 // elements take effect together.
 void write_nft(std::string& out, const Addresses& values, const ExportNames& names,
                Addresses& /*left_out*/) {
   const std::string where = names.family + " " + names.table + " " + names.set;
+  const bool timeouts = names.notes != nullptr && names.notes->timeouts;
   out += "table " + names.family + " " + names.table + " {\n";
   // nft shows the line it stops at, so the hint stands where an existing set
   // of other flags (timeout, counter) makes it stop.
   out += "\tset " + names.set + " { # \"File exists\" here: a set " + names.set +
          " with other flags exists; nft delete set " + where +
-         " (or export --name ANOTHER), then load again\n\t\ttype ether_addr\n\t}\n}\n";
+         " (or export --name ANOTHER), then load again\n\t\ttype ether_addr\n";
+  out += timeouts ? "\t\tflags timeout\n\t}\n}\n" : "\t}\n}\n";
   out += "flush set " + where + "\n";
   if (values.empty()) {  // nft refuses an empty element list
     return;
@@ -398,6 +422,7 @@ void write_nft(std::string& out, const Addresses& values, const ExportNames& nam
   for (std::size_t i = 0; i < values.size(); ++i) {
     out += '\t';
     text::append_address(out, values[i], ':');
+    append_element_notes(out, note_of(names, values[i]), timeouts);
     out += i + 1 < values.size() ? ",\n" : "\n";
   }
   out += "}\n";

@@ -14,10 +14,12 @@
 
 namespace adrvet_list {
 
-struct ExportNames {
-  std::string family = "inet";   // nft: inet, bridge or netdev
-  std::string table = "adrvet";  // nft
-  std::string set = "adrvet";    // nft and ipset
+// What the inventory gives an export for one address: its label (empty
+// for none) and, for --timeouts, the seconds it has left (0: no expiry).
+struct DeviceNote {
+  std::uint64_t address = 0;
+  std::string label;
+  std::int64_t seconds_left = 0;
 };
 
 // Which set an import reads from a file that holds several (--name, and
@@ -28,6 +30,26 @@ struct SetChoice {
   std::string set;
   [[nodiscard]] bool empty() const { return family.empty() && table.empty() && set.empty(); }
 };
+
+// The notes of the addresses that have any, for the formats with a place
+// for them (a comment, an element's comment and timeout).
+struct ExportNotes {
+  std::vector<DeviceNote> notes;  // ascending by address
+  bool timeouts = false;          // the set is made with timeouts (nft, ipset)
+
+  // The note of `address`, or nullptr.
+  [[nodiscard]] const DeviceNote* find(std::uint64_t address) const;
+};
+
+struct ExportNames {
+  std::string family = "inet";         // nft: inet, ip, ip6, arp, bridge or netdev
+  std::string table = "adrvet";        // nft
+  std::string set = "adrvet";          // nft and ipset
+  const ExportNotes* notes = nullptr;  // labels and lifetimes, when the list has them
+};
+
+// The note of `address` when `names` carries notes, or nullptr.
+const DeviceNote* note_of(const ExportNames& names, std::uint64_t address);
 
 // Reads one input line after another, in order; some formats (nft sets,
 // FreeRADIUS entries) span lines.

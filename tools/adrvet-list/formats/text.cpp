@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/label_text.h"
 #include "mac/mac_text.h"
 
 namespace adrvet_list::text {
@@ -67,9 +68,22 @@ void append_address(std::string& out, std::uint64_t value, char separator) {
   out.append(formatted, kAddressSize);
 }
 
-void write_lines(std::string& out, const Addresses& values, std::string_view prefix) {
+void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address) {
+  const DeviceNote* note = note_of(names, address);
+  if (note == nullptr || note->label.empty()) {
+    return;
+  }
+  // A comment line ends at its line feed: comment_label lets none through.
+  out += "# ";
+  out += comment_label(note->label);
+  out += '\n';
+}
+
+void write_lines(std::string& out, const Addresses& values, std::string_view prefix,
+                 const ExportNames& names) {
   out.reserve(values.size() * (prefix.size() + kAddressSize + 1));
   for (const std::uint64_t value : values) {
+    write_label_comment(out, names, value);
     out += prefix;
     append_address(out, value, ':');
     out += '\n';

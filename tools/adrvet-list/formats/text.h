@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/addresses.h"
+#include "formats/peer_format.h"
 #include "mac/mac_text.h"
 
 namespace adrvet_list::text {
@@ -36,7 +37,13 @@ inline constexpr std::size_t kAddressSize = orbitforge::mac::kFormattedSize - 1;
 // The address in lower-case hex pairs joined by `separator`.
 void append_address(std::string& out, std::uint64_t value, char separator);
 
-// prefix, the address in colon notation and a line feed, for each value.
-void write_lines(std::string& out, const Addresses& values, std::string_view prefix);
+// prefix, the address in colon notation and a line feed, for each value;
+// a labelled address gets its label as a full-line '#' comment before it.
+void write_lines(std::string& out, const Addresses& values, std::string_view prefix,
+                 const ExportNames& names);
+
+// "# LABEL\n" when the address has a label, for the files whose comments
+// are whole lines beginning with '#'.
+void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address);
 
 }  // namespace adrvet_list::text
