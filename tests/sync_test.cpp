@@ -186,6 +186,38 @@ TEST_F(Sync, InStepRunsNothingAndChangesFollowTheList) {
   EXPECT_EQ(text_of(wifi()).find(kFirst), std::string::npos);
 }
 
+// Labels reach the live files as export writes them, and a label changed
+// later is a drift that the next sync mends.
+TEST_F(Sync, LabelsAreSyncedAsExportWritesThem) {
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "front desk", list(), kFirst}).exit_status, 0);
+  ASSERT_EQ(sync().exit_status, 0);
+  EXPECT_EQ(text_of(wifi()), expected_wifi());
+  EXPECT_EQ(text_of(firewall()), expected_firewall());
+  EXPECT_NE(text_of(wifi()).find("# front desk\n"), std::string::npos) << text_of(wifi());
+  EXPECT_NE(text_of(firewall()).find("comment \"front desk\""), std::string::npos);
+  auto result = sync({"--check"});
+  EXPECT_EQ(result.exit_status, 0) << result.out << result.err;
+
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "back office", list(), kFirst}).exit_status, 0);
+  result = sync({"--check", "--json"});
+  EXPECT_EQ(result.exit_status, 1) << "a changed label is not yet live";
+  auto json = json_of("sync", result);
+  EXPECT_EQ(json.at("targets.0.state"), "\"drifted\"");
+  EXPECT_EQ(json.at("targets.0.added"), "0");
+  EXPECT_EQ(json.at("targets.0.removed"), "0");
+  result = sync({"--json"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  json = json_of("sync", result);
+  EXPECT_EQ(json.at("targets.0.state"), "\"updated\"");
+  EXPECT_EQ(json.at("targets.1.state"), "\"updated\"");
+  EXPECT_EQ(text_of(wifi()), expected_wifi());
+  EXPECT_EQ(text_of(firewall()), expected_firewall());
+  EXPECT_NE(text_of(wifi()).find("# back office\n"), std::string::npos) << text_of(wifi());
+  result = sync({"--check"});
+  EXPECT_EQ(result.exit_status, 0) << result.out << result.err;
+  EXPECT_EQ(result.out, "wifi: in step\nfirewall: in step\n");
+}
+
 TEST_F(Sync, AFailedCheckLeavesTheLiveFileAndTheOthersGoOn) {
   ASSERT_EQ(sync().exit_status, 0);
   const std::string before = text_of(firewall());

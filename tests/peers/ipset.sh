@@ -94,8 +94,8 @@ in_ns ipset save adrvet >"$work/save.txt"
 expect "pack --from ipset reads ipset save output" \
   "$ADRVET_LIST" pack -k S --quiet --from ipset "$work/save.txt" "$work/back.dat"
 list remove -k S "$work/list.dat" 00:00:00:00:00:00
-expect "... and gives the same list (less the all-zero address)" \
-  "$ADRVET_LIST" diff -k S "$work/list.dat" "$work/back.dat"
+expect "... and gives the same addresses (less the all-zero address)" \
+  same_addresses "$work/list.dat" "$work/back.dat"
 
 random_macs 100000 7 >"$work/large.txt"
 list pack -k S --quiet "$work/large.txt" "$work/large.dat"

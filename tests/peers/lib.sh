@@ -150,6 +150,12 @@ expect_state() {
   expect "$1" test "$(json_field "$2" "d['targets'][$3]['state']")" = "$4"
 }
 
+# same_addresses LIST LIST: the two lists hold the same addresses, whatever
+# their order, labels or expiries.
+same_addresses() {
+  diff <("$ADRVET_LIST" unpack -k S "$1" | sort) <("$ADRVET_LIST" unpack -k S "$2" | sort)
+}
+
 # label_hostile LIST UNLISTED MAC...: gives the listed MACs labels that try
 # to leave their place in every export (a closed quote or brace, a line
 # continuation, a directive, UNLISTED as an entry, an over-long text), so

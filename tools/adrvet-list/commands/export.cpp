@@ -1,17 +1,14 @@
 // export: one protected list as the input of the systems that enforce MAC lists.
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
-#include "common/inventory_time.h"
 #include "common/messages.h"
 #include "formats/format_table.h"
 #include "fs/file_update.h"
-#include "store/address_set.h"
-#include "store/inventory_store.h"
+#include "store/export_notes.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
@@ -94,50 +91,6 @@ int write_export(const std::string& text, const Options& options) {
   return finish_output(out, kExitOk);
 }
 
-// The labels and lifetimes of the list's addresses; with timeouts, the
-// expired ones are taken out of `values`. A damaged inventory gives none:
-// the list alone still decides what is exported.
-ExportNotes export_notes(const std::string& path, const Options& options, Addresses& values) {
-  ExportNotes notes;
-  notes.timeouts = options.timeouts;
-  const LoadedInventory loaded = load_inventory(path, *options.key);
-  if (loaded.state == LoadedInventory::State::damaged) {
-    warning("export: %s: %s; exported without labels or expiries", path.c_str(),
-            describe_inventory(loaded).c_str());
-    return notes;
-  }
-  const std::int64_t now = current_time();
-  Addresses expired;
-  for (const Inventory::Entry& entry : loaded.inventory.entries) {
-    const bool expires = entry.expires != Inventory::kNever;
-    if (options.timeouts && expires && entry.expires <= now) {
-      expired.push_back(entry.address);
-      continue;
-    }
-    const std::string_view label = loaded.inventory.label_of(entry);
-    const std::int64_t left = options.timeouts && expires ? entry.expires - now : 0;
-    if (!label.empty() || left > 0) {
-      notes.notes.push_back({entry.address, std::string(label), left});
-    }
-  }
-  if (!expired.empty()) {
-    Addresses kept;
-    Addresses sorted_expired = expired;
-    sort_unique(sorted_expired);
-    for (const std::uint64_t value : values) {
-      if (!std::binary_search(sorted_expired.begin(), sorted_expired.end(), value)) {
-        kept.push_back(value);
-      }
-    }
-    if (kept.size() != values.size()) {
-      warning("export: %zu expired address%s left out ('adrvet-list prune' removes them)",
-              values.size() - kept.size(), values.size() - kept.size() == 1 ? "" : "es");
-    }
-    values = std::move(kept);
-  }
-  return notes;
-}
-
 }  // namespace
 
 const char* export_usage() { return usage().c_str(); }
@@ -178,8 +131,8 @@ int run_export(const Options& options) {
         "no device",
         options.positional[0].c_str());
   }
-  const ExportNotes notes =
-      export_notes(list_file_path(options.positional[0]), options, list.values);
+  const ExportNotes notes = load_export_notes(list_file_path(options.positional[0]), *options.key,
+                                              options.timeouts, list.values, "export");
   names.notes = &notes;
   Addresses left_out;
   const std::string text = export_text(*format, list.values, names, left_out);

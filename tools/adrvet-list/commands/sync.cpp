@@ -9,6 +9,7 @@
 #include "commands/commands.h"
 #include "common/json.h"
 #include "common/messages.h"
+#include "store/export_notes.h"
 #include "store/list_store.h"
 #include "sync/sync_target.h"
 #include "sync/targets_file.h"
@@ -221,9 +222,11 @@ bool sync_all(const std::vector<SyncTarget>& targets, const std::string& list_ar
           path.c_str(), damage_description());
       return false;
     }
+    // Without timeouts: a file that counts seconds down would never be in step.
+    const ExportNotes notes = load_export_notes(path, *options.key, false, list.values, "sync");
     std::vector<TargetReport> round_reports;
     for (const SyncTarget& target : targets) {
-      round_reports.push_back(sync_target(target, list.values, settings));
+      round_reports.push_back(sync_target(target, list.values, notes, settings));
     }
     merge_round(reports, std::move(round_reports));
     if (settings.mode != SyncMode::sync || stamp_of(path) == before) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "formats/label_text.h"
 #include "formats/peers.h"
 #include "formats/text.h"
 #include "mac/hex2int.h"
@@ -158,7 +159,7 @@ void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
 
 void write_dnsmasq(std::string& out, const Addresses& values, const ExportNames& names,
                    Addresses& /*left_out*/) {
-  text::write_lines(out, values, "dhcp-host=", names);
+  text::write_lines(out, values, "dhcp-host=", names, kMaxLabelBytes);
 }
 
 std::unique_ptr<PeerReader> dnsmasq_reader() { return std::make_unique<DnsmasqReader>(false); }
@@ -166,7 +167,7 @@ std::unique_ptr<PeerReader> dnsmasq_reader() { return std::make_unique<DnsmasqRe
 // A hosts-file line is what follows "dhcp-host=".
 void write_dnsmasq_hosts(std::string& out, const Addresses& values, const ExportNames& names,
                          Addresses& /*left_out*/) {
-  text::write_lines(out, values, "", names);
+  text::write_lines(out, values, "", names, kMaxLabelBytes);
 }
 
 std::unique_ptr<PeerReader> dnsmasq_hosts_reader() { return std::make_unique<DnsmasqReader>(true); }

@@ -2,6 +2,7 @@
 // reply items on the indented lines after them.
 #include <cctype>
 
+#include "formats/label_text.h"
 #include "formats/peers.h"
 #include "formats/text.h"
 
@@ -96,7 +97,7 @@ void write_freeradius(std::string& out, const Addresses& values, const ExportNam
                       Addresses& /*left_out*/) {
   out.reserve(values.size() * (text::kAddressSize + 1));
   for (const std::uint64_t value : values) {
-    text::write_label_comment(out, names, value);
+    text::write_label_comment(out, names, value, kMaxLabelBytes);
     const std::size_t start = out.size();
     text::append_address(out, value, '-');
     for (std::size_t i = start; i < out.size(); ++i) {

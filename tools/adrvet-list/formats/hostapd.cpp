@@ -8,6 +8,12 @@
 namespace adrvet_list::peers {
 namespace {
 
+// hostapd reads its MAC files in pieces of at most 127 bytes and takes each
+// piece as a line of its own, so the rest of a longer comment would be read
+// as an address. A label comment stays far below that.
+constexpr std::size_t kMaxHostapdLine = 127;
+constexpr std::size_t kMaxHostapdLabel = 96;
+
 // hostapd's VLAN field: an ID, or IDs joined by '+' (untagged+tagged); in
 // "hostapd_cli accept_acl SHOW" output, VLAN_ID=ID.
 bool is_vlan_field(std::string_view field) {
@@ -27,6 +33,11 @@ bool is_vlan_field(std::string_view field) {
 class HostapdReader final : public PeerReader {
  protected:
   void take(std::string_view line) override {
+    if (line.size() > kMaxHostapdLine) {
+      // hostapd refuses such a file, or admits what the rest of the line says.
+      add_invalid(line, "a line longer than the 127 bytes hostapd reads as one");
+      return;
+    }
     std::string_view trimmed = text::trim(line.substr(0, line.find('#')));
     if (trimmed.empty()) {
       return;
@@ -51,7 +62,7 @@ class HostapdReader final : public PeerReader {
 
 void write_hostapd(std::string& out, const Addresses& values, const ExportNames& names,
                    Addresses& /*left_out*/) {
-  text::write_lines(out, values, "", names);
+  text::write_lines(out, values, "", names, kMaxHostapdLabel);
 }
 
 std::unique_ptr<PeerReader> hostapd_reader() { return std::make_unique<HostapdReader>(); }

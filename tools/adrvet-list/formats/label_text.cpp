@@ -96,8 +96,8 @@ std::string quoted_label(std::string_view label, std::size_t max_bytes) {
                    [](unsigned char c) { return is_control(c) || c == '"' || c == '\\'; });
 }
 
-std::string comment_label(std::string_view label) {
-  std::string out = rewritten(label, kMaxLabelBytes, is_control);
+std::string comment_label(std::string_view label, std::size_t max_bytes) {
+  std::string out = rewritten(label, max_bytes, is_control);
   if (!out.empty() && out.back() == '\\') {
     out.back() = '_';
   }

@@ -22,7 +22,8 @@ std::string quoted_label(std::string_view label, std::size_t max_bytes);
 
 // `label` as the text of a full-line '#' comment (hostapd, dnsmasq,
 // FreeRADIUS): control bytes become '_' (no line ends), and so does a
-// trailing backslash that a reader could take as a continuation.
-std::string comment_label(std::string_view label);
+// trailing backslash that a reader could take as a continuation; cut to at
+// most `max_bytes` on a character boundary.
+std::string comment_label(std::string_view label, std::size_t max_bytes = kMaxLabelBytes);
 
 }  // namespace adrvet_list

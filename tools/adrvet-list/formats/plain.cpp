@@ -19,7 +19,7 @@ class PlainReader final : public PeerReader {
 
 void write_plain(std::string& out, const Addresses& values, const ExportNames& /*names*/,
                  Addresses& /*left_out*/) {
-  text::write_lines(out, values, "", ExportNames{});  // pack reads it: addresses alone
+  text::write_lines(out, values, "", ExportNames{}, 0);  // pack reads it: addresses alone
 }
 
 std::unique_ptr<PeerReader> plain_reader() { return std::make_unique<PlainReader>(); }

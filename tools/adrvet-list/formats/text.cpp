@@ -68,22 +68,23 @@ void append_address(std::string& out, std::uint64_t value, char separator) {
   out.append(formatted, kAddressSize);
 }
 
-void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address) {
+void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address,
+                         std::size_t max_label_bytes) {
   const DeviceNote* note = note_of(names, address);
   if (note == nullptr || note->label.empty()) {
     return;
   }
   // A comment line ends at its line feed: comment_label lets none through.
   out += "# ";
-  out += comment_label(note->label);
+  out += comment_label(note->label, max_label_bytes);
   out += '\n';
 }
 
 void write_lines(std::string& out, const Addresses& values, std::string_view prefix,
-                 const ExportNames& names) {
+                 const ExportNames& names, std::size_t max_label_bytes) {
   out.reserve(values.size() * (prefix.size() + kAddressSize + 1));
   for (const std::uint64_t value : values) {
-    write_label_comment(out, names, value);
+    write_label_comment(out, names, value, max_label_bytes);
     out += prefix;
     append_address(out, value, ':');
     out += '\n';

@@ -38,12 +38,14 @@ inline constexpr std::size_t kAddressSize = orbitforge::mac::kFormattedSize - 1;
 void append_address(std::string& out, std::uint64_t value, char separator);
 
 // prefix, the address in colon notation and a line feed, for each value;
-// a labelled address gets its label as a full-line '#' comment before it.
+// a labelled address gets its label, cut to `max_label_bytes`, as a
+// full-line '#' comment before it.
 void write_lines(std::string& out, const Addresses& values, std::string_view prefix,
-                 const ExportNames& names);
+                 const ExportNames& names, std::size_t max_label_bytes);
 
-// "# LABEL\n" when the address has a label, for the files whose comments
-// are whole lines beginning with '#'.
-void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address);
+// "# LABEL\n" when the address has a label, cut to `max_label_bytes`, for
+// the files whose comments are whole lines beginning with '#'.
+void write_label_comment(std::string& out, const ExportNames& names, std::uint64_t address,
+                         std::size_t max_label_bytes);
 
 }  // namespace adrvet_list::text

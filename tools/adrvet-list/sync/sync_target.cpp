@@ -325,13 +325,15 @@ const char* state_name(TargetState state) {
 }
 
 TargetReport sync_target(const SyncTarget& target, const Addresses& values,
-                         const SyncSettings& settings) {
+                         const ExportNotes& notes, const SyncSettings& settings) {
   TargetReport report;
   report.name = target.name;
   report.format = std::string(target.format->name);
   report.output = target.output;
   Addresses left_out;
-  const std::string text = export_text(*target.format, values, target.names, left_out);
+  ExportNames names = target.names;
+  names.notes = &notes;
+  const std::string text = export_text(*target.format, values, names, left_out);
   Addresses expected = sorted_unique(values);
   for (const std::uint64_t value : sorted_unique(left_out)) {
     expected.erase(std::remove(expected.begin(), expected.end(), value), expected.end());

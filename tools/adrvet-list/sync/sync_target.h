@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/addresses.h"
+#include "formats/peer_format.h"
 #include "sync/targets_file.h"
 
 namespace adrvet_list {
@@ -37,7 +38,8 @@ struct SyncSettings {
   std::chrono::seconds command_limit{300};  // for each check and reload
 };
 
+// `notes`: the labels the list's inventory gives, as export writes them.
 TargetReport sync_target(const SyncTarget& target, const Addresses& values,
-                         const SyncSettings& settings);
+                         const ExportNotes& notes, const SyncSettings& settings);
 
 }  // namespace adrvet_list
