@@ -8,8 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <pwd.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -392,6 +397,225 @@ TEST_F(Inventories, DiffShowsChangedLabelsAndExpiries) {
   EXPECT_EQ(result.out,
             "~00:00:00:00:00:02\tlabel \"a\" -> \"b\"\n"
             "~00:00:00:00:00:03\texpires - -> 2031-01-01T00:00:00Z\n");
+}
+
+// What show says of one address, but the time it was added.
+struct Shown {
+  std::string expires = "-";
+  std::string by;
+  std::string label = "-";
+  bool operator==(const Shown& other) const {
+    return expires == other.expires && by == other.by && label == other.label;
+  }
+};
+using Shelf = std::map<std::string, Shown>;
+
+std::ostream& operator<<(std::ostream& out, const Shown& shown) {
+  return out << shown.expires << " | " << shown.by << " | " << shown.label;
+}
+
+Shelf shelf_of(const std::string& list) {
+  const auto result = list_tool({"show", "-k", "S", list});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  Shelf shelf;
+  for (const std::string& line : lines_of(result.out)) {
+    const std::vector<std::string> f = fields_of(line);
+    EXPECT_EQ(f.size(), 5U) << line;
+    if (f.size() == 5) {
+      EXPECT_TRUE(f[2].size() == 20 && f[2].back() == 'Z') << line;  // every address has one
+      shelf[f[0]] = {f[1], f[3], f[4]};
+    }
+  }
+  return shelf;
+}
+
+// One random change of the list, applied to both lists alike, and to the
+// model of what show must print.
+struct Change {
+  std::vector<std::string> args;  // after "-k S", before the list
+  std::vector<std::string> addresses;
+  enum class Kind { add, remove, pack, rekey } kind = Kind::add;
+  std::string label;  // given when not empty ("''" for an empty one)
+  std::string expires;
+};
+
+std::string random_address(std::mt19937_64& rng) {
+  return adrvet_test::colon_address((rng() & 0xFCFFFFFFFFFFULL) | 0x020000000000ULL);
+}
+
+Change random_change(std::mt19937_64& rng, const Shelf& model) {
+  static const std::vector<std::string> kLabels = {"lobby", "Zo\xC3\xAB's phone", "a b%c", "%2d",
+                                                   "''"};
+  std::vector<std::string> listed;
+  for (const auto& entry : model) {
+    listed.push_back(entry.first);
+  }
+  Change change;
+  const auto pick_listed = [&] { return listed[rng() % listed.size()]; };
+  switch (rng() % 6) {
+    case 0:
+    case 1:
+      change.kind = Change::Kind::add;
+      for (std::uint64_t n = 1 + rng() % 4; n > 0; --n) {
+        change.addresses.push_back(rng() % 3 == 0 && !listed.empty() ? pick_listed()
+                                                                     : random_address(rng));
+      }
+      if (rng() % 2 == 0) {
+        change.label = kLabels[rng() % kLabels.size()];
+        change.args = {"--label", change.label == "''" ? "" : change.label};
+      }
+      if (rng() % 3 == 0) {
+        change.expires = "2031-01-0" + std::to_string(1 + rng() % 9);
+        change.args.insert(change.args.end(), {"--expires", change.expires});
+      }
+      break;
+    case 2:
+      change.kind = Change::Kind::remove;
+      change.addresses = {random_address(rng)};
+      for (std::uint64_t n = rng() % 4; n > 0 && listed.size() > 4; --n) {
+        change.addresses.push_back(pick_listed());
+      }
+      break;
+    case 3:
+    case 4:
+      change.kind = Change::Kind::pack;
+      for (const std::string& address : listed) {
+        if (rng() % 8 != 0) {
+          change.addresses.push_back(address);
+        }
+      }
+      for (std::uint64_t n = rng() % 5; n > 0; --n) {
+        change.addresses.push_back(random_address(rng));
+      }
+      break;
+    default:
+      change.kind = Change::Kind::rekey;
+  }
+  return change;
+}
+
+void apply_to_model(const Change& change, const std::string& by, Shelf& model) {
+  const std::string label = change.label == "''" ? "-" : change.label;
+  const std::string expires = change.expires.empty() ? "" : change.expires + "T23:59:59Z";
+  switch (change.kind) {
+    case Change::Kind::add:
+      for (const std::string& address : change.addresses) {
+        const bool listed = model.count(address) != 0;
+        Shown& shown = model[address];
+        if (!listed) {
+          shown = Shown{"-", by, "-"};
+        }
+        shown.label = change.label.empty() ? shown.label : label;
+        shown.expires = expires.empty() ? shown.expires : expires;
+      }
+      break;
+    case Change::Kind::remove:
+      for (const std::string& address : change.addresses) {
+        model.erase(address);
+      }
+      break;
+    case Change::Kind::pack: {
+      Shelf next;
+      for (const std::string& address : change.addresses) {
+        next[address] = model.count(address) != 0 ? model[address] : Shown{"-", by, "-"};
+      }
+      model = std::move(next);
+      break;
+    }
+    case Change::Kind::rekey:
+      break;
+  }
+}
+
+void run_change(const Change& change, const std::string& list, const TempDir& dir) {
+  std::vector<ProcessResult> results;
+  switch (change.kind) {
+    case Change::Kind::add:
+    case Change::Kind::remove: {
+      const bool adding = change.kind == Change::Kind::add;
+      std::vector<std::string> args = {adding ? "add" : "remove", "-k", "S"};
+      if (adding) {
+        args.emplace_back("--quiet");
+      }
+      args.insert(args.end(), change.args.begin(), change.args.end());
+      args.push_back(list);
+      args.insert(args.end(), change.addresses.begin(), change.addresses.end());
+      results.push_back(list_tool(args));
+      break;
+    }
+    case Change::Kind::pack: {
+      std::string text;
+      for (const std::string& address : change.addresses) {
+        text += address + "\n";
+      }
+      write_file(dir.file("next.txt"), text);
+      results.push_back(
+          list_tool({"pack", "-k", "S", "--quiet", "--allow-empty", dir.file("next.txt"), list}));
+      break;
+    }
+    case Change::Kind::rekey:
+      results.push_back(list_tool({"rekey", "-k", "S", "--to", "U", list}));
+      results.push_back(list_tool({"rekey", "-k", "U", "--to", "S", list}));
+      break;
+  }
+  for (const ProcessResult& result : results) {
+    EXPECT_EQ(result.exit_status, 0) << list << ": " << result.err;
+  }
+}
+
+std::uint64_t file_size(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+// pack records one origin for the whole list instead of a line per
+// address. The same random changes made to such a list and to one with a
+// line per address (as `add --create` and earlier versions write it) must
+// show the same, and what a set model says, after every writer.
+TEST_F(Inventories, ACommonOriginShowsWhatAnEntryPerAddressShows) {
+  const std::uint64_t seed = adrvet_test::test_seed();
+  std::mt19937_64 rng(seed);
+  const passwd* user = ::getpwuid(::getuid());
+  ASSERT_NE(user, nullptr);
+  const std::string packed = list_;
+  const std::string lined = dir_.file("lined");
+  Shelf model;
+  std::string text;
+  for (int i = 0; i < 400; ++i) {
+    const std::string address = random_address(rng);
+    text += address + "\n";
+    model[address] = Shown{"-", std::string(user->pw_name) + " (sudo: op0)", "-"};
+  }
+  ::setenv("SUDO_USER", "op0", 1);
+  pack(text);
+  const auto created = list_tool({"add", "-k", "S", "--create", "--quiet", lined, "-"}, text);
+  ::unsetenv("SUDO_USER");
+  ASSERT_EQ(created.exit_status, 0) << created.err;
+  EXPECT_LT(file_size(packed + "/engine.dat.inventory"), 128U);
+  EXPECT_GT(file_size(lined + "/engine.dat.inventory"), 400U * 12);
+
+  for (int round = 1; round <= 30; ++round) {
+    const Change change = random_change(rng, model);
+    const std::string op = "op" + std::to_string(round);
+    ::setenv("SUDO_USER", op.c_str(), 1);
+    run_change(change, packed, dir_);
+    run_change(change, lined, dir_);
+    ::unsetenv("SUDO_USER");
+    apply_to_model(change, std::string(user->pw_name) + " (sudo: " + op + ")", model);
+    for (const std::string& list : {packed, lined}) {
+      ASSERT_EQ(shelf_of(list), model) << list << " round " << round << " seed " << seed;
+      const auto verified = list_tool({"verify", "-k", "S", list});
+      EXPECT_EQ(verified.exit_status, 0) << verified.err;
+      EXPECT_NE(verified.err.find("inventory: " + std::to_string(model.size()) + " entries\n"),
+                std::string::npos)
+          << verified.err << " round " << round << " seed " << seed;
+    }
+    EXPECT_EQ(list_tool({"diff", "-k", "S", packed, lined}).exit_status, 0)
+        << "round " << round << " seed " << seed;
+  }
+  EXPECT_LT(file_size(packed + "/engine.dat.inventory"),
+            file_size(lined + "/engine.dat.inventory"));
 }
 
 // The system log, as the tool sees it: /dev/log is the test's own socket,

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
 #include "common/inventory_time.h"
 #include "formats/label_text.h"
 #include "input/csv_reader.h"
 #include "store/inventory.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -219,8 +219,7 @@ TEST(Csv, Rfc4180Records) {
 
 TEST(Csv, AHugeFieldIsReportedNotKept) {
   const std::string text = "a," + std::string(3 * adrvet_list::CsvReader::kMaxField, 'x') + "\nb\n";
-  EXPECT_EQ(csv_records(text),
-            (std::vector<std::string>{"1:!a field longer than 64 KiB", "2:b"}));
+  EXPECT_EQ(csv_records(text), (std::vector<std::string>{"1:!a field longer than 64 KiB", "2:b"}));
   std::string many;
   for (std::size_t i = 0; i <= adrvet_list::CsvReader::kMaxFields; ++i) {
     many += ",";
@@ -269,7 +268,16 @@ TEST(InventoryPayload, DamageIsFoundWithItsLine) {
   const std::string head = "adrvet-inventory 1\n";
   const std::vector<DamageCase> cases = {
       {"", "line 1: not an inventory"},
-      {"adrvet-inventory 2\n", "line 1: not an inventory"},
+      {"adrvet-inventory 3\n", "line 1: not an inventory"},
+      {"adrvet-inventory 1", "line 1: not an inventory"},
+      {"adrvet-inventory 2\n", "line 2: not the line of the list's common origin"},
+      {"adrvet-inventory 2\nd 5\n", "line 2: not the line of the list's common origin"},
+      {"adrvet-inventory 2\nd x root\n", "line 2: not the line of the list's common origin"},
+      {"adrvet-inventory 2\nd 5 %zz\n", "line 2: not the line of the list's common origin"},
+      {"adrvet-inventory 2\no 0 5 root\n", "line 2: not the line of the list's common origin"},
+      {"adrvet-inventory 2\nd 5 root", "line 2: the last line has no line end"},
+      {"adrvet-inventory 2\nd 5 root\nd 6 root\n", "line 3: not an entry line"},
+      {head + "d 5 root\n", "line 2: not an entry line"},  // version 1 has none
       {head + "001122334455 - - -", "line 2: the last line has no line end"},
       {head + "001122334455 - -\n", "line 2: not an entry line"},
       {head + "001122334455 - - - x\n", "line 2: not an entry line"},
@@ -290,6 +298,59 @@ TEST(InventoryPayload, DamageIsFoundWithItsLine) {
     EXPECT_FALSE(Inventory::parse(bytes_of(c.payload), problem)) << c.payload;
     EXPECT_EQ(problem, c.problem) << c.payload;
   }
+}
+
+// A list's common origin: written once, whatever the number of addresses;
+// an address with an entry line keeps it, one whose line says nothing has
+// no data, and an inventory without one is written as version 1 still.
+TEST(InventoryPayload, ACommonOriginStandsForEveryAddressWithoutAnEntryLine) {
+  Inventory inventory;
+  inventory.set_common_origin(inventory.add_origin(kNow, "root (sudo: b%b)"));
+  const std::uint32_t later = inventory.add_origin(kNow + 60, "carol");
+  inventory.entries.push_back({0x10, Inventory::kNever, Inventory::kNone, Inventory::kNone});
+  inventory.entries.push_back({0x20, kNow + 3600, later, inventory.add_label("lobby")});
+  const SecretBytes payload = inventory.serialize();
+  EXPECT_EQ(text_of(payload),
+            "adrvet-inventory 2\nd 1765300000 root%20(sudo:%20b%25b)\no 0 1765300060 carol\n"
+            "000000000010 - - -\n000000000020 0 1765303600 lobby\n");
+  std::string problem;
+  const auto read = Inventory::parse(payload, problem);
+  ASSERT_TRUE(read) << problem;
+  EXPECT_EQ(read->serialize(), payload);
+
+  struct Expected {
+    std::uint64_t address;
+    bool known;
+    std::int64_t added;
+    std::string user;
+    std::string label;
+  };
+  const std::vector<Expected> cases = {
+      {0x05, true, kNow, "root (sudo: b%b)", ""},  // no line: the common origin
+      {0x10, false, 0, "", ""},                    // a line that says nothing
+      {0x20, true, kNow + 60, "carol", "lobby"},
+  };
+  for (const Expected& c : cases) {
+    const std::optional<Inventory::Entry> entry = read->entry_of(c.address);
+    const Inventory::Origin* origin = entry ? read->origin_of(*entry) : nullptr;
+    ASSERT_EQ(origin != nullptr, c.known) << c.address;
+    if (c.known) {
+      EXPECT_EQ(entry->address, c.address);
+      EXPECT_EQ(origin->time, c.added) << c.address;
+      EXPECT_EQ(read->user_of(*origin), c.user) << c.address;
+      EXPECT_EQ(read->label_of(*entry), c.label) << c.address;
+    }
+  }
+  EXPECT_EQ(read->find(0x05), nullptr);
+  EXPECT_EQ(read->known_count(7), 6U);
+
+  Inventory plain;
+  plain.entries.push_back(
+      {0x10, Inventory::kNever, plain.add_origin(kNow, "root"), Inventory::kNone});
+  EXPECT_EQ(text_of(plain.serialize()),
+            "adrvet-inventory 1\no 0 1765300000 root\n000000000010 0 - -\n");
+  EXPECT_FALSE(plain.entry_of(0x05));
+  EXPECT_EQ(plain.known_count(7), 1U);
 }
 
 TEST(InventoryPayload, EntriesOfUnlistedAddressesAreDropped) {

@@ -135,8 +135,11 @@ int run_pack(const Options& options) {
   for (const std::uint64_t value : added) {
     requests.push_back({value, {}});
   }
+  // Replacing no address, every address is new: one origin for them all.
   const InventoryEdit edit =
-      apply_requests(change.inventory, requests, added, current_time(), acting_user());
+      before.empty()
+          ? record_new_list(change.inventory, requests, current_time(), acting_user())
+          : apply_requests(change.inventory, requests, added, current_time(), acting_user());
   change.inventory_changed = stale || edit.changed;
   change.list_payload = canonical_payload(values);
   change.listed = values;

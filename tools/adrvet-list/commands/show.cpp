@@ -81,14 +81,16 @@ int run_show(const Options& options) {
     document["list"] = options.positional[0];
     Json entries = Json::array();
     for (const std::uint64_t address : list.values) {
-      entries.push_back(entry_json(address, loaded.inventory, loaded.inventory.find(address)));
+      const std::optional<Inventory::Entry> entry = loaded.inventory.entry_of(address);
+      entries.push_back(entry_json(address, loaded.inventory, entry ? &*entry : nullptr));
     }
     document["entries"] = std::move(entries);
     return print_json(document, kExitOk);
   }
   Output out;
   for (const std::uint64_t address : list.values) {
-    add_entry(out, address, loaded.inventory, loaded.inventory.find(address));
+    const std::optional<Inventory::Entry> entry = loaded.inventory.entry_of(address);
+    add_entry(out, address, loaded.inventory, entry ? &*entry : nullptr);
   }
   return finish_output(out, kExitOk);
 }

@@ -104,14 +104,15 @@ void examine_inventory(const std::string& path, const LoadedList& list, int key_
   if (inventory.state == LoadedInventory::State::absent) {
     error("%s: inventory: none yet", path.c_str());
   } else if (!damaged) {
-    error("%s: inventory: %zu entries%s", path.c_str(), inventory.inventory.entries.size(),
+    error("%s: inventory: %zu entries%s", path.c_str(),
+          inventory.inventory.known_count(listed.size()),
           inventory.unlisted > 0
               ? (", and " + std::to_string(inventory.unlisted) + " of addresses not listed").c_str()
               : "");
   }
   verdict.metadata = {{"present", inventory.state != LoadedInventory::State::absent},
                       {"ok", !damaged},
-                      {"entries", damaged ? 0 : inventory.inventory.entries.size()},
+                      {"entries", damaged ? 0 : inventory.inventory.known_count(listed.size())},
                       {"problem", damaged ? Json(describe_inventory(inventory)) : Json(nullptr)}};
 }
 

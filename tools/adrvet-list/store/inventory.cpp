@@ -15,6 +15,7 @@ using SecretText =
     std::basic_string<char, std::char_traits<char>, orbitforge::util::WipingAllocator<char>>;
 
 constexpr std::string_view kHeader = "adrvet-inventory 1";
+constexpr std::string_view kCommonOriginHeader = "adrvet-inventory 2";
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool needs_escape(unsigned char c) { return c <= 0x20 || c == 0x7F || c == '%'; }
@@ -199,6 +200,27 @@ const Inventory::Entry* Inventory::find(std::uint64_t address) const {
   return at != entries.end() && at->address == address ? &*at : nullptr;
 }
 
+std::optional<Inventory::Entry> Inventory::entry_of(std::uint64_t address) const {
+  if (const Entry* entry = find(address)) {
+    return *entry;
+  }
+  if (has_common_origin()) {
+    return Entry{address, kNever, common_origin_, kNone};
+  }
+  return std::nullopt;
+}
+
+std::size_t Inventory::known_count(std::size_t listed) const {
+  if (!has_common_origin()) {
+    return entries.size();
+  }
+  // Entry lines that say nothing stand for addresses without data.
+  const auto empty = std::count_if(entries.begin(), entries.end(), [](const Entry& entry) {
+    return entry.origin == kNone && entry.label == kNone && entry.expires == kNever;
+  });
+  return listed - static_cast<std::size_t>(empty);
+}
+
 std::size_t Inventory::keep_only(const Addresses& listed) {
   auto next = listed.begin();
   const auto kept = std::remove_if(entries.begin(), entries.end(), [&](const Entry& entry) {
@@ -224,7 +246,16 @@ SecretBytes Inventory::serialize() const {
   constexpr std::size_t kPlainEntryBytes = 24;
   out.reserve(kHeader.size() + 1 + entries.size() * kPlainEntryBytes + arena_.size() * 3 +
               orbitforge::util::kContainerOverheadBytes);
-  append(out, kHeader);
+  if (has_common_origin()) {
+    const Origin& common = origins_[common_origin_];
+    append(out, kCommonOriginHeader);
+    append(out, "\nd ");
+    append_number(out, common.time);
+    out.push_back(' ');
+    append_text(out, user_of(common));
+  } else {
+    append(out, kHeader);
+  }
   out.push_back('\n');
   for (std::size_t i = 0; i < used.size(); ++i) {
     append(out, "o ");
@@ -265,7 +296,7 @@ struct Parser {
 
   Inventory& inventory;
   std::string& problem;
-  SecretText text;  // scratch for unescaped texts
+  SecretText text;                     // scratch for unescaped texts
   std::vector<std::uint32_t> origins;  // the file's origin numbers to the inventory's
 
   bool fail(std::size_t line, const char* why) {
@@ -282,6 +313,15 @@ struct Parser {
       return fail(line, "not an origin line");
     }
     origins.push_back(inventory.add_origin(time, text));
+    return true;
+  }
+
+  bool common_origin_line(std::size_t line, const Fields& f) {
+    std::int64_t time = 0;
+    if (f.size() != 3 || f[0] != "d" || !read_number(f[1], time) || !read_text(f[2], text)) {
+      return fail(line, "not the line of the list's common origin");
+    }
+    inventory.set_common_origin(inventory.add_origin(time, text));
     return true;
   }
 
@@ -312,22 +352,28 @@ std::optional<Inventory> Inventory::parse(const SecretBytes& payload, std::strin
   Inventory inventory;
   Parser parser(inventory, problem);
   const std::string_view all(reinterpret_cast<const char*>(payload.data()), payload.size());
-  if (all.substr(0, kHeader.size() + 1) != std::string(kHeader) + "\n") {
+  const std::string_view first = all.substr(0, all.find('\n'));
+  const bool common = first == kCommonOriginHeader;
+  if ((first != kHeader && !common) || first.size() == all.size()) {
     problem = "line 1: not an inventory";
     return std::nullopt;
   }
-  std::size_t at = kHeader.size() + 1;
+  std::size_t at = first.size() + 1;
   std::size_t line = 1;
-  while (at < all.size()) {
+  while (at < all.size() || (common && line == 1)) {
     ++line;
     const std::size_t end = all.find('\n', at);
-    if (end == std::string_view::npos) {
+    if (end == std::string_view::npos && at < all.size()) {
       parser.fail(line, "the last line has no line end");
       return std::nullopt;
     }
-    const Fields f = fields_of(all.substr(at, end - at));
+    // Past the end only when the common origin's line is missing: an
+    // empty line, refused below.
+    const Fields f = fields_of(at < all.size() ? all.substr(at, end - at) : std::string_view());
     bool ok = false;
-    if (f[0] != "o") {
+    if (common && line == 2) {
+      ok = parser.common_origin_line(line, f);
+    } else if (f[0] != "o") {
       ok = parser.entry_line(line, f);
     } else if (inventory.entries.empty()) {
       ok = parser.origin_line(line, f);

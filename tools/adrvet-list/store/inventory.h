@@ -10,6 +10,14 @@
 //   AABBCCDDEEFF ORIGIN EXPIRES LABEL
 // "-" stands for a value that is absent; texts are written with every byte
 // below 0x21, DEL and '%' as %XX (and a text "-" as %2d), hex digits in lower case.
+//
+// A list that pack made records its addresses' common origin once, so that
+// an inventory costs nothing per address until an address has something of
+// its own. Such a payload starts "adrvet-inventory 2" and the line after it
+//   d SECONDS USER                the origin of every listed address
+//                                 without an entry line
+// (an entry line "AABBCCDDEEFF - - -" says that an address has no data).
+// Payloads without it are written as version 1, which older readers take.
 #pragma once
 
 #include <cstdint>
@@ -56,8 +64,19 @@ class Inventory {
   [[nodiscard]] const Origin* origin_of(const Entry& entry) const;
   [[nodiscard]] std::string_view user_of(const Origin& origin) const;
 
-  // The entry of `address`, or nullptr.
+  // The entry line of `address`, or nullptr.
   [[nodiscard]] const Entry* find(std::uint64_t address) const;
+  // What the inventory says about a listed `address`: its entry line, or
+  // the list's common origin, or nothing.
+  [[nodiscard]] std::optional<Entry> entry_of(std::uint64_t address) const;
+
+  // Every listed address without an entry line was added at `origin`
+  // (from add_origin); only valid where that is true of every one.
+  void set_common_origin(std::uint32_t origin) { common_origin_ = origin; }
+  [[nodiscard]] bool has_common_origin() const { return common_origin_ != kNone; }
+  // How many of `listed` addresses the inventory has data for, once
+  // keep_only(listed) is done.
+  [[nodiscard]] std::size_t known_count(std::size_t listed) const;
 
   // Drops the entries of addresses that `listed` (ascending) lacks; returns
   // how many were dropped.
@@ -71,6 +90,7 @@ class Inventory {
   std::uint64_t store_text(std::string_view text);
 
   std::vector<Origin> origins_;
+  std::uint32_t common_origin_ = kNone;
   // Labels as (offset, size) pairs in the arena.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> labels_;
   orbitforge::util::SecretBytes arena_;

@@ -9,10 +9,9 @@
 namespace adrvet_list {
 
 void settle_requests(std::vector<RequestedDevice>& requests) {
-  std::stable_sort(requests.begin(), requests.end(),
-                   [](const RequestedDevice& a, const RequestedDevice& b) {
-                     return a.address < b.address;
-                   });
+  std::stable_sort(
+      requests.begin(), requests.end(),
+      [](const RequestedDevice& a, const RequestedDevice& b) { return a.address < b.address; });
   // Keep the last of each run of one address.
   std::vector<RequestedDevice> settled;
   settled.reserve(requests.size());
@@ -57,8 +56,7 @@ bool set_notes(Inventory& inventory, Inventory::Entry& entry, const DeviceNotes&
 }  // namespace
 
 InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                             const Addresses& added, std::int64_t now,
-                             const std::string& user) {
+                             const Addresses& added, std::int64_t now, const std::string& user) {
   InventoryEdit edit;
   if (requests.empty()) {
     return edit;
@@ -78,7 +76,11 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
     if (!adding && !request.notes.any()) {
       continue;  // an address already listed, nothing to say about it
     }
-    Inventory::Entry entry = had_entry ? *old++ : Inventory::Entry{request.address};
+    // A listed address without an entry line of its own keeps the list's
+    // common origin once it gets one.
+    Inventory::Entry entry =
+        had_entry ? *old++
+                  : inventory.entry_of(request.address).value_or(Inventory::Entry{request.address});
     if (adding) {
       // A new listing starts afresh, whatever a stopped writer left behind.
       entry = Inventory::Entry{request.address, Inventory::kNever, origin, Inventory::kNone};
@@ -92,6 +94,27 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
   }
   merged.insert(merged.end(), old, inventory.entries.end());
   inventory.entries = std::move(merged);
+  return edit;
+}
+
+InventoryEdit record_new_list(Inventory& inventory, const std::vector<RequestedDevice>& requests,
+                              std::int64_t now, const std::string& user) {
+  inventory = Inventory{};
+  InventoryEdit edit;
+  if (requests.empty()) {
+    return edit;
+  }
+  inventory.set_common_origin(inventory.add_origin(now, user));
+  std::vector<RequestedDevice> noted;
+  Addresses added;
+  for (const RequestedDevice& request : requests) {
+    if (request.notes.any()) {
+      noted.push_back(request);
+      added.push_back(request.address);
+    }
+  }
+  (void)apply_requests(inventory, noted, added, now, user);
+  edit.changed = true;
   return edit;
 }
 

@@ -41,8 +41,14 @@ struct InventoryEdit {
 // origin `now`/`user` and its notes; any other requested address with notes
 // has them set on its entry, which is made when it had none.
 InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                             const Addresses& added, std::int64_t now,
-                             const std::string& user);
+                             const Addresses& added, std::int64_t now, const std::string& user);
+
+// The same for a list that had no address before (a new one, or one
+// replaced whole): the addresses without notes share one origin recorded
+// for the whole list, which costs nothing per address; those with notes
+// get entries. Drops whatever `inventory` held.
+InventoryEdit record_new_list(Inventory& inventory, const std::vector<RequestedDevice>& requests,
+                              std::int64_t now, const std::string& user);
 
 // The listed addresses (ascending) whose expiry is at or before `now`.
 Addresses expired_addresses(const Inventory& inventory, std::int64_t now);
