@@ -3,6 +3,7 @@
 
 set -l commands pack add remove show prune check verify export diff unpack rekey digest test sync
 set -l formats plain hostapd dnsmasq dnsmasq-hosts ipset nft freeradius
+set -l import_formats $formats csv
 
 # True when the command is $argv[1] and option $argv[2] is not given yet
 # (or is the word just before the cursor, so that its value is wanted).
@@ -28,7 +29,7 @@ end
 function __adrvet_list_wants_file
     set -l words (commandline -opc)
     test (count $words) -ge 2; or return 1
-    contains -- $words[-1] -k --key --key-b --to --format --from --name --table --family --wait --mode; and return 1
+    contains -- $words[-1] -k --key --key-b --to --format --from --columns --name --table --family --wait --mode --label --expires; and return 1
     return 0
 end
 
@@ -64,7 +65,8 @@ for command in pack add sync
     complete -c adrvet-list -n "__adrvet_list_offers $command --quiet" -l quiet -d 'print no warnings'
 end
 for command in pack add
-    complete -c adrvet-list -n "__adrvet_list_offers $command --from" -l from -x -a "$formats" -d "read the input in a peer's format"
+    complete -c adrvet-list -n "__adrvet_list_offers $command --from" -l from -x -a "$import_formats" -d "read the input in a peer's format, or CSV"
+    complete -c adrvet-list -n "__adrvet_list_offers $command --columns" -l columns -x -d 'which CSV column holds the address, label, expiry'
 end
 for command in pack add remove
     complete -c adrvet-list -n "__adrvet_list_offers $command --allow-empty" -l allow-empty -d 'write a list of no addresses'

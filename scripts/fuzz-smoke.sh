@@ -25,7 +25,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 failed=0
-for target in container check pack_parser backends import; do
+for target in container check pack_parser backends import csv; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== fuzz_$target for ${seconds}s"

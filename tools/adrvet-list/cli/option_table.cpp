@@ -75,6 +75,7 @@ constexpr OptionRow kOptions[] = {
     {"family", 0, "FAMILY", "export pack add", store_text<&Options::family>, nullptr, nullptr},
     {"output", 0, "FILE", "export", store_text<&Options::output>, nullptr, nullptr},
     {"from", 0, "FORMAT", "pack add", store_text<&Options::from>, nullptr, nullptr},
+    {"columns", 0, "COLUMNS", "pack add", store_text<&Options::columns>, nullptr, nullptr},
     {"label", 0, "TEXT", "add", store_text<&Options::label>, nullptr, nullptr},
     {"expires", 0, "WHEN", "add", store_text<&Options::expires>, nullptr, nullptr},
     {"json", 'j', nullptr, "pack add remove check verify diff digest test sync show prune",

@@ -26,7 +26,8 @@ struct Options {
   std::optional<std::string> family;
   std::optional<std::string> output;
   std::optional<std::string> from;
-  std::optional<std::string> label;  // the inventory
+  std::optional<std::string> columns;  // --from csv
+  std::optional<std::string> label;    // the inventory
   std::optional<std::string> expires;
   bool json = false;                   // one JSON document on standard output
   bool timeouts = false;               // export: each element's remaining lifetime

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "cli/command.h"
+#include "cli/csv_options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/audit_log.h"
@@ -10,6 +11,7 @@
 #include "common/json.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
+#include "input/csv_import.h"
 #include "input/import_input.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
@@ -22,7 +24,8 @@ namespace {
 constexpr char kUsage[] =
     "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--from FORMAT]\n"
     "                        [--name SET] [--table TABLE] [--family FAMILY]\n"
-    "                        [--wait SECONDS] [--mode MODE] [--json] INPUT DEST\n"
+    "                        [--columns COLUMNS] [--wait SECONDS] [--mode MODE]\n"
+    "                        [--json] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
     "sorts the addresses, drops duplicates and writes the protected list DEST (a\n"
@@ -44,6 +47,14 @@ constexpr char kUsage[] =
     "(files module entries with their attributes), or plain. From a file holding\n"
     "several sets, --name SET (and for nft --table TABLE, --family FAMILY) chooses\n"
     "one; without them, addresses in several sets are refused, naming the sets.\n"
+    "--from csv reads a spreadsheet saved as CSV (RFC 4180; UTF-8, a byte-order mark\n"
+    "skipped): --columns mac=N|NAME[,label=N|NAME][,expires=N|NAME] says which\n"
+    "column holds the address, the label and the expiry, by number (from 1) or by\n"
+    "the name in the header row; without --columns, a header row naming 'mac' (and\n"
+    "'label', 'expires') is used, and said. Labels and expiries are checked as\n"
+    "'add' checks its own; an empty expiry cell or 'never' is none. An\n"
+    "address given twice with another label or expiry, a short row, a field over\n"
+    "64 KiB or a record over 1 MiB is refused with its line.\n"
     "Addresses DEST held before keep their names and expiries; the others are\n"
     "recorded as added now, by the user running pack. --json prints what changed,\n"
     "against the list DEST held, as one JSON document.\n";
@@ -79,6 +90,64 @@ Inventory old_inventory(const orbitforge::util::FileUpdate& update, const std::s
   return std::move(loaded.inventory);
 }
 
+// What INPUT gives pack: its addresses and, from a spreadsheet, the
+// devices with their notes.
+struct PackInput {
+  Addresses values;
+  std::vector<RequestedDevice> devices;  // ascending; only from CSV
+  bool csv = false;
+  std::size_t duplicates = 0;
+  std::int64_t now = current_time();
+};
+
+int read_csv_input(const Options& options, const std::string& input, PackInput& read) {
+  const auto settings = csv_settings(options, "pack", {}, read.now);
+  if (!settings) {
+    return kExitUsage;
+  }
+  CsvDevices got = import_csv({input}, *settings);
+  if (!got.read) {
+    return kExitData;
+  }
+  if (got.invalid > 0) {
+    error("%s: %zu invalid row%s; nothing written", input.c_str(), got.invalid,
+          got.invalid == 1 ? "" : "s");
+    return kExitData;
+  }
+  read.csv = true;
+  read.duplicates = got.duplicates;
+  read.values.reserve(got.devices.size());
+  for (const RequestedDevice& device : got.devices) {
+    read.values.push_back(device.address);
+  }
+  read.devices = std::move(got.devices);
+  return kExitOk;
+}
+
+// Reads INPUT as --from says; the exit status, kExitOk when it holds a
+// list (after messages about what it does not hold).
+int read_input(const Options& options, const std::string& input, PackInput& read) {
+  if (imports_csv(options)) {
+    return read_csv_input(options, input, read);
+  }
+  const PeerFormat* from = columns_fit(options, "pack") ? import_format(options, "pack") : nullptr;
+  if (from == nullptr) {
+    return kExitUsage;
+  }
+  const ImportCount parsed =
+      import_input(input, *from, import_choice(options), options.quiet, read.values);
+  if (!parsed.read) {
+    return kExitData;
+  }
+  if (parsed.invalid > 0) {
+    error("%s: %zu invalid line%s; nothing written", input.c_str(), parsed.invalid,
+          parsed.invalid == 1 ? "" : "s");
+    return kExitData;
+  }
+  read.duplicates = parsed.duplicates;
+  return kExitOk;
+}
+
 }  // namespace
 
 const char* pack_usage() { return kUsage; }
@@ -90,22 +159,11 @@ int run_pack(const Options& options) {
     error("pack: DEST '%s' is the input file itself; write the list elsewhere", dest.c_str());
     return kExitUsage;
   }
-  const PeerFormat* from = import_format(options, "pack");
-  if (from == nullptr) {
-    return kExitUsage;
+  PackInput read;
+  if (const int status = read_input(options, input, read); status != kExitOk) {
+    return status;
   }
-
-  Addresses values;
-  const ImportCount parsed =
-      import_input(input, *from, import_choice(options), options.quiet, values);
-  if (!parsed.read) {
-    return kExitData;
-  }
-  if (parsed.invalid > 0) {
-    error("%s: %zu invalid line%s; nothing written", input.c_str(), parsed.invalid,
-          parsed.invalid == 1 ? "" : "s");
-    return kExitData;
-  }
+  Addresses& values = read.values;
   if (values.empty() && !options.allow_empty) {
     error(
         "%s: no addresses; nothing written (an empty list refuses every device: "
@@ -114,7 +172,7 @@ int run_pack(const Options& options) {
     return kExitData;
   }
 
-  const std::size_t dropped = parsed.duplicates + sort_unique(values);
+  const std::size_t dropped = read.duplicates + sort_unique(values);
   if (!make_list_directory(options.positional[1], dest, options.quiet)) {
     return kExitData;
   }
@@ -130,16 +188,18 @@ int run_pack(const Options& options) {
   bool stale = false;
   change.inventory = old_inventory(update, dest, *options.key, before, stale);
   const Addresses added = difference(values, before);
-  std::vector<RequestedDevice> requests;
-  requests.reserve(added.size());
-  for (const std::uint64_t value : added) {
-    requests.push_back({value, {}});
+  std::vector<RequestedDevice> requests = std::move(read.devices);
+  if (!read.csv) {
+    requests.reserve(added.size());
+    for (const std::uint64_t value : added) {
+      requests.push_back({value, {}});
+    }
   }
   // Replacing no address, every address is new: one origin for them all.
   const InventoryEdit edit =
       before.empty()
-          ? record_new_list(change.inventory, requests, current_time(), acting_user())
-          : apply_requests(change.inventory, requests, added, current_time(), acting_user());
+          ? record_new_list(change.inventory, requests, read.now, acting_user())
+          : apply_requests(change.inventory, requests, added, read.now, acting_user());
   change.inventory_changed = stale || edit.changed;
   change.list_payload = canonical_payload(values);
   change.listed = values;
@@ -147,15 +207,20 @@ int run_pack(const Options& options) {
     return kExitData;
   }
   const Addresses removed = difference(before, values);
-  audit.succeeded({added, removed, {}, values.size()});
+  audit.succeeded({added, removed, edit.updated, values.size()});
   error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
         values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+  if (!edit.updated.empty()) {
+    error("label or expiry changed: %zu address%s", edit.updated.size(),
+          edit.updated.size() == 1 ? "" : "es");
+  }
   if (options.json) {
     ChangeSummary summary;
     summary.list = options.positional[1];
     summary.created = created;
     summary.added = added;
     summary.removed = removed;
+    summary.updated = edit.updated;
     summary.count = values.size();
     return print_json(change_summary_json("pack", summary), kExitOk);
   }

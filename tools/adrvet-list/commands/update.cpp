@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cli/command.h"
+#include "cli/csv_options.h"
 #include "commands/commands.h"
 #include "commands/update_run.h"
 #include "common/audit_log.h"
@@ -20,6 +21,7 @@
 #include "formats/address_parser.h"
 #include "formats/format_table.h"
 #include "formats/label_text.h"
+#include "input/csv_import.h"
 #include "input/import_input.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
@@ -35,6 +37,7 @@ constexpr char kAddUsage[] =
     "                       [--json] LIST MAC...|-\n"
     "       adrvet-list add -k S|U [options] --from FORMAT [--name SET] [--table TABLE]\n"
     "                       [--family FAMILY] LIST INPUT...\n"
+    "       adrvet-list add -k S|U [options] --from csv [--columns COLUMNS] LIST INPUT...\n"
     "\n"
     "Adds the addresses to LIST, which stays sorted and free of duplicates. A LIST\n"
     "that does not exist is made only with --create (mode MODE, 600 by default; a\n"
@@ -44,7 +47,10 @@ constexpr char kAddUsage[] =
     "addresses from standard input, one per line as for 'pack'. With --from, the\n"
     "addresses come from the INPUT files (- for standard input) in FORMAT, one of\n"
     "the formats 'pack --from' reads, of the set --name, --table and --family choose\n"
-    "as for 'pack'. An invalid line or address changes nothing.\n"
+    "as for 'pack'. With --from csv, each row's label and expiry come from the\n"
+    "columns --columns names, as for 'pack' (--label and --expires give what no\n"
+    "column gives), and change those of listed addresses too. An invalid line or\n"
+    "address changes nothing.\n"
     "Says how many were added and which were already present. Waits up to SECONDS\n"
     "(10) for another writer of LIST; --force rewrites a list that looks truncated.\n"
     "--label TEXT names the devices (UTF-8, at most 255 bytes, no control\n"
@@ -187,6 +193,9 @@ bool load_current(const orbitforge::util::FileUpdate& update, const std::string&
 }  // namespace
 
 std::vector<RequestedDevice> device_requests(const UpdateRun& run) {
+  if (run.devices != nullptr) {
+    return *run.devices;
+  }
   std::vector<RequestedDevice> requests;
   requests.reserve(run.requested.size());
   for (const std::uint64_t value : run.requested) {
@@ -285,14 +294,29 @@ int run_update(const Options& options, bool adding) {
   // not hold up the other writers.
   const std::vector<std::string> arguments(options.positional.begin() + 1,
                                            options.positional.end());
-  const PeerFormat* from = import_format(options, command);
-  if (from == nullptr) {
+  const bool csv = imports_csv(options);
+  std::optional<CsvSettings> csv_input;
+  const PeerFormat* from = nullptr;
+  if (csv) {
+    csv_input = csv_settings(options, command, *notes, now);
+  } else if (columns_fit(options, command)) {
+    from = import_format(options, command);
+  }
+  if (csv ? !csv_input : from == nullptr) {
     return kExitUsage;
   }
   const std::string path = list_file_path(options.positional[0]);
   AuditedChange audit(command, path);
   Requested requested;
-  if (options.from) {
+  std::vector<RequestedDevice> devices;
+  if (csv) {
+    CsvDevices got = import_csv(arguments, *csv_input);
+    requested.all_valid = got.ok();
+    for (const RequestedDevice& device : got.devices) {
+      requested.values.push_back(device.address);
+    }
+    devices = std::move(got.devices);
+  } else if (options.from) {
     requested.all_valid =
         import_inputs(arguments, *from, import_choice(options), quiet, requested.values);
   } else {
@@ -317,7 +341,8 @@ int run_update(const Options& options, bool adding) {
     return kExitData;
   }
   const bool creating = adding && !update.exists();
-  const UpdateRun run{options, adding, command, path, key, requested.values, *notes, now, audit};
+  const UpdateRun run{options,          adding, command, path,  key,
+                      requested.values, *notes, now,     audit, csv ? &devices : nullptr};
   if (!creating) {
     if (const std::optional<int> status = update_streamed(run, update)) {
       return *status;

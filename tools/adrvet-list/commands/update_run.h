@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "common/addresses.h"
@@ -27,6 +28,9 @@ struct UpdateRun {
   const DeviceNotes& notes;
   std::int64_t now;
   AuditedChange& audit;
+  // From a spreadsheet: each requested address with its own notes
+  // (ascending, as `requested`); nullptr when `notes` are for all.
+  const std::vector<RequestedDevice>* devices = nullptr;
 };
 
 // What the change did, for the messages and the audit line.

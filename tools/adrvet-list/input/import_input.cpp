@@ -10,39 +10,12 @@
 #include "base/file_descriptor.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
+#include "input/limited_report.h"
 #include "input/line_reader.h"
 #include "input/peer_statements.h"
 
 namespace adrvet_list {
 namespace {
-
-constexpr std::size_t kReportLimit = 20;
-
-// Reports at most kReportLimit messages, then how many more there were.
-class LimitedReport {
- public:
-  LimitedReport(bool is_warning, const std::string& input)
-      : is_warning_(is_warning), input_(input) {}
-  void add(std::uint64_t line, const char* reason, const std::string& quoted) {
-    if (count_++ < kReportLimit) {
-      (is_warning_ ? warning : error)("%s:%llu: %s%s%s", input_.c_str(),
-                                      static_cast<unsigned long long>(line), reason,
-                                      quoted.empty() ? "" : ": ", quoted.c_str());
-    }
-  }
-  void close() const {
-    if (count_ > kReportLimit) {
-      (is_warning_ ? warning : error)("... and %zu more %s", count_ - kReportLimit,
-                                      is_warning_ ? "warnings" : "invalid lines");
-    }
-  }
-  [[nodiscard]] std::size_t count() const { return count_; }
-
- private:
-  bool is_warning_;
-  const std::string& input_;
-  std::size_t count_ = 0;
-};
 
 // What one input held besides its addresses, for the closing notes.
 struct Tally {
