@@ -353,6 +353,53 @@ TEST(InventoryPayload, ACommonOriginStandsForEveryAddressWithoutAnEntryLine) {
   EXPECT_EQ(plain.known_count(7), 1U);
 }
 
+struct FoldCase {
+  const char* name;
+  std::vector<int> origins;  // per entry: the origin's index, -1 for none
+  std::vector<bool> named;   // per entry: has a label
+  bool folded;
+  int common;                       // the origin taken, when folded
+  std::vector<std::uint64_t> kept;  // the entry lines left
+};
+
+// An inventory an earlier version wrote, a line per address: the origin
+// most lines with nothing else share becomes the common one; lines with a
+// label, another origin or none stay.
+TEST(InventoryPayload, LinesOfEveryAddressFoldIntoTheCommonOrigin) {
+  const std::vector<FoldCase> cases = {
+      {"all alike", {0, 0, 0}, {false, false, false}, true, 0, {}},
+      {"the most", {0, 1, 1, 0, 1}, {false, false, false, false, false}, true, 1, {0, 3}},
+      {"named stay", {0, 0, 1}, {true, true, false}, true, 1, {0, 1}},
+      {"none stay", {-1, 0, -1}, {false, false, false}, true, 0, {0, 2}},
+      {"nothing to take", {-1, 0}, {false, true}, false, 0, {0, 1}},
+      {"empty", {}, {}, false, 0, {}},
+  };
+  for (const FoldCase& c : cases) {
+    Inventory inventory;
+    const std::uint32_t origins[] = {inventory.add_origin(kNow, "a"),
+                                     inventory.add_origin(kNow + 1, "b")};
+    for (std::size_t i = 0; i < c.origins.size(); ++i) {
+      inventory.entries.push_back(
+          {i, Inventory::kNever,
+           c.origins[i] < 0 ? Inventory::kNone : origins[static_cast<std::size_t>(c.origins[i])],
+           c.named[i] ? inventory.add_label("x") : Inventory::kNone});
+    }
+    ASSERT_EQ(inventory.fold_common_origin(), c.folded) << c.name;
+    std::vector<std::uint64_t> kept;
+    for (const Inventory::Entry& entry : inventory.entries) {
+      kept.push_back(entry.address);
+    }
+    EXPECT_EQ(kept, c.kept) << c.name;
+    EXPECT_EQ(inventory.has_common_origin(), c.folded) << c.name;
+    if (c.folded) {
+      const std::optional<Inventory::Entry> entry = inventory.entry_of(99);
+      ASSERT_TRUE(entry) << c.name;
+      EXPECT_EQ(inventory.origin_of(*entry)->time, kNow + c.common) << c.name;
+      EXPECT_FALSE(inventory.fold_common_origin()) << c.name;  // once only
+    }
+  }
+}
+
 TEST(InventoryPayload, EntriesOfUnlistedAddressesAreDropped) {
   Inventory inventory;
   for (const std::uint64_t address : {1U, 3U, 5U, 7U, 9U}) {

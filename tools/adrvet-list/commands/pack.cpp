@@ -86,6 +86,7 @@ Inventory old_inventory(const orbitforge::util::FileUpdate& update, const std::s
     loaded.stale = true;
   }
   keep_listed(loaded, listed);
+  fold_common_origin(loaded, listed.size());
   stale = loaded.stale;
   return std::move(loaded.inventory);
 }

@@ -42,6 +42,7 @@ class Decision {
 
   bool operator()(const StreamSummary& summary) {
     keep_listed(loaded_, summary.probes_listed);
+    fold_common_origin(loaded_, summary.before);  // the stream takes strictly ascending lists only
     if (summary.after == 0 && summary.before != 0 && !run_.options.allow_empty) {
       error(
           "%s: the list would be left with no address, which refuses every device; nothing "

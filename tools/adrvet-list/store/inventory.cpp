@@ -221,6 +221,32 @@ std::size_t Inventory::known_count(std::size_t listed) const {
   return listed - static_cast<std::size_t>(empty);
 }
 
+bool Inventory::fold_common_origin() {
+  if (has_common_origin()) {
+    return false;
+  }
+  const auto bare = [](const Entry& entry) {
+    return entry.origin != kNone && entry.label == kNone && entry.expires == kNever;
+  };
+  std::vector<std::size_t> uses(origins_.size(), 0);
+  for (const Entry& entry : entries) {
+    if (bare(entry)) {
+      ++uses[entry.origin];
+    }
+  }
+  const auto most = std::max_element(uses.begin(), uses.end());
+  if (most == uses.end() || *most == 0) {
+    return false;
+  }
+  common_origin_ = static_cast<std::uint32_t>(most - uses.begin());
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const Entry& entry) {
+                                 return bare(entry) && entry.origin == common_origin_;
+                               }),
+                entries.end());
+  return true;
+}
+
 std::size_t Inventory::keep_only(const Addresses& listed) {
   auto next = listed.begin();
   const auto kept = std::remove_if(entries.begin(), entries.end(), [&](const Entry& entry) {

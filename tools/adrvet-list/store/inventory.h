@@ -74,6 +74,11 @@ class Inventory {
   // (from add_origin); only valid where that is true of every one.
   void set_common_origin(std::uint32_t origin) { common_origin_ = origin; }
   [[nodiscard]] bool has_common_origin() const { return common_origin_ != kNone; }
+  // Of an inventory with an entry line for every listed address (as
+  // earlier versions wrote them), makes the origin most lines with nothing
+  // else in them share the common origin and drops those lines; false when
+  // there is none to take.
+  bool fold_common_origin();
   // How many of `listed` addresses the inventory has data for, once
   // keep_only(listed) is done.
   [[nodiscard]] std::size_t known_count(std::size_t listed) const;

@@ -102,6 +102,13 @@ void keep_listed(LoadedInventory& loaded, const Addresses& listed) {
   loaded.stale = loaded.stale || loaded.unlisted > 0;
 }
 
+void fold_common_origin(LoadedInventory& loaded, std::size_t listed_count) {
+  if (listed_count > 0 && loaded.inventory.entries.size() == listed_count &&
+      loaded.inventory.fold_common_origin()) {
+    loaded.stale = true;
+  }
+}
+
 std::string describe_inventory(const LoadedInventory& loaded) {
   switch (loaded.state) {
     case LoadedInventory::State::absent:
@@ -118,8 +125,8 @@ std::string describe_inventory(const LoadedInventory& loaded) {
 }
 
 bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const std::string& path,
-                               int key_version, const Addresses& listed,
-                               bool force, LoadedInventory& loaded) {
+                               int key_version, const Addresses& listed, bool force,
+                               LoadedInventory& loaded) {
   loaded = load_inventory(update, key_version);
   if (loaded.state == LoadedInventory::State::damaged) {
     if (!force) {
@@ -131,6 +138,7 @@ bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const
     loaded.stale = true;
   }
   keep_listed(loaded, listed);
+  fold_common_origin(loaded, listed.size());
   return true;
 }
 
@@ -155,9 +163,10 @@ bool write_pair(orbitforge::util::FileUpdate& update, const std::string& path, P
   // them, and the next change drops them.
   if (change.inventory.keep_only(change.listed) > 0) {
     if (const orbitforge::util::FileResult written = write_inventory(); !written.ok()) {
-      warning("%s: the list is written, but its inventory still holds the entries of the "
-              "addresses removed: %s",
-              path.c_str(), orbitforge::util::describe(written).c_str());
+      warning(
+          "%s: the list is written, but its inventory still holds the entries of the "
+          "addresses removed: %s",
+          path.c_str(), orbitforge::util::describe(written).c_str());
     }
   }
   return true;

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "base/secret_bytes.h"
 #include "common/addresses.h"
 #include "crypto/crypto.h"
 #include "fs/file_update.h"
-#include "base/secret_bytes.h"
 #include "store/inventory.h"
 
 namespace adrvet_list {
@@ -28,7 +28,7 @@ inline constexpr char kInventorySuffix[] = ".inventory";
 
 struct LoadedInventory {
   enum class State {
-    absent,     // a list made before inventories, or none written yet
+    absent,  // a list made before inventories, or none written yet
     ok,
     other_key,  // under the other key version: a rekey stopped between its two writes
     damaged,    // does not open under either key, or is not an inventory
@@ -54,6 +54,12 @@ LoadedInventory load_inventory(const orbitforge::util::FileUpdate& update, int k
 // Keeps the entries of the addresses `listed` (ascending) holds.
 void keep_listed(LoadedInventory& loaded, const Addresses& listed);
 
+// Once keep_listed has run on the whole list: when each of its
+// `listed_count` addresses has an entry line (an inventory an earlier
+// version wrote), records their shared origin once (Inventory::fold_common_origin),
+// so that the next write is the last to cost a line per address.
+void fold_common_origin(LoadedInventory& loaded, std::size_t listed_count);
+
 // "the inventory ... is damaged: ..." and the like, for messages.
 std::string describe_inventory(const LoadedInventory& loaded);
 
@@ -63,15 +69,15 @@ struct PairChange {
   std::optional<orbitforge::util::SecretBytes> list_payload;
   Inventory inventory;
   bool inventory_changed = false;  // beyond what the file holds now
-  Addresses listed;  // the addresses of the new list, ascending
+  Addresses listed;                // the addresses of the new list, ascending
 };
 
 // For a writer: the inventory under the lock, keeping the entries of
-// `listed` (ascending). A damaged one stops the writer with a message
-// unless `force`, which starts it afresh; false when stopped.
+// `listed` (ascending, each once) and folding their common origin. A damaged one stops the writer
+// with a message unless `force`, which starts it afresh; false when stopped.
 bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const std::string& path,
-                               int key_version, const Addresses& listed,
-                               bool force, LoadedInventory& loaded);
+                               int key_version, const Addresses& listed, bool force,
+                               LoadedInventory& loaded);
 
 // Writes the change in the order above, with a message on failure.
 bool write_pair(orbitforge::util::FileUpdate& update, const std::string& path, PairChange& change,
