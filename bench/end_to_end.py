@@ -15,6 +15,9 @@ turns run by run so that a load from elsewhere falls on both alike:
 - `adrvet-list pack` of 10M addresses against `sort -u | openssl enc`;
 - one `adrvet-list add` to the 10M and 40M lists against
   `cp engine.dat x && sync x`, with peak memory against the list's text;
+- what the inventory beside a list costs on 1M and 10M lists: pack, which
+  writes it, one add with it against the same list without it (on 1M also
+  with a named entry per address), and ADRVET, which never reads it;
 
 then, per list size, ADRVET against cat and the pipeline, and one run on a
 small list against `grep -qixF`. Prints Markdown, writes results.md and a
@@ -308,6 +311,68 @@ def add_figures(tools, lists, size, runs):
     ]
 
 
+def named_copy(tools, source, directory, plain):
+    """`directory` with the list of `source` and an inventory line of its
+    own for every address (each given a name), as a list whose devices were
+    all named has it."""
+    os.makedirs(directory, exist_ok=True)
+    shutil.copyfile(os.path.join(source, "engine.dat"), os.path.join(directory, "engine.dat"))
+    with open(plain) as addresses:
+        subprocess.run([tools.adrvet_list, "add", "-k", "S", "--quiet", "--label", "device",
+                        directory, "-"], stdin=addresses, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+
+
+def inventory_figures(tools, lists, size, runs, named):
+    """What the inventory beside a list costs: pack, which writes it; one
+    add to the list with it against the same list without it (and, with
+    `named`, with a line per address); ADRVET, which reads engine.dat alone."""
+    plain = lists.plain(size)
+    base = tempfile.mkdtemp(dir=lists.work, prefix="inventory-")
+    packed, bare, lined = (os.path.join(base, n) for n in ("packed", "bare", "named"))
+    packs = [run([tools.adrvet_list, "pack", "-k", "S", "--quiet", plain, packed],
+                 before=lambda: shutil.rmtree(packed, ignore_errors=True)) for _ in range(runs)]
+    pack = median_of(packs)
+    container = os.path.join(packed, "engine.dat")
+    inventory_bytes = os.path.getsize(container + ".inventory")
+    os.makedirs(bare)
+    shutil.copyfile(container, os.path.join(bare, "engine.dat"))
+    variants = [("pack's inventory", packed)]
+    if named:
+        named_copy(tools, packed, lined, plain)
+        variants.append(("a named entry per address "
+                         f"({os.path.getsize(os.path.join(lined, 'engine.dat.inventory')) / 1e6:.0f}"
+                         " MB)", lined))
+    rng = random.Random(size + 2)
+    name = f"{size:,}"
+    rows = [(f"`adrvet-list pack` of {name} addresses, its inventory {inventory_bytes} B beside "
+             f"the list's {os.path.getsize(container) / 1e6:.0f} MB", cpu_times(pack), "-", "-",
+             "-")]
+    for what, directory in variants:
+        measured = {directory: [], bare: []}
+        for _ in range(runs):
+            for d in (directory, bare):
+                measured[d].append(run([tools.adrvet_list, "add", "-k", "S", "--quiet", d,
+                                        new_address(rng)]))
+        with_it, without = median_of(measured[directory]), median_of(measured[bare])
+        kib = [peak_kib([tools.adrvet_list, "add", "-k", "S", "--quiet", d, new_address(rng)])
+               for d in (directory, bare)]
+        rows += [
+            (f"one `add` to a {name} list with {what} / without an inventory",
+             cpu_times(with_it), cpu_times(without), f"{ratio(with_it.wall, without.wall):.2f}x",
+             "-"),
+            ("the same, peak memory", mib(kib[0]), mib(kib[1]), f"{ratio(kib[0], kib[1]):.2f}x",
+             "-"),
+        ]
+    with_it, without = taking_turns([([tools.adrvet, "S", packed, MISS], 0, None),
+                                     ([tools.adrvet, "S", bare, MISS], 0, None)], max(runs, 5))
+    rows.append((f"ADRVET on a {name} list, unlisted, with the inventory / without",
+                 cpu_times(with_it), cpu_times(without), f"{ratio(with_it.wall, without.wall):.2f}x",
+                 "nothing (reads engine.dat alone)"))
+    shutil.rmtree(base)
+    return rows
+
+
 def sizes_table(tools, lists, sizes, runs):
     table = ["| addresses | engine.dat | ADRVET hit | ADRVET miss | openssl \\| grep hit "
              "| openssl \\| grep miss | cat | ADRVET miss / cat | ADRVET / pipeline (hit) "
@@ -418,7 +483,8 @@ def main():
     parser.add_argument("--sizes", type=int, nargs="+", help="list sizes of the per-size table")
     parser.add_argument("--startup-runs", type=int, help="runs on the 1,000-address list")
     parser.add_argument("--only", nargs="+",
-                        choices=["ctr", "check", "batch", "pack", "add", "sizes", "startup"],
+                        choices=["ctr", "check", "batch", "pack", "add", "inventory", "sizes",
+                                 "startup"],
                         help="only these parts")
     parser.add_argument("--doc", help="Markdown file whose marked section gets the tables")
     args = parser.parse_args()
@@ -426,7 +492,8 @@ def main():
     runs = args.runs or (3 if args.quick else 7)
     sizes = args.sizes or sorted({max(s // scale, 1_000) for s in SIZES})
     startup_runs = args.startup_runs or (31 if args.quick else 301)
-    parts = set(args.only or ["ctr", "check", "batch", "pack", "add", "sizes", "startup"])
+    parts = set(args.only or ["ctr", "check", "batch", "pack", "add", "inventory", "sizes",
+                              "startup"])
     os.makedirs(args.work, exist_ok=True)
     tools = Tools(args.build)
     lists = Lists(tools, args.work)
@@ -449,6 +516,9 @@ def main():
     measure("pack", pack_figures, tools, lists, 10_000_000 // scale, runs)
     for size, add_runs in ((10_000_000 // scale, min(runs, 5)), (40_000_000 // scale, 3)):
         measure("add", add_figures, tools, lists, size, add_runs)
+    for size in (1_000_000 // scale, 10_000_000 // scale):
+        measure("inventory", inventory_figures, tools, lists, size, min(runs, 5),
+                size <= 1_000_000 // scale)
     report = [f"Machine: {header}.", "",
               f"`bench/end_to_end.py`{f' --scale {scale}' if scale > 1 else ''}: medians of {runs} "
               "runs (at least 5 for the checks, 3 for the add to the largest list), each "
