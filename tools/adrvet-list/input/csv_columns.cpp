@@ -30,7 +30,8 @@ bool same_name(std::string_view a, std::string_view b) {
 
 // The column number `text` spells (1 to CsvReader::kMaxFields), or 0.
 std::size_t column_number(std::string_view text) {
-  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos) {
+  if (text.empty() || text.size() > 4 ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
     return 0;
   }
   std::size_t number = 0;
