@@ -190,7 +190,9 @@ int run_pack(const Options& options) {
   change.inventory = old_inventory(update, dest, *options.key, before, stale);
   const Addresses added = difference(values, before);
   std::vector<RequestedDevice> requests = std::move(read.devices);
-  if (!read.csv) {
+  // A new list needs no request per address (ten million of them would
+  // cost more than the list): they share one origin.
+  if (!read.csv && !before.empty()) {
     requests.reserve(added.size());
     for (const std::uint64_t value : added) {
       requests.push_back({value, {}});
@@ -199,7 +201,7 @@ int run_pack(const Options& options) {
   // Replacing no address, every address is new: one origin for them all.
   const InventoryEdit edit =
       before.empty()
-          ? record_new_list(change.inventory, requests, read.now, acting_user())
+          ? record_new_list(change.inventory, requests, !values.empty(), read.now, acting_user())
           : apply_requests(change.inventory, requests, added, read.now, acting_user());
   change.inventory_changed = stale || edit.changed;
   change.list_payload = canonical_payload(values);

@@ -263,7 +263,8 @@ int update_whole(const UpdateRun& run, orbitforge::util::FileUpdate& update, boo
   change.inventory = std::move(loaded.inventory);
   InventoryEdit edit;
   if (creating) {
-    edit = record_new_list(change.inventory, device_requests(run), run.now, acting_user());
+    edit = record_new_list(change.inventory, device_requests(run), !change.listed.empty(), run.now,
+                           acting_user());
   } else if (run.adding) {
     edit = apply_requests(change.inventory, device_requests(run), done.changed, run.now,
                           acting_user());

@@ -98,10 +98,10 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
 }
 
 InventoryEdit record_new_list(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                              std::int64_t now, const std::string& user) {
+                              bool listing, std::int64_t now, const std::string& user) {
   inventory = Inventory{};
   InventoryEdit edit;
-  if (requests.empty()) {
+  if (!listing) {
     return edit;
   }
   inventory.set_common_origin(inventory.add_origin(now, user));

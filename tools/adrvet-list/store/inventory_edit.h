@@ -44,11 +44,12 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
                              const Addresses& added, std::int64_t now, const std::string& user);
 
 // The same for a list that had no address before (a new one, or one
-// replaced whole): the addresses without notes share one origin recorded
-// for the whole list, which costs nothing per address; those with notes
-// get entries. Drops whatever `inventory` held.
+// replaced whole) and gets some (`listing`): the addresses without notes
+// share one origin recorded for the whole list, which costs nothing per
+// address; those with notes get entries (`requests` (settled) may hold
+// those alone). Drops whatever `inventory` held.
 InventoryEdit record_new_list(Inventory& inventory, const std::vector<RequestedDevice>& requests,
-                              std::int64_t now, const std::string& user);
+                              bool listing, std::int64_t now, const std::string& user);
 
 // The listed addresses (ascending) whose expiry is at or before `now`.
 Addresses expired_addresses(const Inventory& inventory, std::int64_t now);
