@@ -61,8 +61,11 @@ end
 for command in $commands
     complete -c adrvet-list -n "__adrvet_list_offers $command --help" -l help -d 'describe the command'
 end
-for command in pack add sync
-    complete -c adrvet-list -n "__adrvet_list_offers $command --quiet" -l quiet -d 'print no warnings'
+for command in pack add remove rekey prune export sync
+    complete -c adrvet-list -n "__adrvet_list_offers $command --quiet" -l quiet -d 'print errors only'
+end
+for command in pack add remove rekey prune export
+    complete -c adrvet-list -n "__adrvet_list_offers $command --dry-run" -l dry-run -d 'print the change and write nothing'
 end
 for command in pack add
     complete -c adrvet-list -n "__adrvet_list_offers $command --from" -l from -x -a "$import_formats" -d "read the input in a peer's format, or CSV"

@@ -165,7 +165,9 @@ TEST_F(ListTool, PackWarnsAboutUnusualAddresses) {
   const auto loud = list_tool({"pack", "-k", "S", "-", file("c.dat")}, input);
   EXPECT_EQ(loud.exit_status, 0);
   for (const char* expected : {"-:1: all-zero address", "-:2: broadcast address",
-                               "-:3: multicast address", "-:4: locally administered address"}) {
+                               "-:3: multicast address",
+                               "-: 1 locally administered address (virtual machines, randomised "
+                               "phones): 02:00:00:00:00:01\n"}) {
     EXPECT_NE(loud.err.find(std::string("warning: ") + expected), std::string::npos) << expected;
   }
   const auto quiet = list_tool({"pack", "-k", "S", "--quiet", "-", file("c.dat")}, input);
@@ -503,7 +505,9 @@ TEST_F(ListTool, CheckAgreesWithAdrvet) {
       shown.pop_back();
     }
     const std::string line = shown + "\t" + std::to_string(code) + "\n";
-    expected_stdin += line;
+    if (!p.empty()) {  // a blank line of standard input is skipped, as pack skips it
+      expected_stdin += line;
+    }
     if (p.find('\r') == std::string::npos) {
       expected_args += line;
     }

@@ -55,6 +55,19 @@ FileResult make_directory(const char* path, mode_t mode, bool& created) {
   return {};
 }
 
+namespace {
+
+// The mode asked for, in place of the existing file's: what the rewrite,
+// the files beside it and the lock then take from it.
+void give_wanted_mode(WriteTarget& target, const WriteOptions& options) {
+  if (target.exists && options.mode_for_existing) {
+    target.status.st_mode = static_cast<mode_t>((target.status.st_mode & ~mode_t{07777}) |
+                                                (options.new_file_mode & 07777));
+  }
+}
+
+}  // namespace
+
 FileUpdate::FileUpdate() : state_(std::make_unique<State>()) {}
 FileUpdate::~FileUpdate() = default;
 
@@ -68,8 +81,11 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
   if (target.exists && !S_ISREG(target.status.st_mode)) {
     return {};  // a device or FIFO named directly: written in place, nothing to lock beside it
   }
+  give_wanted_mode(target, options.write);
   detail::LockOptions lock_options;
   lock_options.wait = options.wait;
+  lock_options.on_wait = options.on_wait;
+  lock_options.notice_after = options.notice_after;
   lock_options.mode = target.exists ? target.status.st_mode : options.write.new_file_mode;
   lock_options.group = target.exists ? target.status.st_gid : static_cast<gid_t>(-1);
   lock_options.owner = target.exists ? target.status.st_uid : static_cast<uid_t>(-1);
@@ -95,6 +111,7 @@ FileResult FileUpdate::begin(const char* path, const UpdateOptions& options) {
   }
   target.exists = true;
   target.status = now;
+  give_wanted_mode(target, options.write);
   return {};
 }
 

@@ -30,6 +30,9 @@ namespace orbitforge::util {
 struct WriteOptions {
   mode_t new_file_mode = 0600;  // a file that does not exist yet; an existing one keeps its mode
   bool apply_umask = false;     // new_file_mode less the process's umask
+  // An update gives an existing file new_file_mode too (and the files beside
+  // it and its lock follow), when asked for a mode explicitly.
+  bool mode_for_existing = false;
 };
 
 // Writes `size` bytes to `path` crash-safely, under the file's lock for the
@@ -52,6 +55,12 @@ FileResult make_directory(const char* path, mode_t mode, bool& created);
 struct UpdateOptions {
   std::chrono::milliseconds wait{10000};  // for the lock held by another writer
   WriteOptions write;
+  // Called once when another writer still holds the lock after
+  // `notice_after`, with who holds it ("held by pid 1234 (flock, uid 0)",
+  // or empty when the system does not tell), so that a waiting writer can
+  // say why it waits.
+  std::function<void(const std::string& holders)> on_wait;
+  std::chrono::milliseconds notice_after{1000};
 };
 
 // Where FileUpdate::commit_stream puts the new content: appended in order,

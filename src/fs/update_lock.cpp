@@ -72,10 +72,22 @@ Verdict judge(const WriteTarget& target, const struct stat& lock, const std::str
   return lock.st_nlink == 1 ? Verdict::trusted : Verdict::take_back;
 }
 
-// Polls with a growing pause: flock(2) has no timeout of its own.
-bool wait_for_lock(int fd, std::chrono::milliseconds wait) {
-  const auto deadline = std::chrono::steady_clock::now() + wait;
+// "held by pid 1234 (flock, uid 0), ..." for the lock `lock`, or empty.
+std::string holders_of(const struct stat& lock) {
+  std::string text;
+  for (const LockHolder& holder : lock_holders(lock)) {
+    text += (text.empty() ? "held by " : ", ") + describe(holder);
+  }
+  return text;
+}
+
+// Polls with a growing pause: flock(2) has no timeout of its own. Tells
+// options.on_wait once when the wait outlasts options.notice_after.
+bool wait_for_lock(int fd, const struct stat& lock, const LockOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + options.wait;
   auto pause = std::chrono::milliseconds(1);
+  bool told = !options.on_wait;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       return true;
@@ -88,6 +100,10 @@ bool wait_for_lock(int fd, std::chrono::milliseconds wait) {
       errno = EWOULDBLOCK;
       return false;
     }
+    if (!told && now - start >= options.notice_after) {
+      told = true;
+      options.on_wait(holders_of(lock));
+    }
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(25));
@@ -99,9 +115,7 @@ FileResult wait_failure(const struct stat& lock) {
     return FileResult::failure(FileStatus::lock_failed, errno);
   }
   FileResult result = FileResult::failure(FileStatus::lock_timeout);
-  for (const LockHolder& holder : lock_holders(lock)) {
-    result.detail += (result.detail.empty() ? "held by " : ", ") + describe(holder);
-  }
+  result.detail = holders_of(lock);
   return result;
 }
 
@@ -141,7 +155,7 @@ void follow_list_access(int fd, const struct stat& lock, const LockOptions& opti
 // find it gone from the name and open the new one.
 FileResult take_back(const WriteTarget& target, const std::string& name, int old_lock,
                      const struct stat& old_status, const LockOptions& options) {
-  if (!wait_for_lock(old_lock, options.wait)) {
+  if (!wait_for_lock(old_lock, old_status, options)) {
     return wait_failure(old_status);
   }
   const std::string fresh_name =
@@ -198,7 +212,7 @@ FileResult lock_for_update(const WriteTarget& target, const LockOptions& options
         break;
     }
     follow_list_access(fd.get(), status, options);
-    if (!wait_for_lock(fd.get(), options.wait)) {
+    if (!wait_for_lock(fd.get(), status, options)) {
       return wait_failure(status);
     }
     if (still_in_place(target, name, fd.get())) {

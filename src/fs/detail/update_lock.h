@@ -18,6 +18,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
+#include <string>
 
 #include "base/file_descriptor.h"
 #include "fs/detail/write_target.h"
@@ -32,6 +34,9 @@ struct LockOptions {
   mode_t mode = 0600;
   gid_t group = static_cast<gid_t>(-1);
   uid_t owner = static_cast<uid_t>(-1);  // the list's owner, when it exists
+  // Told once, after notice_after, that another writer holds the lock.
+  std::function<void(const std::string& holders)> on_wait;
+  std::chrono::milliseconds notice_after{1000};
 };
 
 // The lock's mode for a list of mode `list_mode`: read and write for its

@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/option_table.h"
@@ -96,20 +97,14 @@ bool has_required(const Options& options, std::span<const OptionRow> rows,
   return true;
 }
 
-// Why --name, --table and --family do not fit the import `format`, or "".
-std::string choice_problem(std::string_view format, const SetChoice& choice) {
-  const bool nft = format == "nft";
-  if (!nft && format != "ipset" && !choice.set.empty()) {
-    return "--name chooses a set of --from nft or ipset, not of " + std::string(format);
-  }
-  if (!nft && (!choice.table.empty() || !choice.family.empty())) {
-    return "--table and --family choose a set of --from nft, not of " + std::string(format);
-  }
+// Why the --table, --family and --name an nft import is given cannot be
+// nft's, or "".
+std::string choice_problem(const SetChoice& choice) {
   if (!choice.family.empty() && !peers::is_nft_family(choice.family)) {
     return "--family '" + choice.family + "': nft knows ip, ip6, inet, arp, bridge and netdev";
   }
   for (const std::string* name : {&choice.table, &choice.set}) {
-    const char* problem = nft && !name->empty() ? peers::nft_name_problem(*name) : nullptr;
+    const char* problem = name->empty() ? nullptr : peers::nft_name_problem(*name);
     if (problem != nullptr) {
       return "'" + *name + "' cannot be an nft name: " + problem;
     }
@@ -203,14 +198,42 @@ std::optional<Options> start_command(int argc, char* argv[], const CommandRow& c
   return options;
 }
 
+std::string format_suggestion(std::string_view typed) {
+  std::vector<std::string_view> names;
+  for (const PeerFormat& format : peer_formats()) {
+    names.push_back(format.name);
+  }
+  return did_you_mean(typed, names);
+}
+
+bool set_names_apply(const Options& options, const PeerFormat& format, const char* command) {
+  const std::pair<const char*, bool> given[] = {
+      {"name", options.name.has_value()},
+      {"table", options.table.has_value()},
+      {"family", options.family.has_value()},
+  };
+  for (const auto& [name, present] : given) {
+    if (present && !uses_name(format, name)) {
+      error("%s: --%s does not apply to format '%s'", command, name,
+            std::string(format.name).c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 const PeerFormat* import_format(const Options& options, const char* command) {
   const PeerFormat* format = find_peer_format(options.from.value_or("plain"));
   if (format == nullptr) {
-    error("%s: unknown format '%s'; see 'adrvet-list %s --help'", command, options.from->c_str(),
-          command);
+    error("%s: unknown format '%s'%s; see 'adrvet-list %s --help'", command,
+          options.from->c_str(), format_suggestion(*options.from).c_str(), command);
     return nullptr;
   }
-  const std::string problem = choice_problem(format->name, import_choice(options));
+  if (!set_names_apply(options, *format, command)) {
+    return nullptr;
+  }
+  const std::string problem =
+      format->names == SetNames::set_table_family ? choice_problem(import_choice(options)) : "";
   if (!problem.empty()) {
     error("%s: %s", command, problem.c_str());
     return nullptr;

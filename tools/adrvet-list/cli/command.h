@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "cli/options.h"
 #include "formats/peer_format.h"
@@ -29,6 +31,14 @@ std::optional<Options> parse_options(int argc, char* argv[], const char* command
 // after a message about a wrong command line.
 std::optional<Options> start_command(int argc, char* argv[], const CommandRow& command,
                                      int& status);
+
+// "; did you mean 'nft'?" for a mistyped format name, else "".
+std::string format_suggestion(std::string_view typed);
+
+// False, after a message, when --name, --table or --family is given and
+// `format`'s file has no such name: ignoring it would leave the set an
+// administrator meant unnamed.
+bool set_names_apply(const Options& options, const PeerFormat& format, const char* command);
 
 // The format --from names (plain when absent), or nullptr after a message;
 // also after one about --name, --table or --family where the format has no

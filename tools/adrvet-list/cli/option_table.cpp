@@ -59,7 +59,8 @@ constexpr OptionRow kOptions[] = {
      "a key version, S or U", nullptr},
     {"format", 0, "F", "export", store_text<&Options::format>, nullptr, nullptr},
     {"name", 0, "SET", "export pack add", store_text<&Options::name>, nullptr, nullptr},
-    {"quiet", 'q', nullptr, "pack add sync", store_flag<&Options::quiet>, nullptr, nullptr},
+    {"quiet", 'q', nullptr, "pack add remove rekey prune export sync", store_flag<&Options::quiet>,
+     nullptr, nullptr},
     {"wait", 0, "SECONDS", "pack add remove rekey prune sync",
      [](Options& o, const std::string& v) { return (o.wait = parse_wait(v)).has_value(); },
      "a number of seconds", nullptr},
@@ -83,7 +84,8 @@ constexpr OptionRow kOptions[] = {
     {"timeouts", 0, nullptr, "export", store_flag<&Options::timeouts>, nullptr, nullptr},
     {"targets", 0, "FILE", "sync", store_text<&Options::targets>, nullptr, nullptr},
     {"check", 0, nullptr, "sync", store_flag<&Options::check>, nullptr, nullptr},
-    {"dry-run", 0, nullptr, "sync", store_flag<&Options::dry_run>, nullptr, nullptr},
+    {"dry-run", 0, nullptr, "pack add remove rekey prune export sync", store_flag<&Options::dry_run>,
+     nullptr, nullptr},
 };
 
 }  // namespace

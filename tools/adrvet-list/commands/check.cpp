@@ -19,6 +19,7 @@
 #include "common/messages.h"
 #include "common/text_excerpt.h"
 #include "crypto/key_versions.h"
+#include "formats/text.h"
 #include "input/line_reader.h"
 #include "mac/hex2int.h"
 #include "mac/list_check.h"
@@ -37,9 +38,11 @@ constexpr char kUsage[] =
     "Looks up each MAC, or each line of standard input when no MAC is given, with\n"
     "ADRVET's rules, and prints the address as given, a tab, and ADRVET's result:\n"
     "1 listed, 0 not listed, -6 wrong number of digits, -7 not hex digits,\n"
-    "-8 longer than ADRVET accepts (63 characters). An unusable LIST is reported\n"
-    "as by 'verify', with exit status 1; otherwise the exit status is 0. --json\n"
-    "prints the answers as one JSON document instead.\n";
+    "-8 longer than ADRVET accepts (63 characters). Standard input is read as\n"
+    "'pack' reads a list: blank lines and '#' comments are skipped, white space\n"
+    "around an address is dropped. Exit status 0 when every line was answered; 1\n"
+    "when LIST is unusable (reported as by 'verify') or standard input could not\n"
+    "be read to its end. --json prints the answers as one JSON document instead.\n";
 
 // ADRVET's answer for one address. On a list in ascending order any exact
 // membership test gives the answer of ADRVET's binary search, so such a list
@@ -234,6 +237,14 @@ class Batch {
   std::string scratch_;  // an input in an uncommon notation, terminated
 };
 
+// A line of standard input as pack reads one: '#' starts a comment, and
+// white space around the address (a CR included) is no part of it.
+std::string_view line_content(const InputLine& line) {
+  std::string_view content = line.kept;
+  content = content.substr(0, content.find('#'));
+  return text::trim(content);
+}
+
 }  // namespace
 
 const char* check_usage() { return kUsage; }
@@ -296,12 +307,14 @@ int run_check(const Options& options) {
   LineReader reader(STDIN_FILENO);
   InputLine line;
   while (reader.next(line)) {
-    const std::string_view text = line.kept;
-    std::string_view shown = line.kept;
-    if (!line.cut() && !shown.empty() && shown.back() == '\r') {
-      shown.remove_suffix(1);  // shown without it; a separator for the lookup anyway
+    // A line cut short is too long for ADRVET, unless its comment starts
+    // within what was kept.
+    const bool too_long = line.cut() && line.kept.find('#') == std::string_view::npos;
+    const std::string_view content = too_long ? line.kept : line_content(line);
+    if (content.empty()) {
+      continue;  // blank, or only a comment
     }
-    batch.add(shown, text, line.cut() ? line.length : 0);
+    batch.add(content, content, too_long ? line.length : 0);
     if (!reader.holds_more()) {
       batch.flush();
       (void)out.flush_now();

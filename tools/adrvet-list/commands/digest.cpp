@@ -1,8 +1,16 @@
 // digest: SHA-256 of files with the library's digest, printed as sha256sum does.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "base/file_descriptor.h"
+#include "base/wipe.h"
 
 #include "cli/options.h"
 #include "cli/output.h"
@@ -10,7 +18,8 @@
 #include "common/json.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
-#include "crypto/crypto.h"
+#include "crypto/sha256.h"
+#include "store/list_store.h"
 
 namespace adrvet_list {
 namespace {
@@ -20,6 +29,8 @@ constexpr char kUsage[] =
     "\n"
     "Prints the SHA-256 of each FILE as stored (a protected list is digested\n"
     "encrypted) in the format of sha256sum, so that 'sha256sum -c' accepts it.\n"
+    "A FILE that is a list directory stands for the list in it (DIR/engine.dat,\n"
+    "printed so); - reads standard input.\n"
     "--json prints one JSON document instead; a FILE that cannot be read has\n"
     "\"sha256\": null there.\n";
 
@@ -49,6 +60,59 @@ std::string digest_line(const char* digest, const std::string& name) {
   return line + "\n";
 }
 
+// SHA-256 of what `fd` holds, read to its end; false with the reason.
+bool digest_descriptor(int fd, char* digest, std::string& reason) {
+  sha256_ctx ctx;
+  sha256_init(&ctx);
+  std::vector<unsigned char> piece(std::size_t{1} << 17U);
+  for (;;) {
+    const ssize_t got = orbitforge::util::retry_on_interrupt(
+        [&] { return ::read(fd, piece.data(), piece.size()); });
+    if (got == 0) {
+      break;
+    }
+    if (got < 0) {
+      reason = std::strerror(errno);
+      orbitforge::util::wipe(&ctx, sizeof ctx);
+      return false;
+    }
+    sha256_update(&ctx, piece.data(), static_cast<std::uint64_t>(got));
+  }
+  sha256_final(&ctx, reinterpret_cast<std::uint8_t*>(digest));
+  orbitforge::util::wipe(&ctx, sizeof ctx);
+  return true;
+}
+
+// The digest of FILE (a regular file, or - for standard input); false with
+// the reason.
+bool digest_file(const std::string& name, char* digest, std::string& reason) {
+  if (name == "-") {
+    return digest_descriptor(STDIN_FILENO, digest, reason);
+  }
+  // Without blocking: a FIFO at the name must not hold the command up.
+  const orbitforge::util::FileDescriptor fd(
+      ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
+  if (!fd.valid() || ::fstat(fd.get(), &status) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    reason = "not a regular file";
+    return false;
+  }
+  return digest_descriptor(fd.get(), digest, reason);
+}
+
+// What a FILE argument names: a list directory stands for its list file.
+std::string digested_name(const std::string& name) {
+  struct stat status {};
+  if (name != "-" && ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    return list_file_path(name);
+  }
+  return name;
+}
+
 }  // namespace
 
 const char* digest_usage() { return kUsage; }
@@ -58,11 +122,13 @@ int run_digest(const Options& options) {
   Output out;
   const bool on_terminal = ::isatty(STDOUT_FILENO) != 0;
   Json files = Json::array();
-  for (const std::string& name : options.positional) {
+  for (const std::string& given : options.positional) {
+    const std::string name = digested_name(given);
     char digest[32];
-    const bool read = orbitforge::util::hash_file(name.c_str(), digest, sizeof digest);
+    std::string reason;
+    const bool read = digest_file(name, digest, reason);
     if (!read) {
-      error("%s: cannot read", name.c_str());
+      error("%s: cannot read: %s", name.c_str(), reason.c_str());
       status = kExitData;
     }
     if (options.json) {

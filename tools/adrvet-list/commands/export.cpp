@@ -1,13 +1,20 @@
 // export: one protected list as the input of the systems that enforce MAC lists.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
+#include <utility>
 
+#include "cli/command.h"
+#include "cli/dry_run.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/messages.h"
 #include "formats/format_table.h"
 #include "fs/file_update.h"
+#include "input/file_addresses.h"
+#include "store/address_set.h"
 #include "store/export_notes.h"
 #include "store/list_store.h"
 
@@ -19,8 +26,8 @@ const std::string& usage() {
   static const std::string text = [] {
     std::string t =
         "Usage: adrvet-list export -k S|U [--format F] [--name SET] [--table TABLE]\n"
-        "                          [--family FAMILY] [--timeouts] [--output FILE [--mode MODE]]\n"
-        "                          LIST\n"
+        "                          [--family FAMILY] [--timeouts] [--quiet]\n"
+        "                          [--output FILE [--mode MODE] [--dry-run]] LIST\n"
         "\n"
         "Writes the addresses of LIST, in file order, as a file its peer loads as it\n"
         "stands and that replaces the peer's previous content when loaded again:\n";
@@ -45,7 +52,11 @@ const std::string& usage() {
          "is left to prune. A set made without these must be destroyed once first.\n"
          "--output FILE replaces FILE crash-safe (the old file stays whole on any\n"
          "failure and keeps its permission bits) instead of writing standard output; a\n"
-         "new FILE gets MODE, or what the umask leaves of 666, as a redirection would.\n";
+         "new FILE gets MODE, or what the umask leaves of 666, as a redirection would;\n"
+         "--output - is standard output. --dry-run compares the export with FILE as\n"
+         "the format reads it, prints the change ('+ address', '- address' lines and\n"
+         "a count line) and writes nothing. --name, --table and --family are refused\n"
+         "with a format that does not use them. --quiet: no warnings.\n";
     return t;
   }();
   return text;
@@ -63,6 +74,67 @@ bool check_names(const PeerFormat& format, const ExportNames& names) {
   return problem.empty();
 }
 
+// The format --format names, or nullptr after a message.
+const PeerFormat* chosen_format(const Options& options) {
+  const std::string name = options.format.value_or("plain");
+  const PeerFormat* format = find_peer_format(name);
+  if (format == nullptr) {
+    error("export: unknown format '%s'%s; see 'adrvet-list export --help'", name.c_str(),
+          format_suggestion(name).c_str());
+  }
+  return format;
+}
+
+// An option that would be ignored is refused instead: a --name the format
+// has no use for would leave the set an administrator expects unnamed.
+bool options_apply(const Options& options, const PeerFormat& format) {
+  if (!set_names_apply(options, format, "export")) {
+    return false;
+  }
+  if (options.timeouts && format.names == SetNames::none) {
+    error("export: --timeouts: only nft and ipset sets hold timeouts, not '%s'",
+          std::string(format.name).c_str());
+    return false;
+  }
+  const bool to_file = options.output && *options.output != "-";
+  if (options.mode && !to_file) {
+    error("export: --mode applies only with --output FILE");
+    return false;
+  }
+  if (options.dry_run && !to_file) {
+    error("export: --dry-run applies only with --output FILE (standard output is written anyway)");
+    return false;
+  }
+  return true;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+// The change an export to FILE would make to the addresses FILE holds now,
+// as the format reads them.
+int print_export_plan(const std::string& output, const PeerFormat& format, Addresses exported) {
+  sort_unique(exported);
+  ChangeSummary summary;
+  summary.list = output;
+  summary.count = exported.size();
+  std::string note;
+  Addresses before;
+  if (!file_exists(output)) {
+    note = " (new file)";
+  } else if (auto held = file_addresses(output, format)) {
+    before = std::move(*held);
+  } else {
+    error("%s: does not read as a %s file; it would be replaced whole", output.c_str(),
+          std::string(format.name).c_str());
+  }
+  summary.added = difference(exported, before);
+  summary.removed = difference(before, exported);
+  return print_dry_run("export", std::move(summary), false, note);
+}
+
 void warn_left_out(const Addresses& left_out) {
   for (const std::uint64_t value : left_out) {
     warning("export: %s left out: ipset's hash:mac cannot hold the all-zero address",
@@ -71,7 +143,7 @@ void warn_left_out(const Addresses& left_out) {
 }
 
 int write_export(const std::string& text, const Options& options) {
-  if (const auto& output = options.output) {
+  if (const auto& output = options.output; output && *output != "-") {
     // A new file is a configuration file for a daemon that runs as its own
     // user: the umask decides, as for a shell's redirection, unless --mode.
     orbitforge::util::WriteOptions write;
@@ -96,9 +168,8 @@ int write_export(const std::string& text, const Options& options) {
 const char* export_usage() { return usage().c_str(); }
 
 int run_export(const Options& options) {
-  const PeerFormat* format = find_peer_format(options.format.value_or("plain"));
-  if (format == nullptr) {
-    error("export: unknown format '%s'; see 'adrvet-list export --help'", options.format->c_str());
+  const PeerFormat* format = chosen_format(options);
+  if (format == nullptr || !options_apply(options, *format)) {
     return kExitUsage;
   }
   ExportNames names;
@@ -106,11 +177,6 @@ int run_export(const Options& options) {
   names.table = options.table.value_or(names.table);
   names.family = options.family.value_or(names.family);
   if (!check_names(*format, names)) {
-    return kExitUsage;
-  }
-  if (options.timeouts && format->name != "nft" && format->name != "ipset") {
-    error("export: --timeouts: only nft and ipset sets hold timeouts, not '%s'",
-          std::string(format->name).c_str());
     return kExitUsage;
   }
   if (options.output && same_file(list_file_path(options.positional[0]), *options.output)) {
@@ -136,7 +202,14 @@ int run_export(const Options& options) {
   names.notes = &notes;
   Addresses left_out;
   const std::string text = export_text(*format, list.values, names, left_out);
-  warn_left_out(left_out);
+  if (!options.quiet) {
+    warn_left_out(left_out);
+  }
+  if (options.dry_run) {
+    sort_unique(list.values);
+    sort_unique(left_out);
+    return print_export_plan(*options.output, *format, difference(list.values, left_out));
+  }
   return write_export(text, options);
 }
 

@@ -1,9 +1,12 @@
 // pack: plain list in, validated, sorted, de-duplicated protected list out.
 #include <algorithm>
 #include <iterator>
+#include <optional>
+#include <utility>
 
 #include "cli/command.h"
 #include "cli/csv_options.h"
+#include "cli/dry_run.h"
 #include "cli/output.h"
 #include "commands/commands.h"
 #include "common/audit_log.h"
@@ -16,15 +19,17 @@
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
 #include "store/inventory_store.h"
+#include "store/list_source.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list pack -k S|U [--quiet] [--allow-empty] [--from FORMAT]\n"
-    "                        [--name SET] [--table TABLE] [--family FAMILY]\n"
-    "                        [--columns COLUMNS] [--wait SECONDS] [--mode MODE]\n"
+    "Usage: adrvet-list pack -k S|U [--quiet] [--dry-run] [--allow-empty]\n"
+    "                        [--from FORMAT] [--name SET] [--table TABLE]\n"
+    "                        [--family FAMILY] [--columns COLUMNS]\n"
+    "                        [--wait SECONDS] [--mode MODE]\n"
     "                        [--json] INPUT DEST\n"
     "\n"
     "Reads a plain list (INPUT a file, or - for standard input), checks every line,\n"
@@ -35,10 +40,12 @@ constexpr char kUsage[] =
     "ADRVET accepts (aa:bb:cc:dd:ee:ff, AA-BB-CC-DD-EE-FF, aabbccddeeff) or as\n"
     "aabb.ccdd.eeff; '#' starts a comment; blank lines are ignored. Invalid lines are\n"
     "reported and nothing is written; so is an input with no address at all, unless\n"
-    "--allow-empty. All-zero, broadcast, multicast and locally administered\n"
-    "addresses are accepted with a warning (--quiet: no warnings). A new DEST gets\n"
-    "mode MODE (600 by default); an existing one keeps its mode. Waits up to\n"
-    "SECONDS (10) for another writer of DEST.\n"
+    "--allow-empty. All-zero, broadcast and multicast addresses are accepted with a\n"
+    "warning each, locally administered ones with one warning that counts them.\n"
+    "A new DEST gets mode MODE (600 by default); an existing one keeps its mode\n"
+    "unless --mode is given. Waits up to SECONDS (10) for another writer of DEST,\n"
+    "saying so after a second. Over an existing list, says how many addresses\n"
+    "left it and entered it, naming the first few.\n"
     "--from FORMAT reads INPUT as a peer has it instead: hostapd (accept_mac_file,\n"
     "VLAN IDs allowed), dnsmasq (dhcp-host= lines, any fields), dnsmasq-hosts\n"
     "(dhcp-hostsfile lines), ipset (ipset save or ipset list output, or an export:\n"
@@ -57,17 +64,26 @@ constexpr char kUsage[] =
     "64 KiB or a record over 1 MiB is refused with its line.\n"
     "Addresses DEST held before keep their names and expiries; the others are\n"
     "recorded as added now, by the user running pack. --json prints what changed,\n"
-    "against the list DEST held, as one JSON document.\n";
+    "against the list DEST held, as one JSON document.\n"
+    "--dry-run prints the change on standard output ('+ address' entering,\n"
+    "'- address' leaving, and a count line: 'would add 2, remove 0: 14 addresses')\n"
+    "and writes nothing, not even a lock file; with --json, the JSON document with\n"
+    "\"dry_run\": true. --quiet: errors only, no warnings or notes.\n";
 
-// The addresses DEST holds now, under the lock: their inventory entries
-// carry over. A DEST that does not open under the key is simply replaced.
-Addresses old_addresses(const orbitforge::util::FileUpdate& update,
-                        const orbitforge::util::Key& key) {
-  if (!update.exists()) {
+// The addresses DEST holds now (under the lock, unless a dry run): their
+// inventory entries carry over. A DEST that does not open under the key is
+// replaced, with a warning.
+Addresses old_addresses(const ListSource& source, const std::string& dest, int key_version,
+                        bool quiet) {
+  if (!source.exists()) {
     return {};
   }
-  LoadedList old = load_list(update, key);
+  LoadedList old = source.list(orbitforge::util::key_for_version(key_version));
   if (!old.usable()) {
+    if (!quiet) {
+      warning("%s: it does not open as a list under -k %s (%s); it is replaced whole", dest.c_str(),
+              key_letter(key_version), old.problem.c_str());
+    }
     return {};
   }
   sort_unique(old.values);
@@ -76,9 +92,9 @@ Addresses old_addresses(const orbitforge::util::FileUpdate& update,
 
 // The inventory that carries over; a damaged one is dropped with a warning,
 // since pack replaces the list whole anyway.
-Inventory old_inventory(const orbitforge::util::FileUpdate& update, const std::string& dest,
-                        int key_version, const Addresses& listed, bool& stale) {
-  LoadedInventory loaded = load_inventory(update, key_version);
+Inventory old_inventory(const ListSource& source, const std::string& dest, int key_version,
+                        const Addresses& listed, bool& stale) {
+  LoadedInventory loaded = source.inventory(key_version);
   if (loaded.state == LoadedInventory::State::damaged) {
     warning("%s: %s; its names and expiries are dropped", dest.c_str(),
             describe_inventory(loaded).c_str());
@@ -89,6 +105,23 @@ Inventory old_inventory(const orbitforge::util::FileUpdate& update, const std::s
   fold_common_origin(loaded, listed.size());
   stale = loaded.stale;
   return std::move(loaded.inventory);
+}
+
+// Packing over a list replaces it whole: what left it and what entered
+// it is said, so that a wrong INPUT does not pass unnoticed.
+void report_replaced(const std::string& dest, std::size_t before, const ChangeSummary& change) {
+  constexpr std::size_t kNamed = 3;
+  std::string text = dest + ": replaced a list of " + std::to_string(before) + " address" +
+                     (before == 1 ? "" : "es") + ": ";
+  if (change.added.empty() && change.removed.empty()) {
+    text += "the same addresses";
+  } else {
+    text += std::to_string(change.removed.size()) + " left";
+    text += change.removed.empty() ? "" : " (" + first_addresses(change.removed, kNamed) + ")";
+    text += ", " + std::to_string(change.added.size()) + " entered";
+    text += change.added.empty() ? "" : " (" + first_addresses(change.added, kNamed) + ")";
+  }
+  error("%s", text.c_str());
 }
 
 // What INPUT gives pack: its addresses and, from a spreadsheet, the
@@ -149,6 +182,17 @@ int read_input(const Options& options, const std::string& input, PackInput& read
   return kExitOk;
 }
 
+// Takes the lock (or, for a dry run, only checks that the list could be
+// written); false after a message.
+bool start_writing(const Options& options, const std::string& dest,
+                   orbitforge::util::FileUpdate& update) {
+  if (options.dry_run) {
+    return could_write(dest);
+  }
+  return make_list_directory(options.positional[1], dest, options.quiet) &&
+         begin_update(dest, {options.wait, options.mode, options.quiet}, update);
+}
+
 }  // namespace
 
 const char* pack_usage() { return kUsage; }
@@ -172,29 +216,32 @@ int run_pack(const Options& options) {
         input.c_str());
     return kExitData;
   }
-
   const std::size_t dropped = read.duplicates + sort_unique(values);
-  if (!make_list_directory(options.positional[1], dest, options.quiet)) {
-    return kExitData;
-  }
   AuditedChange audit("pack", dest);
-  const auto key = orbitforge::util::key_for_version(*options.key);
+  if (options.dry_run) {
+    audit.cancel();
+  }
   orbitforge::util::FileUpdate update;
-  if (!begin_update(dest, {options.wait, options.mode}, update)) {
+  if (!start_writing(options, dest, update)) {
     return kExitData;
   }
-  const bool created = !update.exists();
-  const Addresses before = old_addresses(update, key);
+  const ListSource source = options.dry_run ? ListSource(dest) : ListSource(update);
+  ChangeSummary summary;
+  summary.list = options.positional[1];
+  summary.created = !source.exists();
+  const Addresses before = old_addresses(source, dest, *options.key, options.quiet);
   PairChange change;
   bool stale = false;
-  change.inventory = old_inventory(update, dest, *options.key, before, stale);
-  const Addresses added = difference(values, before);
+  change.inventory = old_inventory(source, dest, *options.key, before, stale);
+  summary.added = difference(values, before);
+  summary.removed = difference(before, values);
+  summary.count = values.size();
   std::vector<RequestedDevice> requests = std::move(read.devices);
   // A new list needs no request per address (ten million of them would
   // cost more than the list): they share one origin.
   if (!read.csv && !before.empty()) {
-    requests.reserve(added.size());
-    for (const std::uint64_t value : added) {
+    requests.reserve(summary.added.size());
+    for (const std::uint64_t value : summary.added) {
       requests.push_back({value, {}});
     }
   }
@@ -202,29 +249,30 @@ int run_pack(const Options& options) {
   const InventoryEdit edit =
       before.empty()
           ? record_new_list(change.inventory, requests, !values.empty(), read.now, acting_user())
-          : apply_requests(change.inventory, requests, added, read.now, acting_user());
+          : apply_requests(change.inventory, requests, summary.added, read.now, acting_user());
+  summary.updated = edit.updated;
+  if (options.dry_run) {
+    return print_dry_run("pack", std::move(summary), options.json);
+  }
   change.inventory_changed = stale || edit.changed;
   change.list_payload = canonical_payload(values);
   change.listed = values;
-  if (!write_pair(update, dest, change, key)) {
+  if (!write_pair(update, dest, change, orbitforge::util::key_for_version(*options.key))) {
     return kExitData;
   }
-  const Addresses removed = difference(before, values);
-  audit.succeeded({added, removed, edit.updated, values.size()});
-  error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
-        values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
-  if (!edit.updated.empty()) {
-    error("label or expiry changed: %zu address%s", edit.updated.size(),
-          edit.updated.size() == 1 ? "" : "es");
+  audit.succeeded({summary.added, summary.removed, edit.updated, values.size()});
+  if (!options.quiet) {
+    error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
+          values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+    if (!edit.updated.empty()) {
+      error("label or expiry changed: %zu address%s", edit.updated.size(),
+            edit.updated.size() == 1 ? "" : "es");
+    }
+    if (!summary.created) {
+      report_replaced(dest, before.size(), summary);
+    }
   }
   if (options.json) {
-    ChangeSummary summary;
-    summary.list = options.positional[1];
-    summary.created = created;
-    summary.added = added;
-    summary.removed = removed;
-    summary.updated = edit.updated;
-    summary.count = values.size();
     return print_json(change_summary_json("pack", summary), kExitOk);
   }
   return kExitOk;

@@ -1,6 +1,7 @@
 // prune: removes the addresses whose expiry has passed, and says which.
 #include <algorithm>
 
+#include "cli/dry_run.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
@@ -10,6 +11,7 @@
 #include "common/messages.h"
 #include "crypto/key_versions.h"
 #include "formats/label_text.h"
+#include "store/list_source.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
 #include "store/inventory_store.h"
@@ -19,13 +21,17 @@ namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list prune -k S|U [--wait SECONDS] [--force] [--json] LIST\n"
+    "Usage: adrvet-list prune -k S|U [--quiet] [--dry-run] [--wait SECONDS] [--force]\n"
+    "                         [--json] LIST\n"
     "\n"
     "Removes from LIST every address whose expiry, set when it was added, has come,\n"
     "and prints each on standard output with its expiry and label, tab-separated.\n"
     "Meant to run from a timer (adrvet-prune@.timer). Waits up to SECONDS\n"
     "(10) for another writer; --force rewrites a list that looks truncated.\n"
-    "--json prints what it removed as one JSON document instead.\n";
+    "--json prints what it removed as one JSON document instead. --dry-run prints\n"
+    "what would leave the list ('- address' lines and a count line; with --json\n"
+    "the document with \"dry_run\": true) and changes nothing; --quiet leaves out\n"
+    "the note on standard error.\n";
 
 // The writer's document: what left the list and how many stay.
 int print_pruned(const Options& options, const Addresses& removed, std::size_t count) {
@@ -43,12 +49,17 @@ const char* prune_usage() { return kUsage; }
 int run_prune(const Options& options) {
   const std::string path = list_file_path(options.positional[0]);
   AuditedChange audit("prune", path);
+  if (options.dry_run) {
+    audit.cancel();
+  }
   const auto key = orbitforge::util::key_for_version(*options.key);
   orbitforge::util::FileUpdate update;
-  if (!begin_update(path, {options.wait, options.mode}, update)) {
+  if (options.dry_run ? !could_write(path)
+                      : !begin_update(path, {options.wait, options.mode, options.quiet}, update)) {
     return kExitData;
   }
-  LoadedList list = load_list(update, key);
+  const ListSource source = options.dry_run ? ListSource(path) : ListSource(update);
+  LoadedList list = source.list(key);
   if (!list.usable()) {
     report_unusable(path, list, *options.key);
     return kExitData;
@@ -57,12 +68,19 @@ int run_prune(const Options& options) {
     return kExitData;
   }
   sort_unique(list.values);
-  LoadedInventory loaded;
-  if (!load_inventory_for_update(update, path, *options.key, list.values, options.force, loaded)) {
+  LoadedInventory loaded = source.inventory(*options.key);
+  if (!settle_inventory(path, list.values, options.force, loaded)) {
     return kExitData;
   }
   const std::int64_t now = current_time();
   const Addresses expired = expired_addresses(loaded.inventory, now);
+  if (options.dry_run) {
+    ChangeSummary summary;
+    summary.list = options.positional[0];
+    summary.removed = expired;
+    summary.count = list.values.size() - expired.size();
+    return print_dry_run("prune", std::move(summary), options.json);
+  }
   Output out;
   for (const std::uint64_t address : options.json ? Addresses{} : expired) {
     const Inventory::Entry* entry = loaded.inventory.find(address);
@@ -72,7 +90,9 @@ int run_prune(const Options& options) {
   }
   if (expired.empty()) {
     audit.cancel();  // nothing changed: a timer's idle runs leave no trace
-    error("%s: nothing has expired", path.c_str());
+    if (!options.quiet) {
+      error("%s: nothing has expired", path.c_str());
+    }
     return options.json ? print_pruned(options, expired, list.values.size())
                         : finish_output(out, kExitOk);
   }
@@ -88,8 +108,10 @@ int run_prune(const Options& options) {
     return kExitData;
   }
   audit.succeeded({{}, expired, {}, kept.size()});
-  error("%s: removed %zu expired address%s", path.c_str(), expired.size(),
-        expired.size() == 1 ? "" : "es");
+  if (!options.quiet) {
+    error("%s: removed %zu expired address%s", path.c_str(), expired.size(),
+          expired.size() == 1 ? "" : "es");
+  }
   return options.json ? print_pruned(options, expired, kept.size()) : finish_output(out, kExitOk);
 }
 

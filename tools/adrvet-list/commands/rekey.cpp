@@ -1,4 +1,5 @@
 // rekey: the same payload under the other key version.
+#include <string>
 #include <utility>
 
 #include "cli/options.h"
@@ -9,27 +10,47 @@
 #include "common/audit_log.h"
 #include "store/address_set.h"
 #include "store/inventory_store.h"
+#include "store/list_source.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: adrvet-list rekey -k S|U --to S|U [--wait SECONDS] [--mode MODE] [--force]\n"
-    "                         LIST [DEST]\n"
+    "Usage: adrvet-list rekey -k S|U --to S|U [--quiet] [--dry-run] [--wait SECONDS]\n"
+    "                         [--mode MODE] [--force] LIST [DEST]\n"
     "\n"
     "Rewrites LIST, whose key version is -k, under the key version --to: into DEST,\n"
     "or in place when DEST is absent. The payload is kept byte for byte. Waits up to\n"
     "SECONDS (10) for another writer; --force rewrites a list that looks truncated.\n"
     "The list's inventory (names, expiries, origins) is rekeyed with it; --force\n"
-    "also drops one that is damaged.\n";
+    "also drops one that is damaged. --dry-run says what would be rewritten and\n"
+    "writes nothing; --quiet leaves out the note on standard error.\n";
 
 // Reads the source under the update's lock when rekeying in place, so that
-// no concurrent add is undone.
-LoadedList read_source(const std::string& path, bool in_place,
-                       const orbitforge::util::FileUpdate& update,
-                       const orbitforge::util::Key& key) {
-  return in_place ? load_list(update, key) : load_list(path, key);
+// no concurrent add is undone; a dry run takes no lock.
+ListSource source_of(const std::string& path, bool in_place, bool dry_run,
+                     const orbitforge::util::FileUpdate& update) {
+  return in_place && !dry_run ? ListSource(update) : ListSource(path);
+}
+
+// Takes the lock of DEST, or, for a dry run, only checks that it could be
+// written; false after a message.
+bool start_writing(const Options& options, const std::string& dest, bool in_place,
+                   orbitforge::util::FileUpdate& update) {
+  if (options.dry_run) {
+    return could_write(dest);
+  }
+  return (in_place || make_list_directory(options.positional[1], dest, options.quiet)) &&
+         begin_update(dest, {options.wait, options.mode, options.quiet}, update);
+}
+
+int print_plan(const std::string& dest, const Options& options, std::size_t count) {
+  Output out;
+  out.add("would rewrite " + dest + " under key version " + key_letter(*options.to) + " (was " +
+          key_letter(*options.key) + "): " + std::to_string(count) + " address" +
+          (count == 1 ? "" : "es") + "\n");
+  return finish_output(out, kExitOk);
 }
 
 }  // namespace
@@ -53,16 +74,16 @@ int run_rekey(const Options& options) {
     error("rekey: DEST '%s' is LIST itself; leave DEST out to rekey in place", dest.c_str());
     return kExitUsage;
   }
-  if (!in_place && !make_list_directory(options.positional[1], dest, false)) {
-    return kExitData;
-  }
   AuditedChange audit("rekey", dest);
+  if (options.dry_run) {
+    audit.cancel();
+  }
   orbitforge::util::FileUpdate update;
-  if (!begin_update(dest, {options.wait, options.mode}, update)) {
+  if (!start_writing(options, dest, in_place, update)) {
     return kExitData;
   }
-  LoadedList list =
-      read_source(path, in_place, update, orbitforge::util::key_for_version(*options.key));
+  const ListSource source = source_of(path, in_place, options.dry_run, update);
+  LoadedList list = source.list(orbitforge::util::key_for_version(*options.key));
   // The payload is kept as stored, so a list ADRVET would refuse (-4, -5)
   // may still be rekeyed; only a container that does not open may not.
   if (list.failure && *list.failure != orbitforge::mac::ResultCode::bad_data_file &&
@@ -73,8 +94,7 @@ int run_rekey(const Options& options) {
   if (!may_rewrite(path, list, options.force)) {
     return kExitData;
   }
-  LoadedInventory loaded =
-      in_place ? load_inventory(update, *options.key) : load_inventory(path, *options.key);
+  LoadedInventory loaded = source.inventory(*options.key);
   if (loaded.state == LoadedInventory::State::damaged) {
     if (!options.force) {
       error("%s: %s; nothing written (--force drops the names and expiries it held)",
@@ -94,6 +114,9 @@ int run_rekey(const Options& options) {
       change.listed.push_back(entry.address);
     }
   }
+  if (options.dry_run) {
+    return print_plan(dest, options, list.values.size());
+  }
   // The inventory is written first: should the rekey stop between the two
   // writes, readers find it under the other key and take it from there.
   change.inventory = std::move(loaded.inventory);
@@ -103,6 +126,9 @@ int run_rekey(const Options& options) {
     return kExitData;
   }
   audit.succeeded({{}, {}, {}, list.values.size()});
+  if (options.quiet) {
+    return kExitOk;
+  }
   const char* to = key_letter(*options.to);
   error("%s: rewritten under key version %s (was %s); read it with -k %s, and ADRVET %s",
         dest.c_str(), to, key_letter(*options.key), to, to);

@@ -10,6 +10,7 @@
 
 #include "cli/command.h"
 #include "cli/csv_options.h"
+#include "cli/dry_run.h"
 #include "commands/commands.h"
 #include "commands/update_run.h"
 #include "common/audit_log.h"
@@ -23,18 +24,20 @@
 #include "formats/label_text.h"
 #include "input/csv_import.h"
 #include "input/import_input.h"
+#include "input/local_addresses.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
 #include "store/inventory_store.h"
+#include "store/list_source.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {
 namespace {
 
 constexpr char kAddUsage[] =
-    "Usage: adrvet-list add -k S|U [--quiet] [--create] [--allow-empty] [--wait SECONDS]\n"
-    "                       [--mode MODE] [--force] [--label TEXT] [--expires WHEN]\n"
-    "                       [--json] LIST MAC...|-\n"
+    "Usage: adrvet-list add -k S|U [--quiet] [--dry-run] [--create] [--allow-empty]\n"
+    "                       [--wait SECONDS] [--mode MODE] [--force] [--label TEXT]\n"
+    "                       [--expires WHEN] [--json] LIST MAC...|-\n"
     "       adrvet-list add -k S|U [options] --from FORMAT [--name SET] [--table TABLE]\n"
     "                       [--family FAMILY] LIST INPUT...\n"
     "       adrvet-list add -k S|U [options] --from csv [--columns COLUMNS] LIST INPUT...\n"
@@ -60,11 +63,13 @@ constexpr char kAddUsage[] =
     "change the name or expiry and say so. Each new entry records when and by whom\n"
     "(the user, and SUDO_USER) it was added; 'adrvet-list show' prints it all, and\n"
     "'adrvet-list prune' removes the expired. --json prints what changed as one\n"
-    "JSON document.\n";
+    "JSON document. --mode on an existing list gives it (and its inventory) MODE.\n"
+    "--dry-run prints the change ('+ address' added, '~ address' given a new\n"
+    "label or expiry, and a count line) and writes nothing; --quiet: errors only.\n";
 
 constexpr char kRemoveUsage[] =
-    "Usage: adrvet-list remove -k S|U [--allow-empty] [--wait SECONDS] [--force]\n"
-    "                          [--json] LIST MAC...|-\n"
+    "Usage: adrvet-list remove -k S|U [--quiet] [--dry-run] [--allow-empty]\n"
+    "                          [--wait SECONDS] [--force] [--json] LIST MAC...|-\n"
     "\n"
     "Removes the addresses from LIST, which stays sorted and free of duplicates.\n"
     "Removing the last address needs --allow-empty: an empty list refuses every\n"
@@ -72,14 +77,17 @@ constexpr char kRemoveUsage[] =
     "'-' reads further addresses from standard input, one per line as for 'pack'.\n"
     "Says how many were removed and which were not on the list. Waits up to\n"
     "SECONDS (10) for another writer of LIST; --force rewrites a list that looks\n"
-    "truncated. --json prints what changed as one JSON document.\n";
+    "truncated. --json prints what changed as one JSON document. --dry-run prints\n"
+    "the change ('- address' lines and a count line) and writes nothing; --quiet:\n"
+    "errors only.\n";
 
 struct Requested {
   Addresses values;
   bool all_valid = true;
 };
 
-void take_argument(const std::string& text, const char* command, bool quiet, Requested& requested) {
+void take_argument(const std::string& text, const char* command, bool quiet, Requested& requested,
+                   LocalAddressNote& local) {
   const ParsedLine parsed = parse_list_line(text);
   const std::string quoted = quoted_excerpt(text);
   if (parsed.kind != ParsedLine::Kind::address) {
@@ -89,13 +97,18 @@ void take_argument(const std::string& text, const char* command, bool quiet, Req
     return;
   }
   if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
-    warning("%s: %s: %s", command, quoted.c_str(), kind);
+    if (is_locally_administered(parsed.value)) {
+      local.add(parsed.value);
+    } else {
+      warning("%s: %s: %s", command, quoted.c_str(), kind);
+    }
   }
   requested.values.push_back(parsed.value);
 }
 
 Requested parse_requested(const std::vector<std::string>& texts, bool quiet, const char* command) {
   Requested requested;
+  LocalAddressNote local(command);
   bool read_input = false;
   for (const std::string& text : texts) {
     if (text == "-") {
@@ -108,8 +121,9 @@ Requested parse_requested(const std::vector<std::string>& texts, bool quiet, con
       read_input = true;
       continue;
     }
-    take_argument(text, command, quiet, requested);
+    take_argument(text, command, quiet, requested, local);
   }
+  local.close();
   return requested;
 }
 
@@ -172,9 +186,9 @@ std::optional<DeviceNotes> notes_of(const Options& options, std::int64_t now) {
 }
 
 // The list under the lock, ascending; false after a message.
-bool load_current(const orbitforge::util::FileUpdate& update, const std::string& path,
-                  const Options& options, const orbitforge::util::Key& key, LoadedList& list) {
-  list = load_list(update, key);
+bool load_current(const ListSource& source, const std::string& path, const Options& options,
+                  const orbitforge::util::Key& key, LoadedList& list) {
+  list = source.list(key);
   if (!list.usable()) {
     report_unusable(path, list, *options.key);
     return false;
@@ -204,6 +218,22 @@ std::vector<RequestedDevice> device_requests(const UpdateRun& run) {
   return requests;
 }
 
+namespace {
+
+// The writer's document (and a dry run's lines) for a change.
+ChangeSummary summary_of(const UpdateRun& run, const UpdateDone& done) {
+  ChangeSummary summary;
+  summary.list = run.options.positional[0];
+  summary.created = done.creating;
+  (run.adding ? summary.added : summary.removed) = done.changed;
+  summary.updated = done.updated;
+  summary.unchanged = difference(done.unchanged, done.updated);
+  summary.count = done.count;
+  return summary;
+}
+
+}  // namespace
+
 int report_update(const UpdateRun& run, const UpdateDone& done) {
   if (done.changed.empty() && done.updated.empty()) {
     run.audit.cancel();  // nothing the list says has changed
@@ -211,21 +241,16 @@ int report_update(const UpdateRun& run, const UpdateDone& done) {
     run.audit.succeeded({run.adding ? done.changed : Addresses{},
                          run.adding ? Addresses{} : done.changed, done.updated, done.count});
   }
-  error("%s: %s %zu address%s%s", run.path.c_str(), run.adding ? "added" : "removed",
-        done.changed.size(), done.changed.size() == 1 ? "" : "es",
-        done.creating ? " (new list)" : "");
-  report_addresses("label or expiry changed", done.updated);
   Addresses kept = difference(done.unchanged, done.updated);
-  report_addresses(run.adding ? "already present" : "not on the list", kept);
+  if (!run.options.quiet) {
+    error("%s: %s %zu address%s%s", run.path.c_str(), run.adding ? "added" : "removed",
+          done.changed.size(), done.changed.size() == 1 ? "" : "es",
+          done.creating ? " (new list)" : "");
+    report_addresses("label or expiry changed", done.updated);
+    report_addresses(run.adding ? "already present" : "not on the list", kept);
+  }
   if (run.options.json) {
-    ChangeSummary summary;
-    summary.list = run.options.positional[0];
-    summary.created = done.creating;
-    (run.adding ? summary.added : summary.removed) = done.changed;
-    summary.updated = done.updated;
-    summary.unchanged = std::move(kept);
-    summary.count = done.count;
-    return print_json(change_summary_json(run.command, summary), kExitOk);
+    return print_json(change_summary_json(run.command, summary_of(run, done)), kExitOk);
   }
   return kExitOk;
 }
@@ -233,16 +258,17 @@ int report_update(const UpdateRun& run, const UpdateDone& done) {
 namespace {
 
 // The whole list in memory: lists the stream does not take (another
-// layout, out of order, cut short) and new ones.
-int update_whole(const UpdateRun& run, orbitforge::util::FileUpdate& update, bool creating) {
+// layout, out of order, cut short), new ones, a new --mode, and dry runs,
+// which read `source` without the lock and write nothing.
+int update_whole(const UpdateRun& run, const ListSource& source,
+                 orbitforge::util::FileUpdate& update, bool creating) {
   LoadedList list;
-  if (!creating && !load_current(update, run.path, run.options, run.key, list)) {
+  if (!creating && !load_current(source, run.path, run.options, run.key, list)) {
     return kExitData;
   }
   const Addresses& values = list.values;
-  LoadedInventory loaded;
-  if (!load_inventory_for_update(update, run.path, *run.options.key, values, run.options.force,
-                                 loaded)) {
+  LoadedInventory loaded = source.inventory(*run.options.key);
+  if (!settle_inventory(run.path, values, run.options.force, loaded)) {
     return kExitData;
   }
   UpdateDone done;
@@ -269,18 +295,22 @@ int update_whole(const UpdateRun& run, orbitforge::util::FileUpdate& update, boo
     edit = apply_requests(change.inventory, device_requests(run), done.changed, run.now,
                           acting_user());
   }
-  change.inventory_changed = loaded.stale || edit.changed;
+  done.updated = std::move(edit.updated);
+  done.count = change.listed.size();
+  if (run.options.dry_run) {
+    return print_dry_run(run.command, summary_of(run, done), run.options.json);
+  }
+  // Rewrite when the addresses changed, to put an untidy list in order, or
+  // to give the list and its inventory the --mode asked for.
+  change.inventory_changed = loaded.stale || edit.changed || run.options.mode.has_value();
   orbitforge::util::SecretBytes payload = canonical_payload(change.listed);
-  // Rewrite when the addresses changed, or to put an untidy list in order.
-  if (creating || !list.intact || payload != list.payload) {
+  if (creating || !list.intact || payload != list.payload || run.options.mode) {
     change.list_payload = std::move(payload);
   }
   if ((change.list_payload || change.inventory_changed) &&
       !write_pair(update, run.path, change, run.key)) {
     return kExitData;
   }
-  done.updated = std::move(edit.updated);
-  done.count = change.listed.size();
   return report_update(run, done);
 }
 
@@ -310,6 +340,9 @@ int run_update(const Options& options, bool adding) {
   }
   const std::string path = list_file_path(options.positional[0]);
   AuditedChange audit(command, path);
+  if (options.dry_run) {
+    audit.cancel();
+  }
   Requested requested;
   std::vector<RequestedDevice> devices;
   if (csv) {
@@ -335,23 +368,26 @@ int run_update(const Options& options, bool adding) {
   if (!list_exists_or_may_be_made(list_argument, path, adding && options.create, command)) {
     return kExitUsage;
   }
-  if (adding && options.create && !make_list_directory(list_argument, path, options.quiet)) {
+  if (adding && options.create && !options.dry_run &&
+      !make_list_directory(list_argument, path, options.quiet)) {
     return kExitData;
   }
   const auto key = orbitforge::util::key_for_version(*options.key);
   orbitforge::util::FileUpdate update;
-  if (!begin_update(path, {options.wait, options.mode}, update)) {
+  if (options.dry_run ? !could_write(path)
+                      : !begin_update(path, {options.wait, options.mode, options.quiet}, update)) {
     return kExitData;
   }
-  const bool creating = adding && !update.exists();
+  const ListSource source = options.dry_run ? ListSource(path) : ListSource(update);
+  const bool creating = adding && !source.exists();
   const UpdateRun run{options,          adding, command, path,  key,
                       requested.values, *notes, now,     audit, csv ? &devices : nullptr};
-  if (!creating) {
+  if (!creating && !options.dry_run && !options.mode) {
     if (const std::optional<int> status = update_streamed(run, update)) {
       return *status;
     }
   }
-  return update_whole(run, update, creating);
+  return update_whole(run, source, update, creating);
 }
 
 }  // namespace

@@ -10,4 +10,15 @@ std::string colon_text(std::uint64_t value) {
   return text;
 }
 
+std::string first_addresses(const Addresses& values, std::size_t shown) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size() && i < shown; ++i) {
+    text += (i == 0 ? "" : ", ") + colon_text(values[i]);
+  }
+  if (values.size() > shown) {
+    text += " and " + std::to_string(values.size() - shown) + " more";
+  }
+  return text;
+}
+
 }  // namespace adrvet_list

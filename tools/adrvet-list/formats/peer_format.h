@@ -42,7 +42,7 @@ struct ExportNotes {
 };
 
 struct ExportNames {
-  std::string family = "inet";         // nft: inet, ip, ip6, arp, bridge or netdev
+  std::string family = "inet";         // nft: ip, ip6, inet, arp, bridge or netdev
   std::string table = "adrvet";        // nft
   std::string set = "adrvet";          // nft and ipset
   const ExportNotes* notes = nullptr;  // labels and lifetimes, when the list has them
@@ -105,6 +105,10 @@ class PeerReader {
   std::uint32_t set_tag_ = 0;
 };
 
+// The names a format's file gives its set: none, the set's own (ipset), or
+// the set's, its table's and the table's family (nft).
+enum class SetNames : std::uint8_t { none, set, set_table_family };
+
 struct PeerFormat {
   std::string_view name;  // as --format and --from take it
   // Appends the export of `values` (in their order) to `out`. Addresses the
@@ -117,6 +121,9 @@ struct PeerFormat {
   std::string (*names_problem)(const ExportNames& names);
   // Export's help: what the file is, continued lines indented to column 17.
   const char* usage;
+  // The names the file uses: an option or sync key for any other is
+  // refused rather than ignored.
+  SetNames names;
 };
 
 }  // namespace adrvet_list

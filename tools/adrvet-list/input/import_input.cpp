@@ -12,6 +12,7 @@
 #include "common/text_excerpt.h"
 #include "input/limited_report.h"
 #include "input/line_reader.h"
+#include "input/local_addresses.h"
 #include "input/peer_statements.h"
 
 namespace adrvet_list {
@@ -49,8 +50,15 @@ class FileSets {
   std::map<std::uint32_t, PeerStatements> sets_;
 };
 
+// The warnings about the addresses taken.
+struct AddressWarnings {
+  LimitedReport& unusual;   // all-zero, broadcast, multicast: a line each
+  LocalAddressNote& local;  // locally administered: one summary
+};
+
 void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedReport& invalid,
-               LimitedReport& unusual, FileSets& sets, Tally& tally, PeerStatements*& last_added) {
+               AddressWarnings& warnings, FileSets& sets, Tally& tally,
+               PeerStatements*& last_added) {
   // A line cut short is parsed only when its comment starts within what was
   // kept: an address beyond the cut must not be silently lost.
   if (line.cut() && line.kept.find('#') == std::string_view::npos) {
@@ -81,7 +89,11 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
     last_added = &sets[parsed.set];
     last_added->add(parsed.value);
     if (const char* kind = unusual_address_kind(parsed.value); kind != nullptr && !quiet) {
-      unusual.add(line.number, kind, quoted_excerpt(parsed.content));
+      if (is_locally_administered(parsed.value)) {
+        warnings.local.add(parsed.value);
+      } else {
+        warnings.unusual.add(line.number, kind, quoted_excerpt(parsed.content));
+      }
     }
   }
 }
@@ -115,6 +127,8 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
   importer->choose(choice);
   LimitedReport invalid(false, input);
   LimitedReport unusual(true, input);
+  LocalAddressNote local(input);
+  AddressWarnings warnings{unusual, local};
   LineReader reader(fd);
   InputLine line;
   constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
@@ -123,7 +137,7 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
   PeerStatements* last_added = nullptr;
   Tally tally;
   while (reader.next(line)) {
-    take_line(*importer, line, quiet, invalid, unusual, sets, tally, last_added);
+    take_line(*importer, line, quiet, invalid, warnings, sets, tally, last_added);
     if (last_added != nullptr && last_added->size() >= compact_at) {
       count.duplicates += last_added->compact();
       compact_at = std::max(kFirstCompaction, 2 * last_added->size());
@@ -138,6 +152,7 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
     sets[importer->chosen_set()].move_into(values);
   }
   unusual.close();
+  local.close();
   invalid.close();
   count.invalid = invalid.count();
   if (reader.error() != 0) {

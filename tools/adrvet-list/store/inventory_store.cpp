@@ -128,6 +128,11 @@ bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const
                                int key_version, const Addresses& listed, bool force,
                                LoadedInventory& loaded) {
   loaded = load_inventory(update, key_version);
+  return settle_inventory(path, listed, force, loaded);
+}
+
+bool settle_inventory(const std::string& path, const Addresses& listed, bool force,
+                      LoadedInventory& loaded) {
   if (loaded.state == LoadedInventory::State::damaged) {
     if (!force) {
       error("%s: %s; nothing changed (--force drops the names and expiries it held)", path.c_str(),

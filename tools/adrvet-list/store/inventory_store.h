@@ -78,6 +78,9 @@ struct PairChange {
 bool load_inventory_for_update(const orbitforge::util::FileUpdate& update, const std::string& path,
                                int key_version, const Addresses& listed, bool force,
                                LoadedInventory& loaded);
+// The same for an inventory already read (by a dry run, without the lock).
+bool settle_inventory(const std::string& path, const Addresses& listed, bool force,
+                      LoadedInventory& loaded);
 
 // Writes the change in the order above, with a message on failure.
 bool write_pair(orbitforge::util::FileUpdate& update, const std::string& path, PairChange& change,

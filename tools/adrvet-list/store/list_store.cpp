@@ -168,6 +168,19 @@ bool begin_update(const std::string& path, const UpdateSettings& wanted,
   }
   if (wanted.mode) {
     settings.write.new_file_mode = static_cast<mode_t>(*wanted.mode);
+    settings.write.mode_for_existing = true;
+  }
+  if (!wanted.quiet) {
+    // Once, though taking back a planted lock may wait twice.
+    settings.on_wait = [&path, limit = settings.wait, told = false](
+                           const std::string& holders) mutable {
+      if (!told) {
+        told = true;
+        error("waiting for the lock of %s%s%s (for up to %.3g s)", path.c_str(),
+              holders.empty() ? "" : ", ", holders.c_str(),
+              static_cast<double>(limit.count()) / 1000.0);
+      }
+    };
   }
   const orbitforge::util::FileResult begun = update.begin(path.c_str(), settings);
   if (begun.ok()) {

@@ -60,10 +60,12 @@ LoadedList load_list(const orbitforge::util::FileUpdate& update, const orbitforg
 struct UpdateSettings {
   std::optional<std::chrono::milliseconds> wait;
   std::optional<unsigned> mode;
+  bool quiet = false;  // no word when the lock is slow to come
 };
 
 // Starts a locked update of the file at `path`; says why and gives false
-// when it cannot.
+// when it cannot. A wait for another writer of more than a second is said
+// once ("waiting for the lock of PATH, held by pid N ..."), unless quiet.
 bool begin_update(const std::string& path, const UpdateSettings& wanted,
                   orbitforge::util::FileUpdate& update);
 

@@ -33,18 +33,15 @@ struct Section {
   std::map<std::string, Value, std::less<>> values;
 };
 
-enum class KeyUse { every_format, names_set, nft_only };
-
 struct KeyRule {
   std::string_view key;
-  KeyUse use;
+  bool names_set;  // applies only to the formats whose file uses that name
 };
 
 constexpr std::array kKeys = {
-    KeyRule{"format", KeyUse::every_format}, KeyRule{"output", KeyUse::every_format},
-    KeyRule{"mode", KeyUse::every_format},   KeyRule{"check", KeyUse::every_format},
-    KeyRule{"reload", KeyUse::every_format}, KeyRule{"name", KeyUse::names_set},
-    KeyRule{"table", KeyUse::nft_only},      KeyRule{"family", KeyUse::nft_only},
+    KeyRule{"format", false}, KeyRule{"output", false}, KeyRule{"mode", false},
+    KeyRule{"check", false},  KeyRule{"reload", false}, KeyRule{"name", true},
+    KeyRule{"table", true},   KeyRule{"family", true},
 };
 
 const KeyRule* find_key(std::string_view key) {
@@ -56,16 +53,8 @@ const KeyRule* find_key(std::string_view key) {
   return nullptr;
 }
 
-bool key_applies(const KeyRule& rule, std::string_view format) {
-  switch (rule.use) {
-    case KeyUse::every_format:
-      return true;
-    case KeyUse::names_set:
-      return format == "nft" || format == "ipset";
-    case KeyUse::nft_only:
-      return format == "nft";
-  }
-  return false;
+bool key_applies(const KeyRule& rule, const PeerFormat& format) {
+  return !rule.names_set || uses_name(format, rule.key);
 }
 
 std::string_view trim(std::string_view text) {
@@ -216,7 +205,7 @@ class Parser {
       return fail(format->line, "unknown format '" + format->text + "'");
     }
     for (const auto& [key, given] : section.values) {
-      if (!key_applies(*find_key(key), target.format->name)) {
+      if (!key_applies(*find_key(key), *target.format)) {
         return fail(given.line, "'" + key + "' does not apply to format " + format->text);
       }
     }
