@@ -254,7 +254,7 @@ int run_pack(const Options& options) {
   if (options.dry_run) {
     return print_dry_run("pack", std::move(summary), options.json);
   }
-  change.inventory_changed = stale || edit.changed;
+  change.inventory_changed = stale || edit.changed || options.mode.has_value();
   change.list_payload = canonical_payload(values);
   change.listed = values;
   if (!write_pair(update, dest, change, orbitforge::util::key_for_version(*options.key))) {
