@@ -164,10 +164,10 @@ TEST_F(ListTool, PackWarnsAboutUnusualAddresses) {
       "55\n";
   const auto loud = list_tool({"pack", "-k", "S", "-", file("c.dat")}, input);
   EXPECT_EQ(loud.exit_status, 0);
-  for (const char* expected : {"-:1: all-zero address", "-:2: broadcast address",
-                               "-:3: multicast address",
-                               "-: 1 locally administered address (virtual machines, randomised "
-                               "phones): 02:00:00:00:00:01\n"}) {
+  for (const char* expected :
+       {"-:1: all-zero address", "-:2: broadcast address", "-:3: multicast address",
+        "-: 1 locally administered address (virtual machines, randomised "
+        "phones): 02:00:00:00:00:01\n"}) {
     EXPECT_NE(loud.err.find(std::string("warning: ") + expected), std::string::npos) << expected;
   }
   const auto quiet = list_tool({"pack", "-k", "S", "--quiet", "-", file("c.dat")}, input);

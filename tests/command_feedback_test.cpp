@@ -4,8 +4,8 @@
 // locally administered addresses, --quiet, --mode on an existing list,
 // options that do not apply, digest of standard input and of a directory,
 // check's standard input, and "did you mean" for formats.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,18 +141,23 @@ TEST_F(Feedback, DryRunPrintsWhatTheRealRunThenDoes) {
     std::string input;
   };
   const std::vector<Step> steps = {
-      {"pack makes a new list directory", {"pack", "-k", "S", "-", "LIST"},
+      {"pack makes a new list directory",
+       {"pack", "-k", "S", "-", "LIST"},
        "00:11:22:33:44:01\n00:11:22:33:44:02\n00:11:22:33:44:03\n"},
-      {"pack over a list", {"pack", "-k", "S", "-", "LIST"},
+      {"pack over a list",
+       {"pack", "-k", "S", "-", "LIST"},
        "00:11:22:33:44:02\n00:11:22:33:44:03\n00:11:22:33:44:04\n00:11:22:33:44:05\n"},
-      {"add, one already there", {"add", "-k", "S", "LIST", "00:11:22:33:44:06", "00:11:22:33:44:02"},
+      {"add, one already there",
+       {"add", "-k", "S", "LIST", "00:11:22:33:44:06", "00:11:22:33:44:02"},
        ""},
-      {"add names a listed device", {"add", "-k", "S", "--label", "printer", "LIST",
-                                     "00:11:22:33:44:03", "00:11:22:33:44:07"},
+      {"add names a listed device",
+       {"add", "-k", "S", "--label", "printer", "LIST", "00:11:22:33:44:03", "00:11:22:33:44:07"},
        ""},
-      {"remove, one not there", {"remove", "-k", "S", "LIST", "00:11:22:33:44:04", "aa:aa:aa:aa:aa:aa"},
+      {"remove, one not there",
+       {"remove", "-k", "S", "LIST", "00:11:22:33:44:04", "aa:aa:aa:aa:aa:aa"},
        ""},
-      {"remove from standard input", {"remove", "-k", "S", "LIST", "-"},
+      {"remove from standard input",
+       {"remove", "-k", "S", "LIST", "-"},
        "# leaving\n00:11:22:33:44:05\n"},
   };
   for (const Step& step : steps) {
@@ -196,8 +201,8 @@ TEST_F(Feedback, DryRunPrintsWhatTheRealRunThenDoes) {
 TEST_F(Feedback, DryRunJsonIsTheRealRunsDocument) {
   const std::string list = file("list");
   pack(list, "00:11:22:33:44:01\n00:11:22:33:44:02\n");
-  const std::vector<std::string> args = {"add", "-k", "S", "--json", list, "00:11:22:33:44:03",
-                                         "00:11:22:33:44:01"};
+  const std::vector<std::string> args = {
+      "add", "-k", "S", "--json", list, "00:11:22:33:44:03", "00:11:22:33:44:01"};
   std::vector<std::string> dry = args;
   dry.insert(dry.begin() + 1, "--dry-run");
   std::string problem;
@@ -290,8 +295,8 @@ TEST_F(Feedback, DryRunOfPruneAndRekey) {
   before = snapshot(dir_.path());
   const ProcessResult rekey = list_tool({"rekey", "-k", "S", "--to", "U", "--dry-run", list});
   ASSERT_EQ(rekey.exit_status, 0) << rekey.err;
-  EXPECT_EQ(rekey.out, "would rewrite " + list +
-                           "/engine.dat under key version U (was S): 1 address\n");
+  EXPECT_EQ(rekey.out,
+            "would rewrite " + list + "/engine.dat under key version U (was S): 1 address\n");
   EXPECT_EQ(snapshot(dir_.path()), before);
   ASSERT_EQ(list_tool({"rekey", "-k", "S", "--to", "U", list}).exit_status, 0);
   EXPECT_EQ(adrvet_test::run_process(ADRVET_BINARY, {"U", list, "00:00:00:00:00:02"}).exit_status,
@@ -303,8 +308,8 @@ TEST_F(Feedback, ExportDryRunComparesWithTheFile) {
   const std::string list = file("list");
   const std::string out = file("acl.nft");
   pack(list, "00:11:22:33:44:01\n00:11:22:33:44:02\n");
-  const std::vector<std::string> nft = {"export", "-k", "S", "--format", "nft", "--output", out,
-                                        list};
+  const std::vector<std::string> nft = {"export", "-k",       "S", "--format",
+                                        "nft",    "--output", out, list};
   std::vector<std::string> dry = nft;
   dry.push_back("--dry-run");
   ProcessResult planned = list_tool(dry);
@@ -340,7 +345,8 @@ TEST_F(Feedback, OptionsThatDoNotApplyAreRefused) {
   };
   const std::vector<Case> cases = {
       {{"--name", "acl"}, "--name does not apply to format 'plain'"},
-      {{"--format", "hostapd", "--family", "bridge"}, "--family does not apply to format 'hostapd'"},
+      {{"--format", "hostapd", "--family", "bridge"},
+       "--family does not apply to format 'hostapd'"},
       {{"--format", "ipset", "--table", "t"}, "--table does not apply to format 'ipset'"},
       {{"--mode", "644"}, "--mode applies only with --output FILE"},
       {{"--output", "-", "--mode", "644"}, "--mode applies only with --output FILE"},
@@ -356,6 +362,25 @@ TEST_F(Feedback, OptionsThatDoNotApplyAreRefused) {
     EXPECT_TRUE(contains(result.err, c.message)) << result.err;
     EXPECT_EQ(result.out, "");
   }
+  // The imports refuse them in the same words; nft's names are nft's.
+  const std::vector<Case> imports = {
+      {{"pack", "--name", "acl", "-", file("x")}, "pack: --name does not apply to format 'plain'"},
+      {{"pack", "--from", "ipset", "--family", "inet", "-", file("x")},
+       "pack: --family does not apply to format 'ipset'"},
+      {{"add", "--from", "hostapd", "--table", "t", list, "-"},
+       "add: --table does not apply to format 'hostapd'"},
+      {{"pack", "--from", "nft", "--family", "inet6", "-", file("x")}, "nft knows ip, ip6,"},
+      {{"add", "--from", "nft", "--name", "set", list, "-"}, "'set' cannot be an nft name"},
+  };
+  for (const Case& c : imports) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.begin() + 1, {"-k", "S"});
+    const ProcessResult result = list_tool(args, "00:11:22:33:44:02\n");
+    EXPECT_EQ(result.exit_status, 2) << c.message;
+    EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+  }
+  EXPECT_FALSE(adrvet_test::file_exists(file("x")));
+  EXPECT_EQ(list_tool({"test", "-k", "S", list, "00:11:22:33:44:02"}).exit_status, 1);
   const ProcessResult from = list_tool({"pack", "-k", "S", "--from", "dnsmaq", "-", file("x")});
   EXPECT_EQ(from.exit_status, 2);
   EXPECT_TRUE(contains(from.err, "did you mean 'dnsmasq'?")) << from.err;
@@ -367,8 +392,9 @@ TEST_F(Feedback, OptionsThatDoNotApplyAreRefused) {
 
 TEST_F(Feedback, PackOverAListSaysWhatItReplaced) {
   const std::string list = file("list");
-  pack(list, "00:11:22:33:44:01\n00:11:22:33:44:02\n00:11:22:33:44:03\n00:11:22:33:44:04\n"
-             "00:11:22:33:44:05\n");
+  pack(list,
+       "00:11:22:33:44:01\n00:11:22:33:44:02\n00:11:22:33:44:03\n00:11:22:33:44:04\n"
+       "00:11:22:33:44:05\n");
   ProcessResult result =
       list_tool({"pack", "-k", "S", "-", list}, "00:11:22:33:44:05\n00:11:22:33:44:06\n");
   ASSERT_EQ(result.exit_status, 0) << result.err;
@@ -390,8 +416,8 @@ TEST_F(Feedback, PackOverAListSaysWhatItReplaced) {
 TEST_F(Feedback, AWriterWaitingForTheLockSaysSo) {
   const std::string list = file("list");
   pack(list, "00:11:22:33:44:01\n");
-  const std::vector<std::string> add = {"add", "-k", "S", "--wait", "2.5", list,
-                                        "00:11:22:33:44:02"};
+  const std::vector<std::string> add = {
+      "add", "-k", "S", "--wait", "2.5", list, "00:11:22:33:44:02"};
   ProcessResult result = list_tool(add);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_FALSE(contains(result.err, "waiting")) << result.err;
@@ -412,6 +438,46 @@ TEST_F(Feedback, AWriterWaitingForTheLockSaysSo) {
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_FALSE(contains(result.err, "waiting")) << result.err;
   EXPECT_TRUE(contains(result.err, "gave up")) << result.err;  // errors stay
+}
+
+// A writer that gets the lock after waiting for it says so once and then
+// does its work: add and remove on a list they stream as well as the
+// writers that rewrite it whole. A shell holds the lock until the notice is
+// out, so no clock decides the outcome.
+TEST_F(Feedback, AWriterThatWaitedForTheLockGoesOn) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string address;
+    int test_after;  // adrvet-list test's status for `address` afterwards
+  };
+  const std::string list = file("list");
+  write_file(file("in.txt"), std::string("00:11:22:33:44:01\n00:11:22:33:44:09\n"));
+  const Case cases[] = {
+      {{"add", "-k", "S", list, "00:11:22:33:44:02"}, "00:11:22:33:44:02", 0},
+      {{"remove", "-k", "S", list, "00:11:22:33:44:02"}, "00:11:22:33:44:02", 1},
+      {{"pack", "-k", "S", file("in.txt"), list}, "00:11:22:33:44:09", 0},
+      {{"rekey", "-k", "S", "--to", "U", list}, "00:11:22:33:44:09", 0},
+  };
+  pack(list, "00:11:22:33:44:01\n00:11:22:33:44:03\n");
+  const std::string script =
+      "exec 9>\"$1/.engine.dat.lock\"; flock 9; shift\n"
+      "\"$@\" 9>&- 2>\"$err\" & writer=$!\n"
+      "until grep -q 'waiting for the lock' \"$err\"; do sleep 0.05; done\n"
+      "exec 9>&-\n"
+      "wait $writer; status=$?; cat \"$err\" >&2; exit $status\n";
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-c", "err=" + file("err.txt") + "\n" + script, "waiter", list,
+                                     ADRVET_LIST_BINARY};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end() - 1, {"--wait", "600"});
+    const ProcessResult result = adrvet_test::run_process("/bin/bash", args);
+    ASSERT_EQ(result.exit_status, 0) << c.args[0] << ": " << result.err;
+    EXPECT_EQ(count_of(result.err, "waiting for the lock of " + list + "/engine.dat"), 1U)
+        << c.args[0] << ": " << result.err;
+    const char* key = c.args[0] == "rekey" ? "U" : "S";
+    EXPECT_EQ(list_tool({"test", "-k", key, list, c.address}).exit_status, c.test_after)
+        << c.args[0];
+  }
 }
 
 // Locally administered addresses: one warning with the count and the first
@@ -501,8 +567,7 @@ TEST_F(Feedback, DigestReadsStandardInputAndListDirectories) {
 
   const ProcessResult of_dir = list_tool({"digest", list});
   ASSERT_EQ(of_dir.exit_status, 0) << of_dir.err;
-  EXPECT_EQ(of_dir.out,
-            adrvet_test::run_process("/usr/bin/sha256sum", {list + "/engine.dat"}).out);
+  EXPECT_EQ(of_dir.out, adrvet_test::run_process("/usr/bin/sha256sum", {list + "/engine.dat"}).out);
   write_file(file("sums"), of_dir.out);
   EXPECT_EQ(adrvet_test::run_process("/usr/bin/sha256sum", {"-c", file("sums")}).exit_status, 0);
 
@@ -530,7 +595,8 @@ TEST_F(Feedback, CheckReadsStandardInputAsPackDoes) {
   for (const std::string& line : lines_of(result.out)) {
     const std::string mac = line.substr(0, line.find('\t'));
     const int status = adrvet_test::run_process(ADRVET_BINARY, {"S", list, mac}).exit_status;
-    EXPECT_EQ(std::to_string(status > 127 ? status - 256 : status), line.substr(line.find('\t') + 1))
+    EXPECT_EQ(std::to_string(status > 127 ? status - 256 : status),
+              line.substr(line.find('\t') + 1))
         << mac;
   }
 }

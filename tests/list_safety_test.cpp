@@ -143,12 +143,15 @@ TEST_F(ListSafety, NewFilesArePrivateUnlessModeSaysOtherwise) {
     ASSERT_EQ(::stat(c.made.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, c.mode) << c.made;
   }
-  // An existing list keeps its mode, whatever --mode says.
+  // An existing list keeps its mode unless --mode says otherwise.
   ASSERT_EQ(::chmod(file("b.dat").c_str(), 0604), 0);
-  ASSERT_EQ(list_tool({"pack", "-k", "S", "--mode", "600", in, file("b.dat")}).exit_status, 0);
+  ASSERT_EQ(list_tool({"pack", "-k", "S", in, file("b.dat")}).exit_status, 0);
   struct stat status {};
   ASSERT_EQ(::stat(file("b.dat").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0604U);
+  ASSERT_EQ(list_tool({"pack", "-k", "S", "--mode", "600", in, file("b.dat")}).exit_status, 0);
+  ASSERT_EQ(::stat(file("b.dat").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600U);
   for (const char* bad : {"999", "1777", "rw", ""}) {
     EXPECT_EQ(list_tool({"pack", "-k", "S", "--mode", bad, in, file("d.dat")}).exit_status, 2)
         << bad;

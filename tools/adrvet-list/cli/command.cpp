@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -212,12 +214,13 @@ bool set_names_apply(const Options& options, const PeerFormat& format, const cha
       {"table", options.table.has_value()},
       {"family", options.family.has_value()},
   };
-  for (const auto& [name, present] : given) {
-    if (present && !uses_name(format, name)) {
-      error("%s: --%s does not apply to format '%s'", command, name,
-            std::string(format.name).c_str());
-      return false;
-    }
+  const auto* unused = std::find_if(std::begin(given), std::end(given), [&](const auto& option) {
+    return option.second && !uses_name(format, option.first);
+  });
+  if (unused != std::end(given)) {
+    error("%s: --%s does not apply to format '%s'", command, unused->first,
+          std::string(format.name).c_str());
+    return false;
   }
   return true;
 }
@@ -225,8 +228,8 @@ bool set_names_apply(const Options& options, const PeerFormat& format, const cha
 const PeerFormat* import_format(const Options& options, const char* command) {
   const PeerFormat* format = find_peer_format(options.from.value_or("plain"));
   if (format == nullptr) {
-    error("%s: unknown format '%s'%s; see 'adrvet-list %s --help'", command,
-          options.from->c_str(), format_suggestion(*options.from).c_str(), command);
+    error("%s: unknown format '%s'%s; see 'adrvet-list %s --help'", command, options.from->c_str(),
+          format_suggestion(*options.from).c_str(), command);
     return nullptr;
   }
   if (!set_names_apply(options, *format, command)) {

@@ -84,8 +84,8 @@ constexpr OptionRow kOptions[] = {
     {"timeouts", 0, nullptr, "export", store_flag<&Options::timeouts>, nullptr, nullptr},
     {"targets", 0, "FILE", "sync", store_text<&Options::targets>, nullptr, nullptr},
     {"check", 0, nullptr, "sync", store_flag<&Options::check>, nullptr, nullptr},
-    {"dry-run", 0, nullptr, "pack add remove rekey prune export sync", store_flag<&Options::dry_run>,
-     nullptr, nullptr},
+    {"dry-run", 0, nullptr, "pack add remove rekey prune export sync",
+     store_flag<&Options::dry_run>, nullptr, nullptr},
 };
 
 }  // namespace

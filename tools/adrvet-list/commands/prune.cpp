@@ -11,10 +11,10 @@
 #include "common/messages.h"
 #include "crypto/key_versions.h"
 #include "formats/label_text.h"
-#include "store/list_source.h"
 #include "store/address_set.h"
 #include "store/inventory_edit.h"
 #include "store/inventory_store.h"
+#include "store/list_source.h"
 #include "store/list_store.h"
 
 namespace adrvet_list {

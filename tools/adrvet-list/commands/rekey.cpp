@@ -5,9 +5,9 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "commands/commands.h"
+#include "common/audit_log.h"
 #include "common/messages.h"
 #include "crypto/key_versions.h"
-#include "common/audit_log.h"
 #include "store/address_set.h"
 #include "store/inventory_store.h"
 #include "store/list_source.h"
@@ -97,8 +97,8 @@ int run_rekey(const Options& options) {
   LoadedInventory loaded = source.inventory(*options.key);
   if (loaded.state == LoadedInventory::State::damaged) {
     if (!options.force) {
-      error("%s: %s; nothing written (--force drops the names and expiries it held)",
-            path.c_str(), describe_inventory(loaded).c_str());
+      error("%s: %s; nothing written (--force drops the names and expiries it held)", path.c_str(),
+            describe_inventory(loaded).c_str());
       return kExitData;
     }
     loaded = LoadedInventory{};

@@ -172,8 +172,8 @@ bool begin_update(const std::string& path, const UpdateSettings& wanted,
   }
   if (!wanted.quiet) {
     // Once, though taking back a planted lock may wait twice.
-    settings.on_wait = [&path, limit = settings.wait, told = false](
-                           const std::string& holders) mutable {
+    settings.on_wait = [&path, limit = settings.wait,
+                        told = false](const std::string& holders) mutable {
       if (!told) {
         told = true;
         error("waiting for the lock of %s%s%s (for up to %.3g s)", path.c_str(),
