@@ -460,9 +460,11 @@ TEST_F(Feedback, AWriterThatWaitedForTheLockGoesOn) {
   };
   pack(list, "00:11:22:33:44:01\n00:11:22:33:44:03\n");
   const std::string script =
-      "exec 9>\"$1/.engine.dat.lock\"; flock 9; shift\n"
-      "\"$@\" 9>&- 2>\"$err\" & writer=$!\n"
-      "until grep -q 'waiting for the lock' \"$err\"; do sleep 0.05; done\n"
+      "exec 9>\"$1/.engine.dat.lock\"; flock 9; shift; : >\"$err\"\n"
+      "\"$@\" 9>&- 2>>\"$err\" & writer=$!\n"
+      "until grep -q 'waiting for the lock' \"$err\" || ! kill -0 $writer 2>/dev/null; do\n"
+      "  sleep 0.05\n"
+      "done\n"
       "exec 9>&-\n"
       "wait $writer; status=$?; cat \"$err\" >&2; exit $status\n";
   for (const Case& c : cases) {
