@@ -24,6 +24,7 @@ constexpr std::uint64_t kB = 0x3C22FB123456ULL;
 struct Imported {
   std::vector<std::uint64_t> values;
   std::vector<std::string> invalid;  // "LINE: reason"
+  std::vector<std::string> where;    // what each message quotes
   std::size_t skipped = 0;
 };
 
@@ -69,6 +70,7 @@ Imported import_text(const PeerFormat& format, const std::string& text,
           break;
         case ParsedLine::Kind::invalid:
           result.invalid.push_back(std::to_string(number) + ": " + parsed.reason);
+          result.where.emplace_back(parsed.content);
           break;
       }
     }
@@ -582,6 +584,171 @@ std::vector<std::uint64_t> random_list(std::mt19937_64& rng) {
   std::sort(values.begin(), values.end());
   values.erase(std::unique(values.begin(), values.end()), values.end());
   return values;
+}
+
+// What "nft -j list ruleset" and "nft -j list set" print, as nft 1.0.6
+// prints it (each shape below taken from its output): the rules of nft's
+// language apply, and a part of another shape is refused saying where.
+const std::string kJsonHead =
+    R"({"nftables": [{"metainfo": {"version": "1.0.6", "release_name": "Lester Gooch #5", )"
+    R"("json_schema_version": 1}}, {"table": {"family": "inet", "name": "t", "handle": 1}}, )";
+
+std::string json_set(const std::string& fields, const std::string& elements) {
+  return kJsonHead + R"({"set": {"family": "inet", "name": "s", "table": "t", )" + fields +
+         R"("handle": 2, "elem": [)" + elements + "]}}]}\n";
+}
+
+TEST(PeerImport, NftJsonListOutput) {
+  const std::string type = R"("type": "ether_addr", )";
+  const std::string a = R"("00:11:22:33:44:55")";
+  const std::string b = R"("3c:22:fb:12:34:56")";
+  const std::string timeouts = R"("flags": ["timeout"], )";
+  expect_file_cases({
+      {"nft", json_set(type, a + ", " + b), {kA, kB}, ""},
+      // A comment's quotes, brackets and escapes are no part of the structure.
+      {"nft",
+       json_set(type, a + R"(, {"elem": {"val": )" + b + R"(, "comment": "x}\"{]\\"}})"),
+       {kA, kB},
+       ""},
+      {"nft",
+       json_set(type, R"({"elem": {"val": )" + b + R"(, "counter": {"packets": 0, "bytes": 0}}})"),
+       {kB},
+       ""},
+      {"nft", json_set(type + timeouts, a), {kA}, ""},
+      {"nft",
+       json_set(type + timeouts,
+                a + R"(, {"elem": {"val": )" + b + R"(, "timeout": 3600, "expires": 3596}})"),
+       {},
+       "1: an element with a timeout leaves the set when it expires"},
+      {"nft",
+       json_set(type + timeouts + R"("timeout": 3600, )",
+                R"({"elem": {"val": )" + a + R"(, "expires": 3596}})"),
+       {},
+       "1: the set gives its elements a timeout: they leave it when it expires"},
+      {"nft",
+       json_set(type + R"("flags": ["interval"], )", R"({"range": [)" + a + ", " + b + "]}"),
+       {},
+       "1: a range stands for many addresses"},
+      {"nft", json_set(type, R"("00:11:22:33:44")"), {}, "1: too few hex digits (need 12)"},
+      {"nft",
+       json_set(type, R"({"concat": [)" + a + R"(, "10.0.0.1"]})"),
+       {},
+       "1: not an element nft lists for a set of addresses"},
+      // Sets of other things, and maps, hold no address the import takes.
+      {"nft",
+       json_set(R"("type": ["ether_addr", "ipv4_addr"], )",
+                R"({"concat": [)" + a + R"(, "10.0.0.1"]})"),
+       {},
+       ""},
+      {"nft", json_set(R"("type": "ipv4_addr", )", R"("10.0.0.1")"), {}, ""},
+      {"nft",
+       kJsonHead + R"({"map": {"family": "inet", "name": "m", "table": "t", "type": )" +
+           R"("ether_addr", "map": "verdict", "elem": [[)" + a + R"(, {"accept": null}]]}}]})",
+       {},
+       ""},
+      // Two documents, as two runs of nft -j append them: each is read.
+      {"nft", json_set(type, a) + json_set(type, b), {kA, kB}, ""},
+  });
+}
+
+TEST(PeerImport, NftJsonOfAnotherShapeSaysWhere) {
+  const std::string set = R"({"set": {"family": "inet", "table": "t", "name": "s", )";
+  const struct {
+    std::string text;
+    std::string invalid;  // the first refusal
+    std::string where;    // and what it quotes
+  } cases[] = {
+      {"{\"nftables\": [1, ]}\n", "1: not valid JSON", "byte 18 of the JSON document"},
+      {"{\"ruleset\": []}\n", "1: not 'nft -j list' output, an object with an \"nftables\" array",
+       "{\"ruleset\": []}"},
+      {R"({"nftables": [{"metainfo": {}}, {"table": {}, "set": {}}]})",
+       "1: not an nft object, which has one key such as \"set\"", "nftables[1]"},
+      {R"({"nftables": [{"add": {"element": {"family": "inet", "table": "t", "name": "s", )"
+       R"("elem": ["00:11:22:33:44:55"]}}}]})",
+       "1: a command of an 'nft -j -f' file; what 'nft -j list ruleset' prints is read",
+       "nftables[0].add"},
+      {R"({"nftables": [{"set": {"family": "inet", "name": "s", "type": "ether_addr"}}]})",
+       "1: a set without the strings \"family\", \"table\" and \"name\"", "nftables[0].set"},
+      {R"({"nftables": [{"table": {}}, )" + set + R"("type": "ether_addr", "elem": "x"}}]})",
+       "1: not a list of elements", "nftables[1].set.elem"},
+      {"{\"nftables\": [\n" + set + "\"type\": \"ether_addr\",\n\"elem\": [\n" +
+           R"("00:11:22:33:44:55", {"range": ["00:11:22:33:44:55", "00:11:22:33:44:56"]}]}}]})",
+       "4: a range stands for many addresses", "nftables[0].set.elem[1]"},
+      {"{\"nftables\": []} x\n", "1: text after the JSON document nft printed", "x"},
+      {std::string(40, '[') + "\n",
+       "1: not an nft statement (an 'nft -f' file or 'nft list' "
+       "output is read)",
+       std::string(40, '[')},
+      {std::string(40, '{') + "\n", "1: JSON nested far deeper than nft's output", "{"},
+      {"{\"nftables\": [\n", "end: the input ends inside a JSON document", ""},
+      {"{\"nftables\": [{\"set\": \"}]}\n", "end: the input ends inside a JSON document", ""},
+  };
+  for (const auto& c : cases) {
+    const Imported got = import_text(format_named("nft"), c.text);
+    ASSERT_FALSE(got.invalid.empty()) << c.text;
+    EXPECT_EQ(got.invalid[0], c.invalid) << c.text;
+    if (!c.where.empty()) {
+      EXPECT_EQ(got.where[0].substr(0, c.where.size()), c.where) << c.text;
+    }
+  }
+}
+
+// The set --name, --table and --family choose, from nft -j list ruleset as
+// from nft list ruleset.
+TEST(PeerImport, NftJsonChoiceNarrowsToOneSet) {
+  const std::string ruleset =
+      R"({"nftables": [{"table": {"family": "inet", "name": "filter", "handle": 1}}, )"
+      R"({"set": {"family": "inet", "name": "allowed", "table": "filter", "type": "ether_addr", )"
+      R"("handle": 1, "elem": ["00:11:22:33:44:55"]}}, )"
+      R"({"set": {"family": "inet", "name": "guests", "table": "filter", "type": "ether_addr", )"
+      R"("handle": 2}}, {"table": {"family": "bridge", "name": "lan", "handle": 2}}, )"
+      R"({"set": {"family": "bridge", "name": "allowed", "table": "lan", "type": "ether_addr", )"
+      R"("handle": 1, "elem": ["3c:22:fb:12:34:56"]}}]})"
+      "\n";
+  expect_choices(ruleset, {
+                              {"nft", {"inet", "", ""}, {kA}, ""},
+                              {"nft", {"bridge", "lan", "allowed"}, {kB}, ""},
+                              {"nft", {"", "", "guests"}, {}, ""},
+                              {"nft",
+                               {},
+                               {},
+                               "elements of several ether_addr sets (inet filter allowed, "
+                               "bridge lan allowed); choose one with --name, --table and --family"},
+                              {"nft",
+                               {"ip", "", ""},
+                               {},
+                               "no ether_addr set matches --name, --table and --family "
+                               "(the file's: bridge lan allowed, inet filter allowed, "
+                               "inet filter guests)"},
+                          });
+}
+
+// Random lists written as nft -j prints them, on one line or spread over
+// many, with elements bare and annotated, read back whole.
+TEST(PeerImport, NftJsonOverRandomLists) {
+  const std::uint64_t seed = adrvet_test::test_seed();
+  std::mt19937_64 rng(seed);
+  const char* const comments[] = {"lab", "a \\\"quoted\\\" {name}", "x]\\\\", "\\u00e9t\\u00e9"};
+  for (int round = 0; round < 50; ++round) {
+    const std::vector<std::uint64_t> values = random_list(rng);
+    const bool spread = rng() % 2 == 0;
+    const std::string gap = spread ? "\n  " : " ";
+    std::string text = kJsonHead + gap + R"({"set": {"family": "inet", "name": "s", )" + gap +
+                       R"("table": "t", "type": "ether_addr", "handle": 2, "elem": [)";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string address = '"' + adrvet_test::colon_address(values[i]) + '"';
+      text += (i == 0 ? "" : ",") + gap;
+      text += rng() % 3 == 0 ? R"({"elem": {"val": )" + address + R"(, "comment": ")" +
+                                   comments[rng() % std::size(comments)] + "\"}}"
+                             : address;
+    }
+    text += gap + "]}}]}\n";
+    const Imported got = import_text(format_named("nft"), text);
+    ASSERT_TRUE(got.invalid.empty()) << "seed " << seed << ": " << got.invalid.front();
+    std::vector<std::uint64_t> sorted = got.values;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_EQ(sorted, values) << "seed " << seed << ": " << text;
+  }
 }
 
 // Export, import: the same list, in every format (ipset without the all-zero

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # nftables: every export passes nft -c; in a namespace of its own the file
-# loads, replaces the set on reload, the README's rule enforces it for the
+# loads, replaces the set on reload, reads back from nft list and nft -j
+# list, the README's rule enforces it for the
 # machine and for what it forwards, a Debian nftables.conf (flush ruleset)
 # that includes the rule and then the export keeps the list over a reload,
 # and a list of 100,000 addresses loads.
@@ -165,6 +166,16 @@ in_ns nft list set inet adrvet adrvet >"$work/set.txt"
 expect "pack --from nft reads nft list set" \
   "$ADRVET_LIST" pack -k S --from nft "$work/set.txt" "$work/back2.dat"
 expect "... the same addresses" same_addresses "$work/list.dat" "$work/back2.dat"
+# ... and so does what nft -j prints, on one line as nft prints it or spread
+# over many as a pretty-printer leaves it.
+in_ns nft -j list ruleset >"$work/ruleset.json"
+expect "pack --from nft reads nft -j list ruleset" \
+  "$ADRVET_LIST" pack -k S --from nft "$work/ruleset.json" "$work/back3.dat"
+expect "... the same addresses" same_addresses "$work/list.dat" "$work/back3.dat"
+in_ns nft -j list set inet adrvet adrvet | python3 -m json.tool >"$work/set.json"
+expect "pack --from nft reads nft -j list set, pretty-printed" \
+  "$ADRVET_LIST" pack -k S --from nft "$work/set.json" "$work/back4.dat"
+expect "... the same addresses" same_addresses "$work/list.dat" "$work/back4.dat"
 # Importing never widens access. Each file is loaded by nft into a namespace
 # of its own; the import must be refused, or list exactly the elements nft
 # keeps for good (one that expires, or a range, is never "for good").
@@ -196,14 +207,19 @@ never_wider() {
     return
   fi
   peer_keeps >"$work/peer-$name.txt"
-  if [ "$want" = refused ]; then
-    expect_not "$name: the import refuses it" \
-      "$ADRVET_LIST" pack -k S --quiet --allow-empty --from nft "$file" "$work/import-$name.dat"
-  else
-    expect "$name: the import lists what nft keeps" bash -c "
-      '$ADRVET_LIST' pack -k S --quiet --allow-empty --from nft '$file' '$work/import-$name.dat' &&
-      '$ADRVET_LIST' export -k S '$work/import-$name.dat' | sort | diff - '$work/peer-$name.txt'"
-  fi
+  # What nft -j lists of the set it loaded is held to the same rule.
+  ip netns exec "$imp" nft -j list set inet t s >"$work/listed-$name.json"
+  local input
+  for input in "$file" "$work/listed-$name.json"; do
+    if [ "$want" = refused ]; then
+      expect_not "$name: the import of ${input##*/} refuses it" \
+        "$ADRVET_LIST" pack -k S --quiet --allow-empty --from nft "$input" "$work/import-$name.dat"
+    else
+      expect "$name: the import of ${input##*/} lists what nft keeps" bash -c "
+        '$ADRVET_LIST' pack -k S --quiet --allow-empty --from nft '$input' '$work/import-$name.dat' &&
+        '$ADRVET_LIST' export -k S '$work/import-$name.dat' | sort | diff - '$work/peer-$name.txt'"
+    fi
+  done
 }
 never_wider delete-after-add taken "$plain_set"$"add element inet t s { $a, $b }
 delete element inet t s { $a }
@@ -243,6 +259,14 @@ for family in inet bridge; do
       '$work/two-$family.dat' &&
     '$ADRVET_LIST' export -k S '$work/two-$family.dat' | diff - '$work/want-$family.txt'"
 done
+ip netns exec "$imp" nft -j list ruleset >"$work/two-sets.json"
+expect "nft -j, two sets, no choice: refused, naming both" bash -c "
+  ! '$ADRVET_LIST' pack -k S --from nft '$work/two-sets.json' '$work/two.dat' 2>'$work/two.err' &&
+  grep -q 'inet t s, bridge u s' '$work/two.err'"
+expect "nft -j: --family bridge --name s takes what nft holds there" bash -c "
+  '$ADRVET_LIST' pack -k S --quiet --from nft --family bridge --name s '$work/two-sets.json' \
+    '$work/two-json.dat' && '$ADRVET_LIST' export -k S '$work/two-json.dat' |
+    diff - '$work/want-bridge.txt'"
 printf '%s\n' "$a" >"$work/plain.txt"
 expect_not "plain text fed to the nft importer is refused" \
   "$ADRVET_LIST" pack -k S --from nft "$work/plain.txt" "$work/plain.dat"
@@ -256,6 +280,10 @@ expect "a list of 100,000 addresses loads" in_ns nft -f "$work/large.nft"
 expect "... and loads again over itself" in_ns nft -f "$work/large.nft"
 expect "... its last address is in the set" \
   in_ns nft get element inet adrvet large "{ $(tail -n 1 "$work/large.txt") }"
+in_ns nft -j list set inet adrvet large >"$work/large.json"
+expect "... nft -j list set of it imports" \
+  "$ADRVET_LIST" pack -k S --quiet --from nft "$work/large.json" "$work/large-back.dat"
+expect "... as the same addresses" same_addresses "$work/large.dat" "$work/large-back.dat"
 
 # sync: a list of its own and a targets file with nft's defaults (nft -c -f
 # checks, nft -f loads), run in the namespace as root runs it there; the

@@ -2,13 +2,15 @@
 // flushed, elements added in one transaction), and reading back "nft list
 // set", "nft list ruleset" and those files: a small tokenizer follows the
 // blocks, so that the elements of the one set of type ether_addr are read
-// wherever they stand.
+// wherever they stand. What "nft -j list" prints is read as JSON
+// (nft_json.cpp) and chosen from by the same rules.
 #include <algorithm>
 #include <array>
 #include <deque>
 #include <map>
 
 #include "formats/label_text.h"
+#include "formats/nft_json.h"
 #include "formats/peers.h"
 #include "formats/text.h"
 
@@ -30,12 +32,14 @@ constexpr std::array<std::string_view, 6> kFamilies = {"ip",  "ip6",    "inet",
 
 bool is_add_or_create(const std::string& word) { return word == "add" || word == "create"; }
 
-class NftReader final : public PeerReader {
+class NftReader final : public PeerReader, private NftJsonSink {
  public:
   [[nodiscard]] const char* finish() override;
   [[nodiscard]] std::uint32_t chosen_set() const override {
     return read_.empty() ? 0 : ids_.at(read_.front());
   }
+  // nft -j prints a whole ruleset on one line, some 21 bytes an address.
+  [[nodiscard]] std::size_t longest_line() const override { return std::size_t{64} << 20U; }
 
  protected:
   void take(std::string_view line) override;
@@ -53,6 +57,15 @@ class NftReader final : public PeerReader {
     bool declared = false;  // the set's type is known
     bool removal = false;   // "delete element": the elements leave the set
   };
+
+  void json_set(const NftJsonSet& set) override;
+  void json_element(const NftJsonSet& set, const NftJsonElement& element) override;
+  void json_invalid(std::string_view where, const char* reason) override {
+    add_invalid(where, reason);
+  }
+  // Whether the set `name` is one of addresses the import reads; if so,
+  // the lines that follow are tagged with it.
+  bool take_set(const std::string& name, const SetKind& kind);
 
   void token(std::string_view word);
   void element_token(std::string_view word);
@@ -83,6 +96,10 @@ class NftReader final : public PeerReader {
   bool expects_argument_ = false;  // the last word was an option that takes a value
   // The texts of this line's top-level statements, for messages.
   std::deque<std::string> statements_;
+  // JSON is told from nft's language by the input's first character.
+  bool started_ = false;
+  bool json_ = false;
+  NftJsonInput json_input_;
 };
 
 // Every word nft 1.0.6 refuses as a table or set name, found by loading each
@@ -114,6 +131,15 @@ constexpr std::array<std::string_view, 145> kNftKeywords = {
 }  // namespace
 
 void NftReader::take(std::string_view line) {
+  if (!started_) {
+    const std::string_view trimmed = text::trim(line);
+    started_ = !trimmed.empty();
+    json_ = started_ && trimmed.front() == '{';  // nft's language never starts with a block
+  }
+  if (json_) {
+    json_input_.take(line, *this);
+    return;
+  }
   statements_.clear();
   std::size_t i = 0;
   while (i < line.size()) {
@@ -297,6 +323,9 @@ const char* NftReader::finish() {
   if (!blocks_.empty()) {
     return "the input ends inside a '{' block";
   }
+  if (const char* ended = json_ ? json_input_.finish() : nullptr) {
+    return ended;
+  }
   if (read_.size() > 1) {
     problem_ = "elements of several ether_addr sets (";
     for (std::size_t i = 0; i < read_.size(); ++i) {
@@ -352,16 +381,23 @@ void NftReader::open_block() {
   blocks_.push_back(block);
 }
 
+bool NftReader::take_set(const std::string& name, const SetKind& kind) {
+  if (!kind.ether || !is_chosen(name)) {
+    return false;  // a set of other things (IP addresses, ports), or one not chosen
+  }
+  tag_set(set_id(name));
+  return true;
+}
+
 void NftReader::element(std::string_view key) {
   const NftBlock& block = blocks_.back();
   if (!block.declared) {
     add_invalid(key, "an element of a set whose type is not declared before it");
     return;
   }
-  if (!block.set.ether || !is_chosen(block.name)) {
-    return;  // a set of other things (IP addresses, ports), or one not chosen
+  if (!take_set(block.name, block.set)) {
+    return;
   }
-  tag_set(set_id(block.name));
   if (block.removal) {
     element_read_ = true;
     add_removal(key);
@@ -376,6 +412,28 @@ void NftReader::element(std::string_view key) {
   }
   element_read_ = true;
   add_address(key);
+}
+
+void NftReader::json_set(const NftJsonSet& set) {
+  sets_[set.name] = SetKind{set.ether, set.timeout};
+}
+
+// As element() for one of the set's elements nft listed.
+void NftReader::json_element(const NftJsonSet& set, const NftJsonElement& element) {
+  if (!take_set(set.name, SetKind{set.ether, set.timeout})) {
+    return;
+  }
+  if (std::find(read_.begin(), read_.end(), set.name) == read_.end()) {
+    read_.push_back(set.name);
+  }
+  if (set.timeout) {
+    add_invalid(json_input_.where(element),
+                "the set gives its elements a timeout: they leave it when it expires");
+  } else if (element.problem != nullptr) {
+    add_invalid(json_input_.where(element), element.problem);
+  } else {
+    add_address(element.address);
+  }
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // file uses. Each peer's file fills one PeerFormat; format_table.h lists them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,6 +84,10 @@ class PeerReader {
 
   // For formats whose files hold several sets: the one to read.
   void choose(const SetChoice& choice) { choice_ = choice; }
+
+  // The longest line the format needs whole, in bytes; 0 for the input's
+  // own limit, which suits files of short lines.
+  [[nodiscard]] virtual std::size_t longest_line() const { return 0; }
 
  protected:
   virtual void take(std::string_view line) = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "base/file_descriptor.h"
@@ -48,7 +49,7 @@ std::optional<Addresses> file_addresses(const std::string& path, const PeerForma
   }
   const std::unique_ptr<PeerReader> reader = format.make_reader();
   PeerStatements statements;
-  LineReader lines(fd.get());
+  LineReader lines(fd.get(), std::max(InputLine::kMaxKept, reader->longest_line()));
   InputLine line;
   while (lines.next(line)) {
     if (line.cut() || !take(reader->read(line.kept), statements)) {

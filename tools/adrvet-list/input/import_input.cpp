@@ -129,7 +129,7 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
   LimitedReport unusual(true, input);
   LocalAddressNote local(input);
   AddressWarnings warnings{unusual, local};
-  LineReader reader(fd);
+  LineReader reader(fd, std::max(InputLine::kMaxKept, importer->longest_line()));
   InputLine line;
   constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
   std::size_t compact_at = kFirstCompaction;

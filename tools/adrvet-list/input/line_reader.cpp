@@ -17,7 +17,8 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd_(fd), chunk_(kChunk) {}
+LineReader::LineReader(int fd, std::size_t max_kept)
+    : fd_(fd), max_kept_(max_kept), chunk_(kChunk) {}
 
 bool LineReader::fill() {
   const ssize_t got = orbitforge::util::retry_on_interrupt(
@@ -51,10 +52,10 @@ bool LineReader::next(InputLine& line) {
       begin_ += piece + 1;
       line.number = ++number_;
       line.length = piece;
-      line.kept = std::string_view(start, std::min(piece, InputLine::kMaxKept));
+      line.kept = std::string_view(start, std::min(piece, max_kept_));
       return true;
     }
-    const std::size_t room = InputLine::kMaxKept - std::min(pending_.size(), InputLine::kMaxKept);
+    const std::size_t room = max_kept_ - std::min(pending_.size(), max_kept_);
     pending_.append(start, std::min(piece, room));
     length += piece;
     begin_ += piece;

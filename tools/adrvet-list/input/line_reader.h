@@ -2,6 +2,7 @@
 // memory stays bounded whatever the length of a line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,7 +12,7 @@ namespace adrvet_list {
 
 struct InputLine {
   std::uint64_t number = 0;  // from 1
-  std::string_view kept;     // the line without its line feed, at most kMaxKept bytes
+  std::string_view kept;     // the line without its line feed, at most the reader's limit
   std::uint64_t length = 0;  // of the whole line
   [[nodiscard]] bool cut() const { return length > kept.size(); }
   static constexpr std::size_t kMaxKept = 4096;
@@ -19,8 +20,9 @@ struct InputLine {
 
 class LineReader {
  public:
-  // Reads from `fd`, which stays the caller's.
-  explicit LineReader(int fd);
+  // Reads from `fd`, which stays the caller's, keeping at most `max_kept`
+  // bytes of a line.
+  explicit LineReader(int fd, std::size_t max_kept = InputLine::kMaxKept);
   // The next line; false at the end of the input or on a read error.
   bool next(InputLine& line);
   // Whether the next line can be had without reading (and so without
@@ -32,6 +34,7 @@ class LineReader {
  private:
   bool fill();
   int fd_;
+  std::size_t max_kept_;
   int error_ = 0;
   bool at_end_ = false;
   std::vector<char> chunk_;
