@@ -148,13 +148,15 @@ TEST_F(PeerCommands, RoundTripThroughTheCommands) {
   const int rounds = adrvet_test::wrapped_run() ? 1 : 3;  // valgrind: one round is enough
   for (int round = 0; round < rounds; ++round) {
     std::string plain;
-    const std::size_t count = round == 0 ? 1 : rng() % 200;
+    // Never zero: pack refuses an empty list, and that is not what this tests.
+    const std::size_t count = round == 0 ? 1 : 1 + rng() % 200;
     for (std::size_t i = 0; i < count; ++i) {
       // Unicast and global, and never all-zero: ipset leaves that one out.
       const std::uint64_t value = ((rng() & 0xFFFFFFFFFFFFULL) & ~(3ULL << 40U)) | 1U;
       plain += adrvet_test::colon_address(value) + "\n";
     }
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", file("r.dat")}, plain).exit_status, 0);
+    const auto source = list_tool({"pack", "-k", "S", "-", file("r.dat")}, plain);
+    ASSERT_EQ(source.exit_status, 0) << "seed " << seed << ": " << source.err;
     for (const char* format : formats) {
       const auto exported = list_tool(
           {"export", "-k", "S", "--format", format, "--output", file("r.export"), file("r.dat")});
