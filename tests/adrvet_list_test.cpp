@@ -11,21 +11,18 @@
 
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
 using adrvet_test::Bytes;
 using adrvet_test::file_exists;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
-using adrvet_test::TempDir;
 using adrvet_test::to_bytes;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
 
 int adrvet(const std::string& key, const std::string& dir, const std::string& mac) {
   return adrvet_test::run_process(ADRVET_BINARY, {key, dir, mac}).exit_status;
@@ -44,10 +41,8 @@ void write_raw_list(const std::string& path, const std::string& payload, int ver
                                              orbitforge::util::key_for_version(version)));
 }
 
-class ListTool : public ::testing::Test {
+class ListTool : public adrvet_test::ListToolTest {
  protected:
-  TempDir dir_;
-  std::string file(const std::string& name) const { return dir_.file(name); }
   std::string unpack(const std::string& list, const std::string& key = "S") {
     const auto result = list_tool({"unpack", "-k", key, list});
     EXPECT_EQ(result.exit_status, 0) << result.err;

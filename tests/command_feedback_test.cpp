@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,39 +24,18 @@
 #include "crypto/key_versions.h"
 #include "store/inventory.h"
 #include "support/json_fields.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
 using adrvet_list::Inventory;
+using adrvet_test::contains;
+using adrvet_test::count_of;
+using adrvet_test::lines_of;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 30);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-std::size_t count_of(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 std::set<std::string> line_set(const std::string& text) {
   const std::vector<std::string> lines = lines_of(text);
@@ -112,9 +90,8 @@ std::set<std::string> minus(const std::set<std::string>& a, const std::set<std::
   return rest;
 }
 
-class Feedback : public ::testing::Test {
+class Feedback : public adrvet_test::ListToolTest {
  protected:
-  std::string file(const std::string& name) const { return dir_.file(name); }
   // The addresses of the list, or none when it does not open.
   std::set<std::string> addresses(const std::string& list) const {
     const ProcessResult result = list_tool({"unpack", "-k", "S", list});
@@ -123,11 +100,6 @@ class Feedback : public ::testing::Test {
   std::string show(const std::string& list) const {
     return list_tool({"show", "-k", "S", list}).out;
   }
-  void pack(const std::string& list, const std::string& input) const {
-    const ProcessResult result = list_tool({"pack", "-k", "S", "-", list}, input);
-    ASSERT_EQ(result.exit_status, 0) << result.err;
-  }
-  TempDir dir_;
 };
 
 // Each writer's dry run, then the real run: the dry run changes nothing

@@ -22,22 +22,19 @@
 
 #include "crypto/container.h"
 #include "crypto/key_versions.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::run_concurrently;
 using adrvet_test::run_process;
-using adrvet_test::TempDir;
 
 constexpr std::uint64_t kUnicast = 0xFCFFFFFFFFFFULL;  // no warnings: unicast, globally unique
 
 std::string colon(std::uint64_t v) { return adrvet_test::colon_address(v); }
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 60);
-}
 
 // The addresses of a list, or nullopt when it does not open under `version`.
 std::optional<std::set<std::uint64_t>> listed(const std::string& container, int version) {
@@ -73,7 +70,7 @@ std::vector<std::uint64_t> distinct_addresses(std::mt19937_64& rng, std::size_t 
   return values;
 }
 
-class ConcurrentUpdates : public ::testing::Test {
+class ConcurrentUpdates : public adrvet_test::ListToolTest {
  protected:
   void SetUp() override {
     rng_.seed(adrvet_test::test_seed());
@@ -83,7 +80,7 @@ class ConcurrentUpdates : public ::testing::Test {
     for (const std::uint64_t v : initial_) {
       text += colon(v) + "\n";
     }
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list_}, text).exit_status, 0);
+    pack(list_, text);
   }
   [[nodiscard]] std::vector<std::string> command(const char* verb, std::uint64_t value,
                                                  const char* key = "S") const {
@@ -94,7 +91,6 @@ class ConcurrentUpdates : public ::testing::Test {
   }
 
   std::mt19937_64 rng_{adrvet_test::test_seed()};
-  TempDir dir_;
   std::string list_ = dir_.file("list");
   std::string container_ = list_ + "/engine.dat";
   std::vector<std::uint64_t> initial_;

@@ -16,13 +16,14 @@
 
 #include "input/csv_columns.h"
 #include "input/csv_reader.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
 using adrvet_list::CsvReader;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 // Each record of the input on `fd` as "LINE:field|field" or "LINE:!problem".
@@ -266,16 +267,12 @@ TEST(CsvColumns, HeaderRowsWithoutColumnsOption) {
 
 // ---- pack and add --from csv, as processes ----
 
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 60);
-}
-
 std::string read_text(const std::string& path) {
   const adrvet_test::Bytes bytes = adrvet_test::read_file(path);
   return {bytes.begin(), bytes.end()};
 }
 
-class CsvImport : public ::testing::Test {
+class CsvImport : public adrvet_test::ListToolTest {
  protected:
   void SetUp() override {
     list_ = dir_.file("list");
@@ -308,7 +305,6 @@ class CsvImport : public ::testing::Test {
     }
     return rows;
   }
-  TempDir dir_;
   std::string list_;
 };
 

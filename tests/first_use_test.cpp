@@ -7,20 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::contains;
 using adrvet_test::file_exists;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 constexpr char kListed[] = "52:54:00:12:34:56";
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
 
 int adrvet(const std::string& key, const std::string& dir, const std::string& mac) {
   return adrvet_test::run_process(ADRVET_BINARY, {key, dir, mac}).exit_status;
@@ -31,18 +29,11 @@ bool is_directory(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class FirstUse : public ::testing::Test {
+class FirstUse : public adrvet_test::ListToolTest {
  protected:
-  std::string file(const std::string& name) const { return dir_.file(name); }
   void pack(const std::string& dest, const std::string& key = "S") {
-    const auto result = list_tool({"pack", "-k", key, "-", dest}, std::string(kListed) + "\n");
-    ASSERT_EQ(result.exit_status, 0) << result.err;
+    ListToolTest::pack(dest, std::string(kListed) + "\n", key);
   }
-  TempDir dir_;
 };
 
 // The README's first command on a machine without the directory used to

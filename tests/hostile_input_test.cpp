@@ -18,21 +18,19 @@
 #include <thread>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/openssl_oracle.h"
 #include "support/other_user.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessOptions;
 using adrvet_test::ProcessResult;
 using adrvet_test::run_process;
 using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 120);
-}
 
 // Runs `command` under /bin/sh, limited to `megabytes` of address space
 // where the build allows a limit (not under sanitizers or valgrind).
@@ -52,14 +50,10 @@ void make_sparse(const std::string& path, std::uint64_t size) {
   ::close(fd);
 }
 
-class HostileInput : public ::testing::Test {
+class HostileInput : public adrvet_test::ListToolTest {
  protected:
-  void SetUp() override {
-    write_file(dir_.file("in.txt"), std::string("00:11:22:33:44:55\n"));
-    ASSERT_EQ(list_tool({"pack", "-k", "S", dir_.file("in.txt"), list_}).exit_status, 0);
-  }
-  TempDir dir_;
-  std::string list_ = dir_.file("list.dat");
+  void SetUp() override { pack(list_, "00:11:22:33:44:55\n"); }
+  std::string list_ = file("list.dat");
 };
 
 // check answers each line as it comes: a program that writes lines and

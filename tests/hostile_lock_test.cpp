@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/other_user.h"
 #include "support/test_support.h"
 
@@ -20,14 +21,11 @@ using adrvet_test::Background;
 using adrvet_test::Bytes;
 using adrvet_test::kNobody;
 using adrvet_test::kUsersGroup;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
 using adrvet_test::run_as_nobody;
 using adrvet_test::TempDir;
-
-ProcessResult list_tool(const std::vector<std::string>& args) {
-  return adrvet_test::run_list_tool(args, "", 30);
-}
 
 struct stat status_of(const std::string& path) {
   struct stat status {};

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/other_user.h"
 #include "support/test_support.h"
 
@@ -26,15 +27,12 @@ namespace {
 using adrvet_test::Background;
 using adrvet_test::Bytes;
 using adrvet_test::kNobody;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
 using adrvet_test::run_as_nobody;
 using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 30);
-}
 
 struct stat status_of(const std::string& path) {
   struct stat status {};

@@ -24,29 +24,18 @@
 #include "crypto/key_versions.h"
 #include "store/inventory.h"
 #include "support/json_fields.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
 using adrvet_list::Inventory;
+using adrvet_test::contains;
+using adrvet_test::lines_of;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end == std::string::npos ? text.size() : end + 1;
-  }
-  return lines;
-}
 
 std::vector<std::string> fields_of(const std::string& line) {
   std::vector<std::string> fields;
@@ -78,16 +67,11 @@ void write_inventory(const std::string& list_dir, const Inventory& inventory, in
                                                 orbitforge::util::key_for_version(version)));
 }
 
-class Inventories : public ::testing::Test {
+class Inventories : public adrvet_test::ListToolTest {
  protected:
   void SetUp() override {
     list_ = dir_.file("list");
     ASSERT_EQ(::mkdir(list_.c_str(), 0750), 0);
-  }
-  void pack(const std::string& addresses) {
-    write_file(dir_.file("in.txt"), addresses);
-    const auto result = list_tool({"pack", "-k", "S", dir_.file("in.txt"), list_});
-    ASSERT_EQ(result.exit_status, 0) << result.err;
   }
   // show's lines split into fields.
   std::vector<std::vector<std::string>> show(const std::string& key = "S") {
@@ -99,7 +83,6 @@ class Inventories : public ::testing::Test {
     }
     return rows;
   }
-  TempDir dir_;
   std::string list_;
 };
 
@@ -167,7 +150,7 @@ struct RefusedCase {
 };
 
 TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
-  pack("00:11:22:33:44:55\n");
+  pack(list_, "00:11:22:33:44:55\n");
   ASSERT_EQ(
       list_tool({"add", "-k", "S", "--label", "keep", list_, "00:11:22:33:44:55"}).exit_status, 0);
   const auto before = show();
@@ -195,7 +178,7 @@ TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
 }
 
 TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
-  pack("00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  pack(list_, "00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   Inventory inventory;
   const std::uint32_t origin = inventory.add_origin(now - 100, "root");
@@ -238,7 +221,7 @@ adrvet_test::JsonFields json_of(const std::string& command, const ProcessResult&
 }
 
 TEST_F(Inventories, ShowAndPruneInJson) {
-  pack("00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
+  pack(list_, "00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   Inventory inventory;
   const std::uint32_t alice = inventory.add_origin(now - 100, "root (sudo: alice)");
@@ -355,7 +338,7 @@ TEST_F(Inventories, RekeyCarriesTheInventoryEvenWhenItStopsHalfWay) {
 }
 
 TEST_F(Inventories, ADamagedInventoryStopsWritersUntilForced) {
-  pack("00:11:22:33:44:55\n");
+  pack(list_, "00:11:22:33:44:55\n");
   write_file(list_ + "/engine.dat.inventory", std::string(48, 'x'));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"add", "-k", "S", list_, "00:11:22:33:44:66"},
@@ -603,7 +586,7 @@ TEST_F(Inventories, ACommonOriginShowsWhatAnEntryPerAddressShows) {
                                     }),
                         earlier.entries.end());
   ::setenv("SUDO_USER", "op0", 1);
-  pack(text);
+  pack(list_, text);
   ::unsetenv("SUDO_USER");
   ASSERT_EQ(::mkdir(lined.c_str(), 0700), 0);
   write_file(lined + "/engine.dat", adrvet_test::read_file(packed + "/engine.dat"));
@@ -690,10 +673,6 @@ class AuditLog : public Inventories {
   std::string socket_path_;
   int socket_ = -1;
 };
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST_F(AuditLog, OneLinePerChangeWithItsReason) {
   ::setenv("SUDO_USER", "bob\" x=1", 1);

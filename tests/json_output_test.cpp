@@ -9,32 +9,23 @@
 #include <vector>
 
 #include "support/json_fields.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
 using adrvet_test::JsonFields;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 60);
-}
 
 constexpr char kA[] = "02:00:00:00:00:01";
 constexpr char kB[] = "3c:22:fb:12:34:56";
 constexpr char kC[] = "3c:22:fb:00:00:07";
 
-class Json : public ::testing::Test {
+class Json : public adrvet_test::ListToolTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(
-        list_tool({"pack", "-k", "S", "-", file("list.dat")}, std::string(kB) + "\n" + kA + "\n")
-            .exit_status,
-        0);
-  }
-  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
+  void SetUp() override { pack(file("list.dat"), std::string(kB) + "\n" + kA + "\n"); }
 
   // Runs the command, checks that its standard output is one valid document
   // of `command`, and gives its fields.
@@ -50,7 +41,6 @@ class Json : public ::testing::Test {
     return fields.value_or(JsonFields{});
   }
 
-  TempDir dir_;
   std::string last_err_;
 };
 

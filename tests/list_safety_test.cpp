@@ -9,18 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
 using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 120);
-}
 
 std::string hundred_addresses() {
   std::string text;
@@ -30,14 +28,10 @@ std::string hundred_addresses() {
   return text;
 }
 
-class ListSafety : public ::testing::Test {
+class ListSafety : public adrvet_test::ListToolTest {
  protected:
-  TempDir dir_;
-  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
   std::string list_ = file("list.dat");
-  void SetUp() override {
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list_}, hundred_addresses()).exit_status, 0);
-  }
+  void SetUp() override { pack(list_, hundred_addresses()); }
 };
 
 TEST_F(ListSafety, ListsCutShortAreReportedAndNotRewrittenWithoutForce) {

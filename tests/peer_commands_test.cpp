@@ -6,33 +6,23 @@
 #include <algorithm>
 #include <random>
 
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
 
 std::string text_of(const adrvet_test::Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
 std::string unpack(const std::string& list) { return list_tool({"unpack", "-k", "S", list}).out; }
 
-class PeerCommands : public ::testing::Test {
+class PeerCommands : public adrvet_test::ListToolTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", file("list.dat")},
-                        "00:11:22:33:44:55\n3c:22:fb:12:34:56\n")
-                  .exit_status,
-              0);
-  }
-  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
-  TempDir dir_;
+  void SetUp() override { pack(file("list.dat"), "00:11:22:33:44:55\n3c:22:fb:12:34:56\n"); }
 };
 
 TEST_F(PeerCommands, ExportOutputReplacesTheFileAndKeepsItsMode) {

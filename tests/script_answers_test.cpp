@@ -9,17 +9,14 @@
 
 #include "crypto/crypto.h"
 #include "crypto/key_versions.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
 
 int adrvet(const std::vector<std::string>& args) {
   return adrvet_test::run_process(ADRVET_BINARY, args).exit_status;
@@ -37,13 +34,11 @@ int test_status_for(int adrvet_status) {
   }
 }
 
-class TestCommand : public ::testing::Test {
+class TestCommand : public adrvet_test::ListToolTest {
  protected:
   void SetUp() override {
     ::mkdir(dir_.file("list").c_str(), 0755);
-    ASSERT_EQ(list_tool({"pack", "-k", "S", "-", list()}, "52:54:00:12:34:56\n00:1a:2b:3c:4d:5e\n")
-                  .exit_status,
-              0);
+    ASSERT_NO_FATAL_FAILURE(pack(list(), "52:54:00:12:34:56\n00:1a:2b:3c:4d:5e\n"));
     ::mkdir(dir_.file("damaged").c_str(), 0755);
     write_file(dir_.file("damaged.txt"), "00:1a:2b:3c:4d\n");  // ten digits: -4
     ASSERT_TRUE(orbitforge::util::encrypt_file(dir_.file("damaged.txt").c_str(),
@@ -51,7 +46,6 @@ class TestCommand : public ::testing::Test {
                                                orbitforge::util::key_for_version(1)));
   }
   std::string list() const { return dir_.file("list"); }
-  TempDir dir_;
 };
 
 TEST_F(TestCommand, ExitStatusFollowsAdrvetsAnswerForEveryOutcome) {

@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
 using adrvet_test::run_process;
@@ -29,10 +31,6 @@ using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 constexpr uid_t kNobody = 65534;
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 20);
-}
 
 ProcessResult as_nobody(const std::string& script) {
   adrvet_test::ProcessOptions options;

@@ -11,22 +11,20 @@
 #include <vector>
 
 #include "support/json_fields.h"
+#include "support/list_tool_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
+using adrvet_test::count_of;
+using adrvet_test::list_tool;
 using adrvet_test::ProcessResult;
 using adrvet_test::read_file;
-using adrvet_test::TempDir;
 using adrvet_test::write_file;
 
 std::string text_of(const std::string& path) {
   const auto bytes = read_file(path);
   return {bytes.begin(), bytes.end()};
-}
-
-ProcessResult list_tool(const std::vector<std::string>& args, const std::string& input = "") {
-  return adrvet_test::run_list_tool(args, input, 60);
 }
 
 void write_script(const std::string& path, const std::string& body) {
@@ -48,15 +46,12 @@ constexpr char kNewcomer[] = "3c:22:fb:00:00:07";
 // A list directory with two addresses, two targets whose peers are scripts:
 // check.sh records the file it is given and refuses it while FAIL_CHECK
 // exists; reload.sh records its arguments and fails while FAIL_RELOAD exists.
-class Sync : public ::testing::Test {
+class Sync : public adrvet_test::ListToolTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(::mkdir(list().c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(file("out").c_str(), 0755), 0);
-    ASSERT_EQ(
-        list_tool({"pack", "-k", "S", "-", list()}, std::string(kFirst) + "\n" + kSecond + "\n")
-            .exit_status,
-        0);
+    ASSERT_NO_FATAL_FAILURE(pack(list(), std::string(kFirst) + "\n" + kSecond + "\n"));
     write_script(file("check.sh"), "echo \"check $1\" >>'" + file("log") +
                                        "'\n"
                                        "cp \"$1\" '" +
@@ -77,7 +72,6 @@ class Sync : public ::testing::Test {
     write_targets(targets_text());
   }
 
-  [[nodiscard]] std::string file(const std::string& name) const { return dir_.file(name); }
   [[nodiscard]] std::string list() const { return file("list"); }
   [[nodiscard]] std::string wifi() const { return file("out/wifi.accept"); }
   [[nodiscard]] std::string firewall() const { return file("out/firewall.nft"); }
@@ -134,8 +128,6 @@ class Sync : public ::testing::Test {
                       "lan", "--name", "allow", list()})
         .out;
   }
-
-  TempDir dir_;
 };
 
 TEST_F(Sync, FirstSyncWritesEveryOutputChecksAndReloads) {
@@ -244,14 +236,6 @@ TEST_F(Sync, AFailedCheckLeavesTheLiveFileAndTheOthersGoOn) {
   EXPECT_EQ(json.at("targets.0.state"), "\"updated\"");
   EXPECT_EQ(json.at("targets.1.state"), "\"failed\"");
   EXPECT_NE(json.at("targets.1.message").find("syntax error"), std::string::npos);
-}
-
-std::size_t count_of(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 TEST_F(Sync, AFailedReloadPutsTheOldFileBackAndReloadsIt) {
