@@ -92,8 +92,10 @@ TEST(CsvReader, Rfc4180Records) {
       {"a,b,c\n1,2,3\n", {"1:a|b|c", "2:1|2|3"}},
       {"a,b\r\n1,2\r\n", {"1:a|b", "2:1|2"}},
       {"a,b\r\n1,2", {"1:a|b", "2:1|2"}},  // no line end after the last record
+      {"a,b", {"1:a|b"}},
       {"a,\n,b\n", {"1:a|", "2:|b"}},
       {",,\n", {"1:||"}},
+      {"\n\n", {"1:", "2:"}},
       {"\n\r\n\n", {"1:", "2:", "3:"}},
       {"\"a,b\",c\n", {"1:a,b|c"}},
       {"\"\"\n", {"1:"}},
@@ -143,11 +145,13 @@ TEST(CsvReader, LimitsAreReportedNotKept) {
   const std::vector<ReaderCase> cases = {
       {std::string(field, 'x') + "\nb\n", {"1:" + std::string(field, 'x'), "2:b"}},
       {"a," + std::string(field + 1, 'x') + "\nb\n", {"1:!a field longer than 64 KiB", "2:b"}},
+      {"a," + std::string(3 * field, 'x') + "\nb\n", {"1:!a field longer than 64 KiB", "2:b"}},
       {"\"" + std::string(3 * field, '\n') + "\"\nb\n",
        {"1:!a field longer than 64 KiB", std::to_string(3 * field + 2) + ":b"}},
       {record_limit + "\nb\n", {"1:!a record longer than 1 MiB", "2:b"}},
       {fields_1024 + "\nb\n", {"1:" + std::string(CsvReader::kMaxFields - 1, '|'), "2:b"}},
       {fields_1024 + ",\nb\n", {"1:!more than 1024 fields", "2:b"}},
+      {fields_1024 + ",,\nb\n", {"1:!more than 1024 fields", "2:b"}},
   };
   for (const ReaderCase& c : cases) {
     EXPECT_EQ(records_of(c.text), c.records) << c.text.substr(0, 40);

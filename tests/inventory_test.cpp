@@ -1,9 +1,7 @@
 // The pieces of the inventory in process: expiry times against the C
-// library's calendar, labels against hostile bytes, CSV as RFC 4180 has it,
-// and the inventory payload against damage.
+// library's calendar, labels against hostile bytes, and the inventory
+// payload against damage.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <random>
@@ -12,7 +10,6 @@
 
 #include "common/inventory_time.h"
 #include "formats/label_text.h"
-#include "input/csv_reader.h"
 #include "store/inventory.h"
 #include "support/test_support.h"
 
@@ -160,72 +157,6 @@ TEST(Labels, HostileBytesNeverLeaveTheirPlace) {
   // A cut never splits a character.
   EXPECT_EQ(adrvet_list::quoted_label("\xC3\xA9\xC3\xA9\xC3\xA9", 5), "\xC3\xA9\xC3\xA9");
   EXPECT_EQ(adrvet_list::quoted_label("say \"hi\"", 64), "say _hi_");
-}
-
-// The records of `text`, each as "LINE:field|field" or "LINE:!problem".
-std::vector<std::string> csv_records(const std::string& text) {
-  const int fd = ::memfd_create("csv", MFD_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ::lseek(fd, 0, SEEK_SET);
-  adrvet_list::CsvReader reader(fd);
-  adrvet_list::CsvRecord record;
-  std::vector<std::string> out;
-  while (reader.next(record)) {
-    std::string line = std::to_string(record.line) + ":";
-    if (record.problem != nullptr) {
-      line += std::string("!") + record.problem;
-    } else {
-      for (std::size_t i = 0; i < record.fields.size(); ++i) {
-        line += (i == 0 ? "" : "|") + record.fields[i];
-      }
-    }
-    out.push_back(line);
-  }
-  EXPECT_EQ(reader.error(), 0);
-  ::close(fd);
-  return out;
-}
-
-struct CsvCase {
-  std::string text;
-  std::vector<std::string> records;
-};
-
-TEST(Csv, Rfc4180Records) {
-  const std::vector<CsvCase> cases = {
-      {"a,b,c\n1,2,3\n", {"1:a|b|c", "2:1|2|3"}},
-      {"a,b\r\n1,2\r\n", {"1:a|b", "2:1|2"}},
-      {"a,b", {"1:a|b"}},  // no line end after the last record
-      {"\xEF\xBB\xBFmac,label\n", {"1:mac|label"}},
-      {"\xEF\xBB\xBF", {}},
-      {"\xEF\xBBx\n", {"1:\xEF\xBBx"}},  // not a whole mark: kept as it is
-      {"\"a,b\",c\n", {"1:a,b|c"}},
-      {"\"two\nlines\",x\nnext\n", {"1:two\nlines|x", "3:next"}},
-      {"\"say \"\"hi\"\"\"\n", {"1:say \"hi\""}},
-      {",,\n", {"1:||"}},
-      {"\n\n", {"1:", "2:"}},
-      {"\"\"\n", {"1:"}},
-      {"\"a\"b\n", {"1:!text after the closing quote of a field"}},
-      {"a\"b\n", {"1:!a quote inside a field that does not start with one"}},
-      {"\"open\n", {"1:!the input ends inside a quoted field"}},
-      {"a\rb\n", {"1:!a carriage return outside quotes that does not end the line"}},
-      {"x,\"y\r\nz\"\r\nw\r\n", {"1:x|y\r\nz", "3:w"}},
-  };
-  for (const CsvCase& c : cases) {
-    EXPECT_EQ(csv_records(c.text), c.records) << c.text;
-  }
-}
-
-TEST(Csv, AHugeFieldIsReportedNotKept) {
-  const std::string text = "a," + std::string(3 * adrvet_list::CsvReader::kMaxField, 'x') + "\nb\n";
-  EXPECT_EQ(csv_records(text), (std::vector<std::string>{"1:!a field longer than 64 KiB", "2:b"}));
-  std::string many;
-  for (std::size_t i = 0; i <= adrvet_list::CsvReader::kMaxFields; ++i) {
-    many += ",";
-  }
-  EXPECT_EQ(csv_records(many + "\nb\n"),
-            (std::vector<std::string>{"1:!more than 1024 fields", "2:b"}));
 }
 
 SecretBytes bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
