@@ -52,13 +52,13 @@ class Inventory {
 
   // Reads a payload; nullopt with `problem` set ("line N: ...") when it is
   // not one that adrvet-list writes.
-  static std::optional<Inventory> parse(const orbitforge::util::SecretBytes& payload,
-                                        std::string& problem);
+  [[nodiscard]] static std::optional<Inventory> parse(const orbitforge::util::SecretBytes& payload,
+                                                      std::string& problem);
   // The payload, with room to become its container in place.
   [[nodiscard]] orbitforge::util::SecretBytes serialize() const;
 
-  std::uint32_t add_origin(std::int64_t time, std::string_view user);
-  std::uint32_t add_label(std::string_view label);
+  [[nodiscard]] std::uint32_t add_origin(std::int64_t time, std::string_view user);
+  [[nodiscard]] std::uint32_t add_label(std::string_view label);
 
   [[nodiscard]] std::string_view label_of(const Entry& entry) const;
   [[nodiscard]] const Origin* origin_of(const Entry& entry) const;
@@ -91,8 +91,8 @@ class Inventory {
   std::vector<Entry> entries;
 
  private:
-  std::string_view text_at(std::uint64_t at, std::uint64_t size) const;
-  std::uint64_t store_text(std::string_view text);
+  [[nodiscard]] std::string_view text_at(std::uint64_t at, std::uint64_t size) const;
+  [[nodiscard]] std::uint64_t store_text(std::string_view text);
 
   std::vector<Origin> origins_;
   std::uint32_t common_origin_ = kNone;
@@ -103,7 +103,7 @@ class Inventory {
 
 // True when the two entries say the same (their origins and labels looked
 // up in their own inventories).
-bool same_entry(const Inventory& a, const Inventory::Entry& x, const Inventory& b,
-                const Inventory::Entry& y);
+[[nodiscard]] bool same_entry(const Inventory& a, const Inventory::Entry& x, const Inventory& b,
+                              const Inventory::Entry& y);
 
 }  // namespace adrvet_list
