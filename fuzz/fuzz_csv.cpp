@@ -4,22 +4,17 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "input/csv_reader.h"
 
 namespace {
 
+using adrvet_fuzz::fail;
 using adrvet_list::CsvReader;
 using adrvet_list::CsvRecord;
-
-[[noreturn]] void fail(const char* what) {
-  (void)std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
 
 std::vector<CsvRecord> read_all(const std::string& text) {
   const int fd = ::memfd_create("csv", 0);
@@ -72,7 +67,7 @@ std::string written(const std::vector<CsvRecord>& records) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<CsvRecord> whole;
-  for (CsvRecord& record : read_all(std::string(reinterpret_cast<const char*>(data), size))) {
+  for (CsvRecord& record : read_all(adrvet_fuzz::text_of(data, size))) {
     if (record.problem == nullptr) {
       whole.push_back(std::move(record));
     }

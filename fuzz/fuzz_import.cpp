@@ -3,22 +3,17 @@
 // list reads back as that list.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "formats/format_table.h"
+#include "fuzz_support.h"
 
 namespace {
 
+using adrvet_fuzz::fail;
 using adrvet_list::ParsedLine;
 using adrvet_list::PeerFormat;
-
-[[noreturn]] void fail(const char* what) {
-  (void)std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
 
 std::vector<std::uint64_t> import_all(const PeerFormat& format, const std::string& text) {
   const auto reader = format.make_reader();
@@ -77,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((data[1] & 1U) != 0) {
     round_trip(format, data + 2, size - 2);
   } else {
-    (void)import_all(format, std::string(reinterpret_cast<const char*>(data + 2), size - 2));
+    (void)import_all(format, adrvet_fuzz::text_of(data + 2, size - 2));
   }
   return 0;
 }
