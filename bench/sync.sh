@@ -18,6 +18,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default --target adrvet-list >/dev/null
 export ADRVET_LIST=$PWD/build/default/bin/adrvet-list
 source tests/peers/lib.sh
+source tests/peers/radiusd_conf.sh
 trap 'run_cleanups' EXIT
 problem=$(netns_problem)
 [ -z "$problem" ] || { echo "bench/sync.sh: $problem" >&2; exit 1; }
@@ -49,50 +50,11 @@ printf 'interface=adrvet-ap0\ndriver=none\nssid=adrvet-bench\n' >>"$work/hostapd
 in_ns hostapd -B -P "$work/hostapd.pid" "$work/hostapd.conf" >"$work/hostapd.log" 2>&1
 eventually 10 test -s "$work/hostapd.pid"
 
-# FreeRADIUS with the README's module, restarted as systemctl restart would.
+# FreeRADIUS with the README's module and authorize section, restarted as
+# systemctl restart would.
 raddb=$work/raddb
-mkdir -p "$raddb"
-cp tests/peers/config/freeradius-module.conf "$raddb/module.conf"
+write_radiusd_conf "$raddb" "$work" 18121 adrvet-bench "$work/radiusd.log"
 : >"$raddb/authorized_macs"
-cat >"$raddb/radiusd.conf" <<CONF
-prefix = /usr
-exec_prefix = /usr
-sysconfdir = /etc
-localstatedir = /var
-sbindir = /usr/sbin
-logdir = $work
-raddbdir = $raddb
-radacctdir = $work
-name = freeradius
-confdir = $raddb
-run_dir = $work
-db_dir = $work
-libdir = /usr/lib/freeradius
-pidfile = $work/radiusd.pid
-log {
-	destination = files
-	file = $work/radiusd.log
-}
-client localhost {
-	ipaddr = 127.0.0.1
-	secret = adrvet-bench
-}
-modules {
-\$INCLUDE $raddb/module.conf
-}
-server default {
-	listen {
-		type = auth
-		ipaddr = 127.0.0.1
-		port = 18121
-	}
-	authorize {
-		authorized_macs
-	}
-	authenticate {
-	}
-}
-CONF
 cat >"$work/restart-radius.sh" <<SCRIPT
 #!/bin/sh
 [ -s $work/radiusd.pid ] && kill \$(cat $work/radiusd.pid) 2>/dev/null

@@ -4,9 +4,9 @@
 # listed addresses in any notation through the stock
 # rewrite_calling_station_id, rejects others, and follows the list on HUP.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/radiusd_conf.sh"
 echo "FreeRADIUS: $(freeradius -v | sed -n 's/^radiusd: //p' | head -n 1)"
 
-stock=/etc/freeradius/3.0
 random_macs 30 >"$work/macs.txt"
 list pack -k S --quiet "$work/macs.txt" "$work/list.dat"
 listed=$(sed -n 5p "$work/macs.txt")
@@ -16,64 +16,9 @@ label_hostile "$work/list.dat" "$unlisted" $(sed -n 1,6p "$work/macs.txt")
 port=18120
 secret=adrvet-test
 
-# A whole server configuration of its own around the README's two snippets;
-# the policies and small modules come from the stock configuration.
+# A whole server configuration of its own around the README's two snippets.
 conf=$work/raddb
-mkdir -p "$conf"
-cp "$config_dir/freeradius-module.conf" "$conf/module.conf"
-cp "$config_dir/freeradius-authorize.conf" "$conf/authorize.conf"
-cat >"$conf/radiusd.conf" <<CONF
-prefix = /usr
-exec_prefix = /usr
-sysconfdir = /etc
-localstatedir = /var
-sbindir = /usr/sbin
-logdir = $work
-raddbdir = $conf
-radacctdir = $work
-name = freeradius
-confdir = $conf
-modconfdir = $conf/mods-config
-run_dir = $work
-db_dir = $work
-libdir = /usr/lib/freeradius
-pidfile = $work/radiusd.pid
-max_request_time = 5
-cleanup_delay = 1
-max_requests = 64
-hostname_lookups = no
-log {
-	destination = stdout
-}
-security {
-	allow_core_dumps = no
-	reject_delay = 0
-}
-client localhost {
-	ipaddr = 127.0.0.1
-	secret = $secret
-}
-modules {
-\$INCLUDE $stock/mods-available/always
-\$INCLUDE $stock/mods-available/expr
-\$INCLUDE $conf/module.conf
-}
-policy {
-\$INCLUDE $stock/policy.d/canonicalization
-}
-server default {
-	listen {
-		type = auth
-		ipaddr = 127.0.0.1
-		port = $port
-	}
-	authorize {
-\$INCLUDE $conf/authorize.conf
-	}
-	authenticate {
-	}
-}
-CONF
+write_radiusd_conf "$conf" "$work" "$port" "$secret"
 list export -k S --format freeradius --output "$conf/authorized_macs" "$work/list.dat"
 expect "freeradius -XC accepts the README's configuration" freeradius -XC -d "$conf"
 
