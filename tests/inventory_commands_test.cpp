@@ -177,6 +177,89 @@ TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
   }
 }
 
+// export then pack --from (and add --from) keeps every label in each
+// format that has a place for it, and the lifetimes nft and ipset carry;
+// a label in a file that --label would refuse is the file's line, with
+// its reason, and changes nothing.
+TEST_F(Inventories, ImportsKeepLabelsAndExpiries) {
+  pack("00:11:22:33:44:55\n3c:22:fb:12:34:56\naa:bb:cc:00:00:01\n");
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "Zo\xC3\xAB's desk #2", "--expires", "2h",
+                       list_, "00:11:22:33:44:55"})
+                .exit_status,
+            0);
+  ASSERT_EQ(
+      list_tool({"add", "-k", "S", "--label", "printer", list_, "3c:22:fb:12:34:56"}).exit_status,
+      0);
+  const auto rows = show();
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  for (const char* format : {"hostapd", "dnsmasq", "dnsmasq-hosts", "freeradius", "nft", "ipset"}) {
+    SCOPED_TRACE(format);
+    const bool timed = std::string(format) == "nft" || std::string(format) == "ipset";
+    std::vector<std::string> args = {"export", "-k", "S", "--format", format, list_};
+    if (timed) {
+      args.insert(args.begin() + 5, "--timeouts");
+    }
+    const auto exported = list_tool(args);
+    ASSERT_EQ(exported.exit_status, 0) << exported.err;
+    write_file(dir_.file("export.txt"), exported.out);
+    const std::string back = dir_.file(std::string("back-") + format);
+    ASSERT_EQ(::mkdir(back.c_str(), 0750), 0);
+    const auto packed =
+        list_tool({"pack", "-k", "S", "--from", format, dir_.file("export.txt"), back});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    const auto got = list_tool({"show", "-k", "S", back});
+    const auto got_rows = lines_of(got.out);
+    ASSERT_EQ(got_rows.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const auto fields = fields_of(got_rows[i]);
+      EXPECT_EQ(fields[0], rows[i][0]);
+      EXPECT_EQ(fields[4], rows[i][4]) << "the label";
+      if (timed && rows[i][1] != "-") {
+        // The seconds left, counted again from the import: within a minute.
+        EXPECT_TRUE(fields[1] >= rows[i][1] && fields[1] <= iso(now + 7200 + 60)) << fields[1];
+      } else if (!timed) {
+        EXPECT_EQ(fields[1], "-") << "no place for an expiry";
+      }
+    }
+  }
+  // add --from: a listed address takes the file's label, --label fills in.
+  write_file(dir_.file("hosts.txt"),
+             "dhcp-host=aa:bb:cc:00:00:01,kiosk\ndhcp-host=02:00:00:00:00:09\n");
+  auto result = list_tool(
+      {"add", "-k", "S", "--from", "dnsmasq", "--label", "new", list_, dir_.file("hosts.txt")});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  auto after = show();
+  ASSERT_EQ(after.size(), 4U);
+  EXPECT_EQ(after[1][0], "02:00:00:00:00:09");
+  EXPECT_EQ(after[1][4], "new");
+  EXPECT_EQ(after[3][0], "aa:bb:cc:00:00:01");
+  EXPECT_EQ(after[3][4], "kiosk");
+
+  const auto before = show();
+  const struct {
+    const char* format;
+    std::string text;
+    std::string message;
+  } refused[] = {
+      {"nft",
+       "table inet t {\n\tset s {\n\t\ttype ether_addr\n\t\telements = { 00:11:22:33:44:77 "
+       "comment \"caf\xE9\" }\n\t}\n}\n",
+       ":4: the label is not valid UTF-8"},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:77," + std::string(300, 'h') + "\n",
+       ":1: the label is longer than 255 bytes"},
+      {"ipset", "add s 00:11:22:33:44:77 timeout 99999999999999\n",
+       ":1: a timeout that is not a number of seconds"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.format);
+    write_file(dir_.file("bad.txt"), c.text);
+    result = list_tool({"add", "-k", "S", "--from", c.format, list_, dir_.file("bad.txt")});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find(dir_.file("bad.txt") + c.message), std::string::npos) << result.err;
+    EXPECT_EQ(show(), before);
+  }
+}
+
 TEST_F(Inventories, PruneRemovesExactlyTheExpired) {
   pack(list_, "00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));

@@ -10,6 +10,7 @@
 #include "formats/format_table.h"
 #include "formats/label_text.h"
 #include "formats/peers.h"
+#include "formats/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -26,6 +27,8 @@ struct Imported {
   std::vector<std::string> invalid;  // "LINE: reason"
   std::vector<std::string> where;    // what each message quotes
   std::size_t skipped = 0;
+  // The label and seconds left the file gives each address, the last said.
+  std::map<std::uint64_t, std::pair<std::string, std::int64_t>> notes;
 };
 
 const PeerFormat& format_named(std::string_view name) {
@@ -52,6 +55,7 @@ Imported import_text(const PeerFormat& format, const std::string& text,
       switch (parsed.kind) {
         case ParsedLine::Kind::address:
           sets[parsed.set].push_back(parsed.value);
+          result.notes[parsed.value] = {std::string(parsed.label), parsed.seconds_left};
           break;
         case ParsedLine::Kind::removal:
           std::erase(sets[parsed.set], parsed.value);
@@ -161,10 +165,11 @@ TEST(PeerImport, LinesOfEveryFormat) {
        "no hardware address (an entry by name, client ID or IP only)"},
       {"ipset", "add lab 00:11:22:33:44:55", {kA}, ""},
       {"ipset", "add lab 00:11:22:33:44:55 timeout 0 comment \"desk\"", {kA}, ""},
+      {"ipset", "add lab 00:11:22:33:44:55 timeout 300", {kA}, ""},
       {"ipset",
-       "add lab 00:11:22:33:44:55 timeout 300",
+       "add lab 00:11:22:33:44:55 timeout soon",
        {},
-       "an entry with a timeout leaves the set when it expires"},
+       "a timeout that is not a number of seconds"},
       {"ipset", "create lab hash:mac hashsize 1024 maxelem 65536 bucketsize 12", {}, ""},
       {"ipset", "del lab 00:11:22:33:44:55", {}, ""},
       {"ipset",
@@ -339,17 +344,13 @@ TEST(PeerImport, EntriesThatWouldWidenAccessAreRefused) {
   const std::string set = "table inet t {\n\tset s {\n\t\ttype ether_addr\n";
   expect_file_cases({
       {"nft",
-       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55 timeout 5m }\n\t}\n}\n",
+       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55 timeout 5min }\n\t}\n}\n",
        {},
-       "5: an element with a timeout leaves the set when it expires"},
+       "5: not a time nft writes (such as 1h, 59m58s960ms)"},
       {"nft",
-       set + "\t\ttimeout 1h\n\t\telements = { 00:11:22:33:44:55 }\n\t}\n}\n",
+       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55\n\t\t\ttimeout 1h }\n\t}\n}\n",
        {},
-       "5: the set gives its elements a timeout: they leave it when it expires"},
-      {"nft",
-       set + "\t\ttimeout 1h\n\t}\n}\nadd element inet t s { 00:11:22:33:44:55 }\n",
-       {},
-       "7: the set gives its elements a timeout: they leave it when it expires"},
+       "6: an element's comment or timeout on a line after its address"},
       {"nft",
        set +
            "\t\tflags interval\n\t\telements = { 00:11:22:33:44:10 - 00:11:22:33:44:55 }\n\t}\n}\n",
@@ -359,12 +360,77 @@ TEST(PeerImport, EntriesThatWouldWidenAccessAreRefused) {
        set + "\t\telements = { 00:11:22:33:44:55\n\t\t\t3c:22:fb:12:34:56 }\n\t}\n}\n",
        {},
        "5: a second element without a comma before it, which nft refuses"},
-      {"ipset",
-       "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55\n",
-       {},
-       "2: an entry with a timeout leaves the set when it expires"},
-      {"ipset", "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55 timeout 0\n", {kA}, ""},
   });
+}
+
+// What each peer's file says of an entry besides its address: the label
+// (an element's comment, a host name and tags, the comment line above it)
+// and the seconds it has left (an element's timeout, nft's "expires", a
+// set's default timeout).
+TEST(PeerImport, LabelsAndTimeoutsComeWithTheirEntries) {
+  constexpr std::int64_t kNone = ParsedLine::kForever;
+  const std::string set = "table inet t {\n\tset s {\n\t\ttype ether_addr\n";
+  const struct {
+    const char* format;
+    std::string text;
+    std::string label;
+    std::int64_t seconds;
+  } cases[] = {
+      {"nft", set + "\t\telements = { 00:11:22:33:44:55 comment \"desk 1\" }\n\t}\n}\n", "desk 1",
+       kNone},
+      {"nft",
+       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55 timeout 1h expires "
+             "59m58s960ms comment \"guest\" }\n\t}\n}\n",
+       "guest", 3599},
+      {"nft",
+       set + "\t\tflags timeout\n\t\telements = { 00:11:22:33:44:55 timeout 1d2h }\n\t}\n}\n", "",
+       93600},
+      {"nft", set + "\t\ttimeout 1h\n\t}\n}\nadd element inet t s { 00:11:22:33:44:55 }\n", "",
+       3600},
+      {"nft", set + "\t\ttimeout 1h\n\t\telements = { 00:11:22:33:44:55 timeout 90s }\n\t}\n}\n",
+       "", 90},
+      // A comment line above the set is no element's label.
+      {"nft", "# hosts\n" + set + "\t\telements = { 00:11:22:33:44:55 }\n\t}\n}\n", "", kNone},
+      {"ipset", "add s 00:11:22:33:44:55 comment \"desk, with timeout 0\" timeout 300",
+       "desk, with timeout 0", 300},
+      {"ipset", "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55\n", "", 600},
+      {"ipset", "create s hash:mac timeout 600\nadd s 00:11:22:33:44:55 timeout 0\n", "", kNone},
+      {"hostapd", "# front desk\n00:11:22:33:44:55\n", "front desk", kNone},
+      {"hostapd", "# front desk\n\n00:11:22:33:44:55\n", "", kNone},  // not right above
+      {"hostapd", "#  two spaces \n00:11:22:33:44:55\n", " two spaces ", kNone},
+      {"dnsmasq", "# lab\ndhcp-host=00:11:22:33:44:55\n", "lab", kNone},
+      {"dnsmasq", "# lab\ndhcp-host=00:11:22:33:44:55,set:guest,10.0.0.5,laptop,12h\n",
+       "laptop set:guest", kNone},
+      {"dnsmasq", "dhcp-host=00:11:22:33:44:55,id:01:02,infinite\n", "", kNone},
+      {"dnsmasq-hosts", "# lab\n00:11:22:33:44:55,printer\n", "printer", kNone},
+      {"freeradius", "# reception\n00-11-22-33-44-55\n\tReply-Message = \"hi\"\n", "reception",
+       kNone},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + ": " + c.text);
+    const Imported got = import_text(format_named(c.format), c.text);
+    EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
+    ASSERT_EQ(got.values, std::vector<std::uint64_t>{kA});
+    EXPECT_EQ(got.notes.at(kA).first, c.label);
+    EXPECT_EQ(got.notes.at(kA).second, c.seconds);
+  }
+}
+
+// nft's and ipset's times: units in order, milliseconds rounded up.
+TEST(PeerImport, DurationsAsThePeersWriteThem) {
+  const std::pair<std::string_view, std::int64_t> cases[] = {
+      {"90", 90},          {"90s", 90},
+      {"1h", 3600},        {"59m58s960ms", 3599},
+      {"1d2h3m4s", 93784}, {"1ms", 1},
+      {"0s", 0},           {"", -1},
+      {"1h1d", -1},        {"1x", -1},
+      {"s", -1},           {"1 h", -1},
+      {"-5s", -1},         {"99999999999999999999", -1},
+      {"36600d1s", -1},
+  };
+  for (const auto& [text, seconds] : cases) {
+    EXPECT_EQ(adrvet_list::text::duration_seconds(text), seconds) << text;
+  }
 }
 
 TEST(PeerImport, NftRefusesWhatItCannotTake) {
@@ -481,8 +547,8 @@ TEST(PeerImport, IpsetListOutput) {
       "Size in memory: 300\nReferences: 0\nNumber of entries: 1\nMembers:\n"
       "00:11:22:33:44:55 timeout 599\n";
   const Imported got = import_text(format_named("ipset"), timed);
-  ASSERT_EQ(got.invalid.size(), 1U);
-  EXPECT_EQ(got.invalid[0], "9: an entry with a timeout leaves the set when it expires");
+  EXPECT_TRUE(got.invalid.empty());
+  EXPECT_EQ(got.values, std::vector<std::uint64_t>{kA});
   const Imported other = import_text(format_named("ipset"), "Name: macs\nColour: blue\n");
   ASSERT_FALSE(other.invalid.empty());
   EXPECT_EQ(other.invalid[0], "2: not a line of 'ipset list' output");
@@ -831,6 +897,16 @@ TEST(PeerExport, HostileLabelsNeverLeaveTheirPlace) {
     }
     const bool has_place = format.name != "plain";
     EXPECT_EQ(text.find("plain name") != std::string::npos, has_place);
+    // Read back, each address has its label as the file could hold it.
+    for (std::size_t i = 0; i < labels.size() && has_place; ++i) {
+      const std::string held = format.name == "nft"     ? adrvet_list::quoted_label(labels[i], 127)
+                               : format.name == "ipset" ? adrvet_list::quoted_label(labels[i], 255)
+                               : format.name == "hostapd"
+                                   ? adrvet_list::comment_label(labels[i], 96)
+                                   : adrvet_list::comment_label(labels[i]);
+      EXPECT_EQ(got.notes.at(values[i]).first, held) << i;
+      EXPECT_EQ(adrvet_list::label_problem(held), nullptr) << i;
+    }
   }
 }
 

@@ -214,6 +214,11 @@ never_wider() {
     if [ "$want" = refused ]; then
       expect_not "$name: the import of ${input##*/} refuses it" \
         "$ADRVET_LIST" pack -k S --quiet --allow-empty --from nft "$input" "$work/import-$name.dat"
+    elif [ "$want" = expiring ]; then
+      # What nft drops when its time is up, the list keeps with that expiry.
+      expect "$name: the import of ${input##*/} gives the element its expiry" bash -c "
+        '$ADRVET_LIST' pack -k S --quiet --from nft '$input' '$work/import-$name.dat' &&
+        '$ADRVET_LIST' show -k S '$work/import-$name.dat' | grep '^$a' | grep -qv '^$a	-'"
     else
       expect "$name: the import of ${input##*/} lists what nft keeps" bash -c "
         '$ADRVET_LIST' pack -k S --quiet --allow-empty --from nft '$input' '$work/import-$name.dat' &&
@@ -231,9 +236,9 @@ never_wider flush-then-add taken "$plain_set"$"add element inet t s { $a }
 flush set inet t s
 add element inet t s { $b }
 "
-never_wider element-timeout refused "$set_head"$'\t\tflags timeout\n'$'\t\t'"elements = { $a timeout 5m, $b }
+never_wider element-timeout expiring "$set_head"$'\t\tflags timeout\n'$'\t\t'"elements = { $a timeout 5m, $b }
 "$'\t}\n}\n'
-never_wider set-timeout refused "$set_head"$'\t\ttimeout 1h\n'$'\t\t'"elements = { $a }
+never_wider set-timeout expiring "$set_head"$'\t\ttimeout 1h\n'$'\t\t'"elements = { $a }
 "$'\t}\n}\n'
 never_wider range-with-spaces refused "$set_head"$'\t\tflags interval\n'$'\t\t'"elements = { $a - $b }
 "$'\t}\n}\n'

@@ -18,7 +18,7 @@ bool columns_fit(const Options& options, const char* command) {
 }
 
 std::optional<CsvSettings> csv_settings(const Options& options, const char* command,
-                                        const DeviceNotes& defaults, std::int64_t now) {
+                                        std::int64_t now) {
   if (options.name || options.table || options.family) {
     error("%s: --name, --table and --family choose a set of --from nft or ipset, not of csv",
           command);
@@ -34,7 +34,6 @@ std::optional<CsvSettings> csv_settings(const Options& options, const char* comm
       return std::nullopt;
     }
   }
-  settings.defaults = defaults;
   settings.now = now;
   settings.quiet = options.quiet;
   return settings;

@@ -16,10 +16,10 @@ bool imports_csv(const Options& options);
 // False, after a message, when --columns is given without --from csv.
 bool columns_fit(const Options& options, const char* command);
 
-// The settings of a CSV import: --columns parsed, `defaults` for what no
-// column gives. nullopt after a message about --columns, or about an
-// option that chooses a peer's set (--name, --table, --family).
+// The settings of a CSV import: --columns parsed. nullopt after a message
+// about --columns, or about an option that chooses a peer's set (--name,
+// --table, --family).
 std::optional<CsvSettings> csv_settings(const Options& options, const char* command,
-                                        const DeviceNotes& defaults, std::int64_t now);
+                                        std::int64_t now);
 
 }  // namespace adrvet_list

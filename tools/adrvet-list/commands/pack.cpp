@@ -124,18 +124,18 @@ void report_replaced(const std::string& dest, std::size_t before, const ChangeSu
   error("%s", text.c_str());
 }
 
-// What INPUT gives pack: its addresses and, from a spreadsheet, the
-// devices with their notes.
+// What INPUT gives pack: its addresses, and what it says of them.
 struct PackInput {
   Addresses values;
-  std::vector<RequestedDevice> devices;  // ascending; only from CSV
-  bool csv = false;
+  // What the input says of its addresses: the rows of a spreadsheet, the
+  // entries of a peer's file that carry a label or an expiry.
+  std::vector<RequestedDevice> noted;
   std::size_t duplicates = 0;
   std::int64_t now = current_time();
 };
 
 int read_csv_input(const Options& options, const std::string& input, PackInput& read) {
-  const auto settings = csv_settings(options, "pack", {}, read.now);
+  const auto settings = csv_settings(options, "pack", read.now);
   if (!settings) {
     return kExitUsage;
   }
@@ -148,13 +148,12 @@ int read_csv_input(const Options& options, const std::string& input, PackInput& 
           got.invalid == 1 ? "" : "s");
     return kExitData;
   }
-  read.csv = true;
   read.duplicates = got.duplicates;
   read.values.reserve(got.devices.size());
   for (const RequestedDevice& device : got.devices) {
     read.values.push_back(device.address);
   }
-  read.devices = std::move(got.devices);
+  read.noted = std::move(got.devices);
   return kExitOk;
 }
 
@@ -169,7 +168,7 @@ int read_input(const Options& options, const std::string& input, PackInput& read
     return kExitUsage;
   }
   const ImportCount parsed =
-      import_input(input, *from, import_choice(options), options.quiet, read.values);
+      import_input(input, *from, import_choice(options), options.quiet, read.values, &read.noted);
   if (!parsed.read) {
     return kExitData;
   }
@@ -236,16 +235,11 @@ int run_pack(const Options& options) {
   summary.added = difference(values, before);
   summary.removed = difference(before, values);
   summary.count = values.size();
-  std::vector<RequestedDevice> requests = std::move(read.devices);
   // A new list needs no request per address (ten million of them would
-  // cost more than the list): they share one origin.
-  if (!read.csv && !before.empty()) {
-    requests.reserve(summary.added.size());
-    for (const std::uint64_t value : summary.added) {
-      requests.push_back({value, {}});
-    }
-  }
-  // Replacing no address, every address is new: one origin for them all.
+  // cost more than the list): they share one origin, and only the
+  // addresses the input says something of get requests.
+  const std::vector<RequestedDevice> requests =
+      combine_requests(before.empty() ? Addresses{} : summary.added, read.noted, {});
   const InventoryEdit edit =
       before.empty()
           ? record_new_list(change.inventory, requests, !values.empty(), read.now, acting_user())

@@ -207,15 +207,7 @@ bool load_current(const ListSource& source, const std::string& path, const Optio
 }  // namespace
 
 std::vector<RequestedDevice> device_requests(const UpdateRun& run) {
-  if (run.devices != nullptr) {
-    return *run.devices;
-  }
-  std::vector<RequestedDevice> requests;
-  requests.reserve(run.requested.size());
-  for (const std::uint64_t value : run.requested) {
-    requests.push_back({value, run.notes});
-  }
-  return requests;
+  return combine_requests(run.requested, run.noted, run.notes);
 }
 
 namespace {
@@ -331,7 +323,7 @@ int run_update(const Options& options, bool adding) {
   std::optional<CsvSettings> csv_input;
   const PeerFormat* from = nullptr;
   if (csv) {
-    csv_input = csv_settings(options, command, *notes, now);
+    csv_input = csv_settings(options, command, now);
   } else if (columns_fit(options, command)) {
     from = import_format(options, command);
   }
@@ -344,17 +336,17 @@ int run_update(const Options& options, bool adding) {
     audit.cancel();
   }
   Requested requested;
-  std::vector<RequestedDevice> devices;
+  std::vector<RequestedDevice> noted;  // what the input says of its addresses
   if (csv) {
     CsvDevices got = import_csv(arguments, *csv_input);
     requested.all_valid = got.ok();
     for (const RequestedDevice& device : got.devices) {
       requested.values.push_back(device.address);
     }
-    devices = std::move(got.devices);
+    noted = std::move(got.devices);
   } else if (options.from) {
-    requested.all_valid =
-        import_inputs(arguments, *from, import_choice(options), quiet, requested.values);
+    requested.all_valid = import_inputs(arguments, *from, import_choice(options), quiet,
+                                        requested.values, adding ? &noted : nullptr);
   } else {
     requested = parse_requested(arguments, quiet, command);
   }
@@ -381,7 +373,7 @@ int run_update(const Options& options, bool adding) {
   const ListSource source = options.dry_run ? ListSource(path) : ListSource(update);
   const bool creating = adding && !source.exists();
   const UpdateRun run{options,          adding, command, path,  key,
-                      requested.values, *notes, now,     audit, csv ? &devices : nullptr};
+                      requested.values, *notes, now,     audit, noted};
   if (!creating && !options.dry_run && !options.mode) {
     if (const std::optional<int> status = update_streamed(run, update)) {
       return *status;

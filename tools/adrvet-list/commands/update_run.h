@@ -28,9 +28,10 @@ struct UpdateRun {
   const DeviceNotes& notes;
   std::int64_t now;
   AuditedChange& audit;
-  // From a spreadsheet: each requested address with its own notes
-  // (ascending, as `requested`); nullptr when `notes` are for all.
-  const std::vector<RequestedDevice>* devices = nullptr;
+  // What the input says of its addresses: a spreadsheet's rows, the
+  // entries a peer's file gives a label or an expiry; `notes` fill in what
+  // they leave out (see combine_requests).
+  const std::vector<RequestedDevice>& noted;
 };
 
 // What the change did, for the messages and the audit line.
@@ -45,7 +46,8 @@ struct UpdateDone {
 // The messages and the audit line of a change that succeeded; the exit status.
 int report_update(const UpdateRun& run, const UpdateDone& done);
 
-// The inventory's requests: each requested address with the notes given.
+// The inventory's requests: each requested address with the notes given,
+// its own or the command line's.
 std::vector<RequestedDevice> device_requests(const UpdateRun& run);
 
 // Makes the change by streaming, when the list of the locked update

@@ -26,6 +26,14 @@ struct ParsedLine {
   // several); kAllSets for a flush of everything.
   std::uint32_t set = 0;
   static constexpr std::uint32_t kAllSets = 0xFFFFFFFFU;
+  // What the peer's file says of an address besides it: its label (an
+  // element's comment, a host name, the comment line above it; empty for
+  // none) and how many seconds the peer keeps it (kForever: no timeout).
+  // Unchecked: the importer checks them as --label and --expires are.
+  std::string_view label;
+  std::int64_t seconds_left = kForever;
+  static constexpr std::int64_t kForever = -1;
+  [[nodiscard]] bool has_notes() const { return !label.empty() || seconds_left != kForever; }
 };
 
 // One line: an address in any notation ADRVET accepts for an entered address

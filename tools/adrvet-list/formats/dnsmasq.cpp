@@ -79,6 +79,10 @@ class DnsmasqReader final : public PeerReader {
 
  protected:
   void take(std::string_view line) override {
+    if (comment_.keep(line)) {
+      return;
+    }
+    above_ = comment_.take();
     const std::string_view trimmed = without_comment(line);
     if (trimmed.empty()) {
       return;
@@ -105,10 +109,40 @@ class DnsmasqReader final : public PeerReader {
   void take_fields(std::string_view line, std::string_view value);
 
   bool hosts_file_;
+  text::CommentAbove comment_;
+  std::string_view above_;  // the comment line above this one
+  std::string label_;       // the host name and tags of this line
 };
+
+// dnsmasq's lease times: a number with s, m, h, d or w after it, or
+// "infinite"; "deleted" in a dhcp-hostsfile.
+bool is_lease_time(std::string_view field) {
+  if (field == "infinite" || field == "deleted") {
+    return true;
+  }
+  std::size_t digits = 0;
+  while (digits < field.size() && field[digits] >= '0' && field[digits] <= '9') {
+    ++digits;
+  }
+  return digits > 0 && (digits == field.size() ||
+                        (digits + 1 == field.size() &&
+                         std::string_view("smhdw").find(field.back()) != std::string_view::npos));
+}
+
+// The host name of a dhcp-host field, or empty: what is not an address,
+// IP, client ID, tag or lease time.
+std::string_view host_name(std::string_view field) {
+  if (field.empty() || is_ipv4(field) || field.starts_with('[') || field.starts_with("id:") ||
+      field.starts_with("set:") || field.starts_with("tag:") || is_lease_time(field)) {
+    return {};
+  }
+  return field;
+}
 
 void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
   std::vector<std::string_view> addresses;
+  std::string_view name;
+  std::string tags;
   bool ipv4 = false;
   bool ipv6 = false;
   for (;;) {
@@ -135,6 +169,11 @@ void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
         addresses.push_back(field.size() > text::kAddressSize ? field.substr(3) : field);
         break;
       case Field::other:
+        if (field.starts_with("set:")) {
+          tags += (tags.empty() ? "" : " ") + std::string(field);
+        } else if (name.empty()) {
+          name = host_name(field);
+        }
         break;
     }
     if (comma == std::string_view::npos) {
@@ -150,8 +189,14 @@ void DnsmasqReader::take_fields(std::string_view line, std::string_view value) {
     add_invalid(line, "only an IPv6 address: dnsmasq does not take the host as known for DHCPv4");
     return;
   }
+  // The host name and tags are the label; without them, the comment above.
+  label_ = std::string(name) + (name.empty() || tags.empty() ? "" : " ") + tags;
+  const std::string_view label = label_.empty() ? above_ : std::string_view(label_);
   for (const std::string_view address : addresses) {
     add_address(address);
+    if (ParsedLine* entry = last_address()) {
+      entry->label = label;
+    }
   }
 }
 

@@ -60,6 +60,10 @@ bool is_rewritten_form(std::string_view name) {
 class FreeradiusReader final : public PeerReader {
  protected:
   void take(std::string_view line) override {
+    if (comment_.keep(line)) {
+      return;
+    }
+    const std::string_view above = comment_.take();
     if (line.empty() || text::is_blank(line.front())) {
       return;  // reply items of the entry above, or nothing
     }
@@ -85,8 +89,14 @@ class FreeradiusReader final : public PeerReader {
                   "AA-BB-CC-DD-EE-FF (upper case, '-')");
     } else {
       add_address(unquote(name));
+      if (ParsedLine* entry = last_address()) {
+        entry->label = above;
+      }
     }
   }
+
+ private:
+  text::CommentAbove comment_;
 };
 
 }  // namespace

@@ -38,6 +38,10 @@ class HostapdReader final : public PeerReader {
       add_invalid(line, "a line longer than the 127 bytes hostapd reads as one");
       return;
     }
+    if (comment_.keep(line)) {
+      return;
+    }
+    const std::string_view above = comment_.take();
     std::string_view trimmed = text::trim(line.substr(0, line.find('#')));
     if (trimmed.empty()) {
       return;
@@ -54,8 +58,14 @@ class HostapdReader final : public PeerReader {
       add_removal(address);
     } else {
       add_address(address);
+      if (ParsedLine* entry = last_address()) {
+        entry->label = above;
+      }
     }
   }
+
+ private:
+  text::CommentAbove comment_;
 };
 
 }  // namespace

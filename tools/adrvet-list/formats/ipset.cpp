@@ -37,6 +37,37 @@ std::string_view option_value(const std::vector<std::string_view>& w, std::size_
   return "";
 }
 
+// The words of a line, a double-quoted text (a comment) one word with its
+// quotes: a comment's words are no options.
+std::vector<std::string_view> quoted_words(std::string_view line) {
+  std::vector<std::string_view> w;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    if (text::is_blank(line[at])) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at + 1;
+    if (line[at] == '"') {
+      end = std::min(line.find('"', end), line.size() - 1) + 1;
+    } else {
+      while (end < line.size() && !text::is_blank(line[end])) {
+        ++end;
+      }
+    }
+    w.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return w;
+}
+
+// An ipset timeout in seconds: 0 is none (ParsedLine::kForever), -1 a
+// value ipset does not write.
+std::int64_t timeout_seconds(std::string_view value) {
+  const std::int64_t seconds = value.empty() ? 0 : text::duration_seconds(value);
+  return seconds == 0 ? ParsedLine::kForever : seconds < 0 ? -2 : seconds;
+}
+
 // What "Name: X" starts in "ipset list" output: the header lines, then
 // the members up to a blank line.
 enum class ListPart { none, header, members };
@@ -67,7 +98,7 @@ class IpsetReader final : public PeerReader {
       part_ = part_ == ListPart::members ? ListPart::none : part_;
       return;
     }
-    const std::vector<std::string_view> w = text::words(trimmed);
+    const std::vector<std::string_view> w = quoted_words(trimmed);
     if (w[0] == "Name:" || part_ == ListPart::header) {
       list_line(trimmed, w);
       return;
@@ -77,15 +108,17 @@ class IpsetReader final : public PeerReader {
 
  private:
   struct Set {
-    bool mac = true;     // hash:mac, or not declared in the file
-    bool timed = false;  // created with a default timeout
-    bool added = false;  // got an address
-    std::string name;    // its name now; empty once destroyed
+    bool mac = true;                              // hash:mac, or not declared in the file
+    std::int64_t timeout = ParsedLine::kForever;  // its entries' default timeout
+    bool added = false;                           // got an address
+    std::string name;                             // its name now; empty once destroyed
   };
 
   void statement(std::string_view line, const std::vector<std::string_view>& w);
   void create(std::string_view line, const std::vector<std::string_view>& w);
-  void add(std::string_view line, std::string_view name, std::string_view address, bool timed);
+  // The entry in w[at], its options after it.
+  void add(std::string_view line, std::string_view name, const std::vector<std::string_view>& w,
+           std::size_t at);
   void empty_set(std::string_view line, const std::vector<std::string_view>& w, bool destroy);
   void swap(const std::string& first, const std::string& second);
   void list_line(std::string_view line, const std::vector<std::string_view>& w);
@@ -119,9 +152,7 @@ void IpsetReader::statement(std::string_view line, const std::vector<std::string
       add_removal(w[2]);
     }
   } else if (is_command(command, "add", "-A") && w.size() >= 3) {
-    const std::string_view timeout = option_value(w, 3, "timeout");
-    const std::uint32_t id = set_named(w[1]);
-    add(line, w[1], w[2], timeout.empty() ? sets_[id].timed : timeout != "0");
+    add(line, w[1], w, 2);
   } else {
     add_invalid(line, "not an ipset create, add, del, flush, swap or destroy line");
   }
@@ -135,12 +166,13 @@ void IpsetReader::create(std::string_view /*line*/, const std::vector<std::strin
   }
   Set& set = sets_[set_named(w[1])];
   set.mac = w[2] == "hash:mac";
-  const std::string_view timeout = option_value(w, 3, "timeout");
-  set.timed = !timeout.empty() && timeout != "0";
+  set.timeout = std::max(timeout_seconds(option_value(w, 3, "timeout")), ParsedLine::kForever);
 }
 
-void IpsetReader::add(std::string_view line, std::string_view name, std::string_view address,
-                      bool timed) {
+// The entry's comment becomes its label, its timeout (or the set's) its
+// expiry; other options (counters, skbinfo) do not matter here.
+void IpsetReader::add(std::string_view line, std::string_view name,
+                      const std::vector<std::string_view>& w, std::size_t at) {
   const std::uint32_t id = set_named(name);
   Set& set = sets_[id];
   if (!set.mac) {
@@ -148,11 +180,20 @@ void IpsetReader::add(std::string_view line, std::string_view name, std::string_
   }
   tag_set(id);
   set.added = true;
-  if (timed) {
-    add_invalid(line, "an entry with a timeout leaves the set when it expires");
+  const std::string_view timeout = option_value(w, at + 1, "timeout");
+  const std::int64_t seconds = timeout.empty() ? set.timeout : timeout_seconds(timeout);
+  if (seconds < ParsedLine::kForever) {
+    add_invalid(line, "a timeout that is not a number of seconds");
     return;
   }
-  add_address(address);  // other options (comment, counters) do not matter here
+  add_address(w[at]);
+  if (ParsedLine* entry = last_address()) {
+    entry->seconds_left = seconds;
+    const std::string_view comment = option_value(w, at + 1, "comment");
+    if (comment.size() >= 2 && comment.front() == '"' && comment.back() == '"') {
+      entry->label = comment.substr(1, comment.size() - 2);
+    }
+  }
 }
 
 void IpsetReader::empty_set(std::string_view line, const std::vector<std::string_view>& w,
@@ -195,8 +236,8 @@ void IpsetReader::list_line(std::string_view line, const std::vector<std::string
   } else if (key == "Type:" && w.size() == 2) {
     sets_[listed_].mac = w[1] == "hash:mac";
   } else if (key == "Header:") {
-    const std::string_view timeout = option_value(w, 1, "timeout");
-    sets_[listed_].timed = !timeout.empty() && timeout != "0";
+    sets_[listed_].timeout =
+        std::max(timeout_seconds(option_value(w, 1, "timeout")), ParsedLine::kForever);
   } else if (key == "Members:" && w.size() == 1) {
     part_ = ListPart::members;
   } else if (!is_list_header(key)) {
@@ -206,9 +247,7 @@ void IpsetReader::list_line(std::string_view line, const std::vector<std::string
 
 // "AA:BB:CC:DD:EE:FF [timeout N] [packets N bytes N] [comment "..."]".
 void IpsetReader::member(std::string_view line) {
-  const std::vector<std::string_view> w = text::words(line);
-  const std::string_view timeout = option_value(w, 1, "timeout");
-  add(line, sets_[listed_].name, w[0], timeout.empty() ? sets_[listed_].timed : timeout != "0");
+  add(line, sets_[listed_].name, quoted_words(line), 0);
 }
 
 std::uint32_t IpsetReader::set_named(std::string_view name) {
@@ -216,7 +255,7 @@ std::uint32_t IpsetReader::set_named(std::string_view name) {
     return found->second;
   }
   const auto id = static_cast<std::uint32_t>(sets_.size());
-  sets_.push_back({true, false, false, std::string(name)});
+  sets_.push_back({true, ParsedLine::kForever, false, std::string(name)});
   ids_.emplace(std::string(name), id);
   return id;
 }

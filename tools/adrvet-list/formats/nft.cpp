@@ -47,8 +47,9 @@ class NftReader final : public PeerReader, private NftJsonSink {
  private:
   enum class Block { other, table, set, elements };
   struct SetKind {
-    bool ether = false;    // of type ether_addr
-    bool timeout = false;  // gives its elements a timeout of its own
+    bool ether = false;  // of type ether_addr
+    // The timeout it gives its elements, in seconds, or kForever.
+    std::int64_t timeout = ParsedLine::kForever;
   };
   struct NftBlock {
     Block kind;
@@ -75,6 +76,7 @@ class NftReader final : public PeerReader, private NftJsonSink {
   void open_block();
   void element(std::string_view key);
   void element_option(std::string_view word);
+  void element_note(std::string_view word);
   // Flushes every set read so far that `name` covers ("family table set",
   // or "family table " for a whole table).
   void flush_covered(std::string_view text, const std::string& name);
@@ -94,6 +96,8 @@ class NftReader final : public PeerReader, private NftJsonSink {
   bool element_started_ = false;
   bool element_read_ = false;      // the element is of the set being read
   bool expects_argument_ = false;  // the last word was an option that takes a value
+  std::string_view note_;          // the option whose value comes next: comment, timeout, expires
+  bool expires_given_ = false;     // the element's "expires" (time left) beats its "timeout"
   // The texts of this line's top-level statements, for messages.
   std::deque<std::string> statements_;
   // JSON is told from nft's language by the input's first character.
@@ -209,24 +213,54 @@ void NftReader::element_token(std::string_view word) {
   }
 }
 
-// The words after an element's key: what nft lets an element carry.
+// The words after an element's key: what nft lets an element carry. Its
+// comment becomes its label and its timeout (or the time "nft list" says it
+// has left) its expiry.
 void NftReader::element_option(std::string_view word) {
   if (expects_argument_) {
     expects_argument_ = false;
+    element_note(word);
     return;
   }
   if (word == "-") {
     add_invalid(word, "a range (written with spaces) stands for many addresses");
     element_read_ = false;
-  } else if (word == "timeout" || word == "expires") {
-    add_invalid(word, "an element with a timeout leaves the set when it expires");
-    element_read_ = false;
-  } else if (word == "comment" || word == "packets" || word == "bytes" || word == "over" ||
-             word == "until" || word == "used") {
+  } else if (word == "comment" || word == "timeout" || word == "expires") {
     expects_argument_ = true;
+    note_ = word == "comment" ? "comment" : word == "timeout" ? "timeout" : "expires";
+  } else if (word == "packets" || word == "bytes" || word == "over" || word == "until" ||
+             word == "used") {
+    expects_argument_ = true;
+    note_ = {};
   } else if (parse_list_line(word).kind == ParsedLine::Kind::address) {
     add_invalid(word, "a second element without a comma before it, which nft refuses");
     element_read_ = false;
+  }
+}
+
+void NftReader::element_note(std::string_view word) {
+  if (note_.empty()) {
+    return;
+  }
+  ParsedLine* element = last_address();
+  if (element == nullptr) {
+    // The address came on an earlier line: a timeout must not be lost.
+    add_invalid(word, "an element's comment or timeout on a line after its address");
+    element_read_ = false;
+    return;
+  }
+  if (note_ == "comment") {
+    element->label =
+        word.size() >= 2 && word.front() == '"' ? word.substr(1, word.size() - 2) : word;
+    return;
+  }
+  const std::int64_t seconds = text::duration_seconds(word);
+  if (seconds < 0) {
+    add_invalid(word, "not a time nft writes (such as 1h, 59m58s960ms)");
+    element_read_ = false;
+  } else if (note_ == "expires" || !expires_given_) {
+    element->seconds_left = seconds;
+    expires_given_ = expires_given_ || note_ == "expires";
   }
 }
 
@@ -258,8 +292,14 @@ void NftReader::set_statement() {
   if (w[0] == "type" || w[0] == "typeof") {
     set.set.ether = type || type_of;
     set.declared = true;
-  } else if (w[0] == "timeout") {
-    set.set.timeout = true;  // the default timeout of every element added
+  } else if (w[0] == "timeout" && w.size() == 2) {
+    // The default timeout of every element added; one nft cannot read
+    // leaves nothing to import.
+    set.set.timeout = text::duration_seconds(w[1]);
+    if (set.set.timeout < 0) {
+      add_invalid(w[1], "not a time nft writes (such as 1h, 59m58s960ms)");
+      set.set.timeout = 0;
+    }
   }
   if (set.declared) {
     sets_[set.name] = set.set;
@@ -406,12 +446,12 @@ void NftReader::element(std::string_view key) {
   if (std::find(read_.begin(), read_.end(), block.name) == read_.end()) {
     read_.push_back(block.name);
   }
-  if (block.set.timeout) {
-    add_invalid(key, "the set gives its elements a timeout: they leave it when it expires");
-    return;
-  }
   element_read_ = true;
+  expires_given_ = false;
   add_address(key);
+  if (ParsedLine* added = last_address(); added != nullptr && block.set.timeout > 0) {
+    added->seconds_left = block.set.timeout;  // unless the element says otherwise
+  }
 }
 
 void NftReader::json_set(const NftJsonSet& set) {

@@ -100,6 +100,12 @@ class PeerReader {
   // A line that holds no entry, of the kind `what` names ("not dhcp-host= lines").
   void add_skipped(std::string_view text, const char* what);
   void add_parsed(const ParsedLine& parsed) { parsed_.push_back(parsed); }
+  // The address this line gave last, for the notes that follow it; nullptr
+  // when it gave none yet.
+  ParsedLine* last_address() {
+    return !parsed_.empty() && parsed_.back().kind == ParsedLine::Kind::address ? &parsed_.back()
+                                                                                : nullptr;
+  }
   // The set the add_ functions tag their lines with.
   void tag_set(std::uint32_t set) { set_tag_ = set; }
   [[nodiscard]] const SetChoice& choice() const { return choice_; }

@@ -26,6 +26,35 @@ std::vector<std::string_view> words(std::string_view text);
 
 bool is_comment_or_blank(std::string_view trimmed);
 
+// A time as nft and ipset write it, in whole seconds (milliseconds round
+// up, so that a peer's last moment is kept): digits with the units d, h,
+// m, s and ms in that order ("1d2h", "59m58s960ms"), or bare digits for
+// seconds. -1 when it is none, or beyond a hundred years.
+std::int64_t duration_seconds(std::string_view text);
+
+// The full-line '#' comment right above an entry, which export writes as
+// the entry's label (hostapd, dnsmasq, FreeRADIUS files).
+class CommentAbove {
+ public:
+  // Whether `line` is a full-line comment; it is then kept for the next line.
+  bool keep(std::string_view line);
+  // The comment of the line before, for this line's entries (empty for
+  // none); later lines do not get it. Valid until the next keep().
+  std::string_view take() {
+    const bool fresh = fresh_;
+    fresh_ = false;
+    return fresh ? std::string_view(text_) : std::string_view();
+  }
+
+ private:
+  std::string text_;
+  bool fresh_ = false;
+};
+
+// Whether `line` is a full-line '#' comment; `text` is then what follows
+// the '#' and one space, up to the line's end (a CR of CRLF left out).
+bool comment_line_text(std::string_view line, std::string_view& text);
+
 // Why `name` is no identifier of at most `max_size` characters (letters,
 // digits, '_', '-', '.', starting with a letter or '_'), or nullptr: the
 // names both nft and ipset take unquoted.

@@ -178,7 +178,7 @@ class CsvFile {
   }
 
   bool take_notes(const CsvRecord& record, const CsvLayout& layout, DeviceNotes& notes) {
-    notes = settings_.defaults;
+    notes = {};
     if (layout.label) {
       const std::string& label = record.fields[*layout.label];
       if (const char* problem = label_problem(label)) {

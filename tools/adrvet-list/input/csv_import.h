@@ -15,7 +15,6 @@ namespace adrvet_list {
 
 struct CsvSettings {
   std::optional<CsvColumns> columns;  // --columns; without it, the header row decides
-  DeviceNotes defaults;               // --label, --expires: where no column gives them
   std::int64_t now = 0;               // durations count from here
   bool quiet = false;                 // no warnings and notes
 };

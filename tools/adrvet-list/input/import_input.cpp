@@ -8,12 +8,15 @@
 #include <memory>
 
 #include "base/file_descriptor.h"
+#include "common/inventory_time.h"
 #include "common/messages.h"
 #include "common/text_excerpt.h"
+#include "formats/label_text.h"
 #include "input/limited_report.h"
 #include "input/line_reader.h"
 #include "input/local_addresses.h"
 #include "input/peer_statements.h"
+#include "store/address_set.h"
 
 namespace adrvet_list {
 namespace {
@@ -24,6 +27,68 @@ struct Tally {
   const char* skipped_what = "";
   std::size_t flushes = 0;
 };
+
+// The labels and expiries of the entries of each set, when they are
+// wanted; a later statement about an address beats an earlier one.
+class FileNotes {
+ public:
+  explicit FileNotes(bool wanted) : wanted_(wanted), now_(wanted ? current_time() : 0) {}
+  [[nodiscard]] bool wanted() const { return wanted_; }
+  // The notes of an entry, or the reason they are not ones --label and
+  // --expires would take.
+  const char* add(const ParsedLine& parsed);
+  // An entry without notes, or a removal, after one with them.
+  void clear(std::uint32_t set, std::uint64_t value) {
+    if (const auto found = sets_.find(set); found != sets_.end()) {
+      found->second.push_back({value, {}});
+    }
+  }
+  void flush(std::uint32_t set) {
+    if (set == ParsedLine::kAllSets) {
+      sets_.clear();
+    } else {
+      sets_.erase(set);
+    }
+  }
+  // The notes of the addresses in `kept` (ascending) of `set`, to `devices`.
+  void move_into(std::uint32_t set, const Addresses& kept, std::vector<RequestedDevice>& devices);
+
+ private:
+  bool wanted_;
+  std::int64_t now_;
+  std::map<std::uint32_t, std::vector<RequestedDevice>> sets_;
+};
+
+const char* FileNotes::add(const ParsedLine& parsed) {
+  RequestedDevice device{parsed.value, {}};
+  if (!parsed.label.empty()) {
+    if (const char* problem = label_problem(parsed.label)) {
+      return problem;
+    }
+    device.notes.label = std::string(parsed.label);
+  }
+  if (parsed.seconds_left != ParsedLine::kForever) {
+    // A peer's last second still counts: an entry never expires on import.
+    device.notes.expires = now_ + std::max<std::int64_t>(parsed.seconds_left, 1);
+  }
+  sets_[parsed.set].push_back(std::move(device));
+  return nullptr;
+}
+
+void FileNotes::move_into(std::uint32_t set, const Addresses& kept,
+                          std::vector<RequestedDevice>& devices) {
+  const auto found = sets_.find(set);
+  if (found == sets_.end()) {
+    return;
+  }
+  settle_requests(found->second);
+  for (RequestedDevice& device : found->second) {
+    if (device.notes.any() && std::binary_search(kept.begin(), kept.end(), device.address)) {
+      devices.push_back(std::move(device));
+    }
+  }
+  sets_.erase(found);
+}
 
 // The statements of each set the file names, by ParsedLine::set.
 class FileSets {
@@ -57,7 +122,7 @@ struct AddressWarnings {
 };
 
 void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedReport& invalid,
-               AddressWarnings& warnings, FileSets& sets, Tally& tally,
+               AddressWarnings& warnings, FileSets& sets, FileNotes& notes, Tally& tally,
                PeerStatements*& last_added) {
   // A line cut short is parsed only when its comment starts within what was
   // kept: an address beyond the cut must not be silently lost.
@@ -72,9 +137,11 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
         continue;
       case ParsedLine::Kind::removal:
         sets[parsed.set].remove(parsed.value);
+        notes.clear(parsed.set, parsed.value);
         continue;
       case ParsedLine::Kind::flush:
         sets.flush(parsed.set);
+        notes.flush(parsed.set);
         ++tally.flushes;
         continue;
       case ParsedLine::Kind::skipped:
@@ -85,6 +152,14 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
         continue;
       case ParsedLine::Kind::address:
         break;
+    }
+    if (notes.wanted() && parsed.has_notes()) {
+      if (const char* problem = notes.add(parsed)) {
+        invalid.add(line.number, problem, quoted_excerpt(parsed.label));
+        continue;
+      }
+    } else if (notes.wanted()) {
+      notes.clear(parsed.set, parsed.value);
     }
     last_added = &sets[parsed.set];
     last_added->add(parsed.value);
@@ -113,7 +188,8 @@ void report_tally(const std::string& input, const Tally& tally, std::size_t remo
 }  // namespace
 
 ImportCount import_input(const std::string& input, const PeerFormat& format,
-                         const SetChoice& choice, bool quiet, Addresses& values) {
+                         const SetChoice& choice, bool quiet, Addresses& values,
+                         std::vector<RequestedDevice>* devices) {
   ImportCount count;
   std::string reason;
   const int fd = open_input(input, reason);
@@ -134,10 +210,11 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
   constexpr std::size_t kFirstCompaction = std::size_t{1} << 20U;
   std::size_t compact_at = kFirstCompaction;
   FileSets sets;
+  FileNotes notes(devices != nullptr);
   PeerStatements* last_added = nullptr;
   Tally tally;
   while (reader.next(line)) {
-    take_line(*importer, line, quiet, invalid, warnings, sets, tally, last_added);
+    take_line(*importer, line, quiet, invalid, warnings, sets, notes, tally, last_added);
     if (last_added != nullptr && last_added->size() >= compact_at) {
       count.duplicates += last_added->compact();
       compact_at = std::max(kFirstCompaction, 2 * last_added->size());
@@ -149,7 +226,13 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
   if (const char* problem = importer->finish()) {
     invalid.add(line.number, problem, "");
   } else {
+    const std::size_t first = values.size();
     sets[importer->chosen_set()].move_into(values);
+    if (devices != nullptr) {
+      Addresses kept(values.begin() + static_cast<std::ptrdiff_t>(first), values.end());
+      sort_unique(kept);
+      notes.move_into(importer->chosen_set(), kept, *devices);
+    }
   }
   unusual.close();
   local.close();
@@ -163,10 +246,11 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
 }
 
 bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format,
-                   const SetChoice& choice, bool quiet, Addresses& values) {
+                   const SetChoice& choice, bool quiet, Addresses& values,
+                   std::vector<RequestedDevice>* devices) {
   bool all_valid = true;
   for (const std::string& input : inputs) {
-    const ImportCount count = import_input(input, format, choice, quiet, values);
+    const ImportCount count = import_input(input, format, choice, quiet, values, devices);
     all_valid = all_valid && count.read && count.invalid == 0;
   }
   return all_valid;

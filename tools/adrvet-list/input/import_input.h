@@ -9,6 +9,7 @@
 
 #include "common/addresses.h"
 #include "formats/peer_format.h"
+#include "store/inventory_edit.h"
 
 namespace adrvet_list {
 
@@ -26,12 +27,17 @@ struct ImportCount {
 // Invalid lines are reported as INPUT:LINE: reason: 'text' (a short,
 // escaped excerpt; the first 20, then a count), unusual addresses as
 // warnings unless `quiet`.
+// With `devices`, the labels and expiries the file gives its entries (a
+// comment, a host name, a timeout) are appended there too, checked as
+// --label and --expires are: a bad one is an invalid line.
 ImportCount import_input(const std::string& input, const PeerFormat& format,
-                         const SetChoice& choice, bool quiet, Addresses& values);
+                         const SetChoice& choice, bool quiet, Addresses& values,
+                         std::vector<RequestedDevice>* devices = nullptr);
 
 // The same for several inputs; false when any could not be read or held an
 // invalid line.
 bool import_inputs(const std::vector<std::string>& inputs, const PeerFormat& format,
-                   const SetChoice& choice, bool quiet, Addresses& values);
+                   const SetChoice& choice, bool quiet, Addresses& values,
+                   std::vector<RequestedDevice>* devices = nullptr);
 
 }  // namespace adrvet_list

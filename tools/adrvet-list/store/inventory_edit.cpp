@@ -23,6 +23,29 @@ void settle_requests(std::vector<RequestedDevice>& requests) {
   requests = std::move(settled);
 }
 
+std::vector<RequestedDevice> combine_requests(const Addresses& addresses,
+                                              const std::vector<RequestedDevice>& noted,
+                                              const DeviceNotes& defaults) {
+  std::vector<RequestedDevice> requests;
+  requests.reserve(addresses.size() + noted.size());
+  for (const std::uint64_t value : addresses) {
+    requests.push_back({value, defaults});
+  }
+  if (noted.empty()) {
+    return requests;  // ascending already
+  }
+  for (RequestedDevice device : noted) {
+    device.notes.label = device.notes.label ? device.notes.label : defaults.label;
+    device.notes.expires = device.notes.expires ? device.notes.expires : defaults.expires;
+    // A row that says nothing adds no request: its address, if new, has one.
+    if (device.notes.any()) {
+      requests.push_back(std::move(device));
+    }
+  }
+  settle_requests(requests);  // the input's own notes come last, and win
+  return requests;
+}
+
 std::string acting_user() {
   std::string user;
   const uid_t uid = ::getuid();

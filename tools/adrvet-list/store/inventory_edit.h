@@ -28,6 +28,16 @@ struct RequestedDevice {
 // spreadsheet's later correction would).
 void settle_requests(std::vector<RequestedDevice>& requests);
 
+// The one way what an input and the command line say of devices becomes
+// the inventory's requests, for every writer and every input: each address
+// of `addresses` (ascending) with `defaults` (--label, --expires), and each
+// of `noted` (what a spreadsheet row or a peer's file says of its address;
+// any order, a later one winning) with its own notes, `defaults` filling in
+// what they leave out. Settled.
+std::vector<RequestedDevice> combine_requests(const Addresses& addresses,
+                                              const std::vector<RequestedDevice>& noted,
+                                              const DeviceNotes& defaults);
+
 // "user", or "user (sudo: sudouser)" when SUDO_USER is set.
 std::string acting_user();
 
