@@ -303,6 +303,68 @@ adrvet_test::JsonFields json_of(const std::string& command, const ProcessResult&
   return fields.value_or(adrvet_test::JsonFields{});
 }
 
+// add --from applies the file's labels and expiries as --label and
+// --expires would, on new and listed addresses alike; the command line's
+// options give what the file leaves out of an entry, never more.
+TEST_F(Inventories, AddFromTakesTheFilesNotesAndTheCommandLineFillsIn) {
+  pack("aa:bb:cc:00:00:01\naa:bb:cc:00:00:02\naa:bb:cc:00:00:03\n");
+  ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "old", list_, "aa:bb:cc:00:00:01",
+                       "aa:bb:cc:00:00:03"})
+                .exit_status,
+            0);
+  write_file(dir_.file("set.nft"),
+             "table inet t {\n\tset s {\n\t\ttype ether_addr\n\t\tflags timeout\n"
+             "\t\telements = { aa:bb:cc:00:00:01 comment \"kiosk\",\n"
+             "\t\t\t     aa:bb:cc:00:00:02 timeout 1h,\n"
+             "\t\t\t     aa:bb:cc:00:00:03,\n"
+             "\t\t\t     02:00:00:00:00:09 }\n\t}\n}\n");
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  const std::vector<std::string> add = {"add",  "-k",    "S",  "--from", "nft", "--label",
+                                        "new", "--expires", "2d", list_,    dir_.file("set.nft")};
+  auto result = list_tool(add);
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_NE(result.err.find("label or expiry changed: aa:bb:cc:00:00:01 aa:bb:cc:00:00:02 "
+                            "aa:bb:cc:00:00:03"),
+            std::string::npos)
+      << result.err;
+  const auto rows = show();
+  ASSERT_EQ(rows.size(), 4U);
+  const std::string in_2d = iso(now + 2 * 86400);
+  const struct {
+    const char* address;
+    const char* label;
+    std::int64_t expires_after;  // seconds from the test's start
+  } want[] = {
+      {"02:00:00:00:00:09", "new", 2 * 86400},  // new: both options
+      {"aa:bb:cc:00:00:01", "kiosk", 2 * 86400},  // the file's comment, --expires
+      {"aa:bb:cc:00:00:02", "new", 3600},         // --label, the file's timeout
+      {"aa:bb:cc:00:00:03", "new", 2 * 86400},    // nothing from the file: both options
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(want[i].address);
+    EXPECT_EQ(rows[i][0], want[i].address);
+    EXPECT_EQ(rows[i][4], want[i].label);
+    EXPECT_TRUE(rows[i][1] >= iso(now + want[i].expires_after) &&
+                rows[i][1] <= iso(now + want[i].expires_after + 60))
+        << rows[i][1];
+  }
+  // The same file again, without the options: the file's notes are what
+  // the entries hold already, or say nothing; the rest stays.
+  result = list_tool({"add", "-k", "S", "--from", "nft", "--json", list_, dir_.file("set.nft")});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  auto json = json_of("add", result);
+  EXPECT_EQ(json.at("added.length"), "0");
+  EXPECT_EQ(json.at("count"), "4");
+  // The file's timeout counts again from now, which may differ by a second.
+  EXPECT_TRUE(json.at("updated.length") == "0" ||
+              (json.at("updated.length") == "1" && json.at("updated.0") == "\"aa:bb:cc:00:00:02\""))
+      << result.out;
+  const auto again = show();
+  EXPECT_EQ(again[0], rows[0]);
+  EXPECT_EQ(again[1], rows[1]);
+  EXPECT_EQ(again[3], rows[3]);
+}
+
 TEST_F(Inventories, ShowAndPruneInJson) {
   pack(list_, "00:00:00:00:00:01\n00:00:00:00:00:02\n00:00:00:00:00:03\n00:00:00:00:00:04\n");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
