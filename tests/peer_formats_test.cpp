@@ -681,16 +681,36 @@ TEST(PeerImport, NftJsonListOutput) {
        {kB},
        ""},
       {"nft", json_set(type + timeouts, a), {kA}, ""},
+      // Elements that expire are taken, with their expiry.
       {"nft",
        json_set(type + timeouts,
                 a + R"(, {"elem": {"val": )" + b + R"(, "timeout": 3600, "expires": 3596}})"),
-       {},
-       "1: an element with a timeout leaves the set when it expires"},
+       {kA, kB},
+       ""},
       {"nft",
        json_set(type + timeouts + R"("timeout": 3600, )",
                 R"({"elem": {"val": )" + a + R"(, "expires": 3596}})"),
+       {kA},
+       ""},
+      // A time or comment of another kind is refused: what it meant is unknown.
+      {"nft",
+       json_set(type + timeouts, R"({"elem": {"val": )" + a + R"(, "timeout": "1h"}})"),
        {},
-       "1: the set gives its elements a timeout: they leave it when it expires"},
+       "1: a timeout that is not a number of seconds"},
+      {"nft",
+       json_set(type + timeouts, R"({"elem": {"val": )" + a + R"(, "expires": -5}})"),
+       {},
+       "1: a timeout that is not a number of seconds"},
+      {"nft",
+       json_set(type + timeouts, R"({"elem": {"val": )" + a + R"(, "timeout": 99999999999}})"),
+       {},
+       "1: a timeout that is not a number of seconds"},
+      {"nft",
+       json_set(type + timeouts + R"("timeout": 1.5, )", a),
+       {kA},
+       "1: a timeout that is not a number of seconds"},
+      {"nft", json_set(type, R"({"elem": {"val": )" + a + R"(, "comment": 7}})"), {},
+       "1: a comment that is not a string"},
       {"nft",
        json_set(type + R"("flags": ["interval"], )", R"({"range": [)" + a + ", " + b + "]}"),
        {},
@@ -715,6 +735,36 @@ TEST(PeerImport, NftJsonListOutput) {
       // Two documents, as two runs of nft -j append them: each is read.
       {"nft", json_set(type, a) + json_set(type, b), {kA, kB}, ""},
   });
+}
+
+// nft -j's comments become labels and its times (an element's "expires",
+// else its "timeout", else the set's) the seconds left, as in nft's language.
+TEST(PeerImport, NftJsonLabelsAndTimeouts) {
+  constexpr std::int64_t kNone = ParsedLine::kForever;
+  const std::string type = R"("type": "ether_addr", "flags": ["timeout"], )";
+  const std::string a = R"({"elem": {"val": "00:11:22:33:44:55", )";
+  const struct {
+    std::string text;
+    std::string label;
+    std::int64_t seconds;
+  } cases[] = {
+      {json_set(type, a + R"("comment": "desk \"1\""}})"), "desk \"1\"", kNone},
+      {json_set(type, a + R"("timeout": 300, "expires": 299, "comment": "guest"}})"), "guest",
+       299},
+      {json_set(type, a + R"("timeout": 300}})"), "", 300},
+      {json_set(type + R"("timeout": 3600, )", a + R"("expires": 3596}})"), "", 3596},
+      {json_set(type + R"("timeout": 3600, )", R"("00:11:22:33:44:55")"), "", 3600},
+      {json_set(type + R"("timeout": 3600, )", a + R"("timeout": 90}})"), "", 90},
+      {json_set(type, a + R"("expires": 0}})"), "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Imported got = import_text(format_named("nft"), c.text);
+    EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
+    ASSERT_EQ(got.values, std::vector<std::uint64_t>{kA});
+    EXPECT_EQ(got.notes.at(kA).first, c.label);
+    EXPECT_EQ(got.notes.at(kA).second, c.seconds);
+  }
 }
 
 TEST(PeerImport, NftJsonOfAnotherShapeSaysWhere) {

@@ -245,6 +245,38 @@ never_wider range-with-spaces refused "$set_head"$'\t\tflags interval\n'$'\t\t'"
 never_wider newline-without-comma refused "$set_head"$'\t\t'"elements = { $a
 $b }
 "$'\t}\n}\n'
+# Labels and lifetimes through the real nft and back: the export with
+# --timeouts loads, and what nft lists of it (as text and as JSON) imports
+# with the same labels, and expiries off by no more than the seconds that
+# passed.
+ip netns exec "$imp" nft flush ruleset
+printf '%s\n' "$a" "$b" 02:11:22:33:44:03 >"$work/noted.txt"
+list pack -k S --quiet "$work/noted.txt" "$work/noted.dat"
+list add -k S --quiet --label "front desk, east #1" --expires 2h "$work/noted.dat" "$a"
+list add -k S --quiet --label "Zo$(printf '\303\253')'s phone" "$work/noted.dat" "$b"
+list show -k S "$work/noted.dat" >"$work/noted-show.txt"
+started=$(date +%s)
+list export -k S --format nft --timeouts --name noted --output "$work/noted.nft" "$work/noted.dat"
+expect "labels and --timeouts: the export loads" ip netns exec "$imp" nft -f "$work/noted.nft"
+ip netns exec "$imp" nft list set inet adrvet noted >"$work/noted-listed.nft"
+ip netns exec "$imp" nft -j list set inet adrvet noted >"$work/noted-listed.json"
+expiry_of() { date -d "$(awk -v a="$1" '$1 == a { print $2 }' "$2")" +%s; }
+for input in noted-listed.nft noted-listed.json; do
+  rm -rf "$work/noted-back"
+  expect "$input: imports" "$ADRVET_LIST" pack -k S --quiet --from nft "$work/$input" \
+    "$work/noted-back"
+  list show -k S "$work/noted-back" >"$work/noted-back.txt"
+  expect "... with the labels nft kept" bash -c \
+    "diff <(cut -f1,5 '$work/noted-show.txt') <(cut -f1,5 '$work/noted-back.txt')"
+  expect "... and no expiry where there was none" bash -c \
+    "diff <(cut -f1,2 '$work/noted-show.txt' | grep -v '^$a') \
+          <(cut -f1,2 '$work/noted-back.txt' | grep -v '^$a')"
+  passed=$(($(date +%s) - started))
+  drift=$(($(expiry_of "$a" "$work/noted-back.txt") - $(expiry_of "$a" "$work/noted-show.txt")))
+  expect "... and the expiry, off by $drift s, within the $passed s that passed (and 1 s of rounding)" \
+    test "${drift#-}" -le $((passed + 1))
+done
+
 # nft list ruleset with two sets of addresses: refused without a choice,
 # naming both; --name (and --table, --family) take exactly what nft holds.
 ip netns exec "$imp" nft flush ruleset

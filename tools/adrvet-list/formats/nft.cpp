@@ -466,13 +466,16 @@ void NftReader::json_element(const NftJsonSet& set, const NftJsonElement& elemen
   if (std::find(read_.begin(), read_.end(), set.name) == read_.end()) {
     read_.push_back(set.name);
   }
-  if (set.timeout) {
-    add_invalid(json_input_.where(element),
-                "the set gives its elements a timeout: they leave it when it expires");
-  } else if (element.problem != nullptr) {
+  if (element.problem != nullptr) {
     add_invalid(json_input_.where(element), element.problem);
-  } else {
-    add_address(element.address);
+    return;
+  }
+  add_address(element.address);
+  if (ParsedLine* added = last_address()) {
+    added->label = element.comment;
+    added->seconds_left = element.seconds_left != ParsedLine::kForever ? element.seconds_left
+                          : set.timeout > 0                           ? set.timeout
+                                                                      : ParsedLine::kForever;
   }
 }
 

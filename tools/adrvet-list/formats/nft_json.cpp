@@ -36,15 +36,52 @@ const std::string* string_member(const Json& object, const char* key) {
                                                      : nullptr;
 }
 
+constexpr const char* kNotSeconds = "a timeout that is not a number of seconds";
+
+// A timeout or time left as nft -j lists it: whole seconds, at most a
+// hundred years (as the text reader takes); -1 for anything else.
+std::int64_t seconds_of(const Json& value) {
+  constexpr std::int64_t kLimit = std::int64_t{100} * 366 * 86400;
+  if (!value.is_number_integer()) {
+    return -1;
+  }
+  if (value.is_number_unsigned()) {
+    const auto seconds = value.get<std::uint64_t>();
+    return seconds <= static_cast<std::uint64_t>(kLimit) ? static_cast<std::int64_t>(seconds) : -1;
+  }
+  const auto seconds = value.get<std::int64_t>();
+  return seconds >= 0 && seconds <= kLimit ? seconds : -1;
+}
+
+// The comment and the seconds left of an annotated element: "expires"
+// (what is left) beats "timeout" (what it was given).
+void take_notes(const Json& annotated, NftJsonElement& element) {
+  if (const auto comment = annotated.find("comment"); comment != annotated.end()) {
+    if (!comment->is_string()) {
+      element.problem = "a comment that is not a string";
+      return;
+    }
+    element.comment = comment->get_ref<const std::string&>();
+  }
+  for (const char* key : {"expires", "timeout"}) {
+    if (const auto found = annotated.find(key); found != annotated.end()) {
+      element.seconds_left = seconds_of(*found);
+      if (element.seconds_left < 0) {
+        element.problem = kNotSeconds;
+      }
+      return;
+    }
+  }
+}
+
 // {"elem": {"val": ..., "timeout": ..., "comment": ...}}: the value with
 // what nft keeps beside it.
 void classify_annotated(const Json& annotated, NftJsonElement& element) {
   const auto value = annotated.find("val");
   if (!annotated.is_object() || value == annotated.end()) {
     element.problem = kNotAnElement;
-  } else if (annotated.contains("timeout") || annotated.contains("expires")) {
-    element.problem = "an element with a timeout leaves the set when it expires";
   } else if (value->is_string()) {
+    take_notes(annotated, element);
     element.address = value->get_ref<const std::string&>();
   } else if (value->is_object() && (value->contains("range") || value->contains("prefix"))) {
     element.problem = "a range stands for many addresses";
@@ -176,8 +213,15 @@ void NftJsonInput::read_set(const Json& set, std::size_t item, NftJsonSink& sink
     return;
   }
   const std::string* type = string_member(set, "type");
-  const NftJsonSet listed{*family + " " + *table + " " + *name,
-                          type != nullptr && *type == "ether_addr", set.contains("timeout")};
+  NftJsonSet listed{*family + " " + *table + " " + *name, type != nullptr && *type == "ether_addr"};
+  if (const auto timeout = set.find("timeout"); timeout != set.end()) {
+    // The timeout each element gets unless it says otherwise.
+    listed.timeout = seconds_of(*timeout);
+    if (listed.timeout < 0) {
+      sink.json_invalid(keep(where + ".timeout"), kNotSeconds);
+      listed.timeout = ParsedLine::kForever;
+    }
+  }
   sink.json_set(listed);
   const auto elements = set.find("elem");
   if (elements == set.end()) {

@@ -7,22 +7,31 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
+
+#include "formats/address_parser.h"
 
 namespace adrvet_list::peers {
 
 // What nft lists for one set.
 struct NftJsonSet {
-  std::string name;      // "family table set"
-  bool ether = false;    // of type ether_addr
-  bool timeout = false;  // gives its elements a timeout of its own
+  std::string name;    // "family table set"
+  bool ether = false;  // of type ether_addr
+  // The timeout it gives its elements, in seconds, or ParsedLine::kForever.
+  std::int64_t timeout = ParsedLine::kForever;
 };
 
-// One element of a set: an address, or why it is none nft keeps for good.
+// One element of a set: an address with what nft keeps beside it, or why
+// it is none a list can take.
 struct NftJsonElement {
   std::string_view address;  // the element's text when it is a lone value
+  std::string_view comment;  // empty for none
+  // The seconds nft keeps it ("expires", else its "timeout"), or
+  // ParsedLine::kForever when it says neither.
+  std::int64_t seconds_left = ParsedLine::kForever;
   const char* problem = nullptr;
   std::size_t item = 0;  // its place: nftables[item].set.elem[index]
   std::size_t index = 0;
