@@ -182,7 +182,7 @@ TEST_F(Inventories, BadLabelsAndTimesChangeNothing) {
 // a label in a file that --label would refuse is the file's line, with
 // its reason, and changes nothing.
 TEST_F(Inventories, ImportsKeepLabelsAndExpiries) {
-  pack("00:11:22:33:44:55\n3c:22:fb:12:34:56\naa:bb:cc:00:00:01\n");
+  pack(list_, "00:11:22:33:44:55\n3c:22:fb:12:34:56\naa:bb:cc:00:00:01\n");
   ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "Zo\xC3\xAB's desk #2", "--expires", "2h",
                        list_, "00:11:22:33:44:55"})
                 .exit_status,
@@ -307,7 +307,7 @@ adrvet_test::JsonFields json_of(const std::string& command, const ProcessResult&
 // --expires would, on new and listed addresses alike; the command line's
 // options give what the file leaves out of an entry, never more.
 TEST_F(Inventories, AddFromTakesTheFilesNotesAndTheCommandLineFillsIn) {
-  pack("aa:bb:cc:00:00:01\naa:bb:cc:00:00:02\naa:bb:cc:00:00:03\n");
+  pack(list_, "aa:bb:cc:00:00:01\naa:bb:cc:00:00:02\naa:bb:cc:00:00:03\n");
   ASSERT_EQ(list_tool({"add", "-k", "S", "--label", "old", list_, "aa:bb:cc:00:00:01",
                        "aa:bb:cc:00:00:03"})
                 .exit_status,
