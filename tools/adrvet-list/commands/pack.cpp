@@ -109,17 +109,18 @@ Inventory old_inventory(const ListSource& source, const std::string& dest, int k
 
 // Packing over a list replaces it whole: what left it and what entered
 // it is said, so that a wrong INPUT does not pass unnoticed.
-void report_replaced(const std::string& dest, std::size_t before, const ChangeSummary& change) {
+void report_replaced(const std::string& dest, std::size_t before, const Addresses& added,
+                     const Addresses& removed) {
   constexpr std::size_t kNamed = 3;
   std::string text = dest + ": replaced a list of " + std::to_string(before) + " address" +
                      (before == 1 ? "" : "es") + ": ";
-  if (change.added.empty() && change.removed.empty()) {
+  if (added.empty() && removed.empty()) {
     text += "the same addresses";
   } else {
-    text += std::to_string(change.removed.size()) + " left";
-    text += change.removed.empty() ? "" : " (" + first_addresses(change.removed, kNamed) + ")";
-    text += ", " + std::to_string(change.added.size()) + " entered";
-    text += change.added.empty() ? "" : " (" + first_addresses(change.added, kNamed) + ")";
+    text += std::to_string(removed.size()) + " left";
+    text += removed.empty() ? "" : " (" + first_addresses(removed, kNamed) + ")";
+    text += ", " + std::to_string(added.size()) + " entered";
+    text += added.empty() ? "" : " (" + first_addresses(added, kNamed) + ")";
   }
   error("%s", text.c_str());
 }
@@ -232,7 +233,12 @@ int run_pack(const Options& options) {
   PairChange change;
   bool stale = false;
   change.inventory = old_inventory(source, dest, *options.key, before, stale);
-  summary.added = difference(values, before);
+  // Over no list every address is added: that is `values` itself, copied
+  // into the summary only where the whole change is printed.
+  if (!before.empty()) {
+    summary.added = difference(values, before);
+  }
+  const Addresses& added = before.empty() ? values : summary.added;
   summary.removed = difference(before, values);
   summary.count = values.size();
   // A new list needs no request per address (ten million of them would
@@ -246,24 +252,33 @@ int run_pack(const Options& options) {
           : apply_requests(change.inventory, requests, summary.added, read.now, acting_user());
   summary.updated = edit.updated;
   if (options.dry_run) {
+    if (before.empty()) {
+      summary.added = std::move(values);
+    }
     return print_dry_run("pack", std::move(summary), options.json);
   }
   change.inventory_changed = stale || edit.changed || options.mode.has_value();
-  change.list_payload = canonical_payload(values);
-  change.listed = values;
+  change.write_listed = true;
+  const AuditCounts counts{added, summary.removed, edit.updated, values.size()};
+  if (before.empty() && options.json) {
+    summary.added = values;
+  }
+  change.listed = std::move(values);  // the one copy of the addresses from here on
   if (!write_pair(update, dest, change, orbitforge::util::key_for_version(*options.key))) {
     return kExitData;
   }
-  audit.succeeded({summary.added, summary.removed, edit.updated, values.size()});
+  audit.succeeded(counts);
   if (!options.quiet) {
-    error("wrote %zu address%s to %s (%zu duplicate%s dropped)", values.size(),
-          values.size() == 1 ? "" : "es", dest.c_str(), dropped, dropped == 1 ? "" : "s");
+    const std::size_t written = change.listed.size();
+    error("wrote %zu address%s to %s (%zu duplicate%s dropped)", written, written == 1 ? "" : "es",
+          dest.c_str(), dropped, dropped == 1 ? "" : "s");
     if (!edit.updated.empty()) {
       error("label or expiry changed: %zu address%s", edit.updated.size(),
             edit.updated.size() == 1 ? "" : "es");
     }
     if (!summary.created) {
-      report_replaced(dest, before.size(), summary);
+      report_replaced(dest, before.size(), before.empty() ? change.listed : summary.added,
+                      summary.removed);
     }
   }
   if (options.json) {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "common/messages.h"
 #include "common/addresses.h"
+#include "common/messages.h"
 
 namespace adrvet_list {
 namespace {
@@ -37,20 +37,20 @@ std::string who() {
   return text;
 }
 
-void append_addresses(std::string& text, const char* name, const Addresses& values) {
+void append_addresses(std::string& text, const char* name, const AuditedAddresses& values) {
   text += ' ';
   text += name;
   text += '=';
-  text += std::to_string(values.size());
-  if (values.empty()) {
+  text += std::to_string(values.total);
+  if (values.total == 0) {
     return;
   }
   text += " (";
-  for (std::size_t i = 0; i < values.size() && i < kAuditAddresses; ++i) {
-    text += (i == 0 ? "" : " ") + colon_text(values[i]);
+  for (std::size_t i = 0; i < values.first.size(); ++i) {
+    text += (i == 0 ? "" : " ") + colon_text(values.first[i]);
   }
-  if (values.size() > kAuditAddresses) {
-    text += " and " + std::to_string(values.size() - kAuditAddresses) + " more";
+  if (values.total > values.first.size()) {
+    text += " and " + std::to_string(values.total - values.first.size()) + " more";
   }
   text += ')';
 }
@@ -75,8 +75,7 @@ std::string audit_success_text(const char* action, const std::string& list,
 
 std::string audit_failure_text(const char* action, const std::string& list,
                                const std::string& reason) {
-  return std::string(action) + " list=" + quoted(list) + " failed reason=" + quoted(reason) +
-         who();
+  return std::string(action) + " list=" + quoted(list) + " failed reason=" + quoted(reason) + who();
 }
 
 AuditedChange::AuditedChange(const char* action, std::string list)
@@ -95,8 +94,7 @@ AuditedChange::~AuditedChange() {
     log_line(LOG_NOTICE, audit_success_text(action_, list_, counts_));
   } else {
     const std::string& reason = last_error();
-    log_line(LOG_WARNING,
-             audit_failure_text(action_, list_, reason.empty() ? "stopped" : reason));
+    log_line(LOG_WARNING, audit_failure_text(action_, list_, reason.empty() ? "stopped" : reason));
   }
 }
 

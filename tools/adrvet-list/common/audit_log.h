@@ -4,6 +4,7 @@
 // dry run logs nothing.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,11 +17,23 @@ namespace adrvet_list {
 // The first few addresses a line names; the rest are counted.
 inline constexpr std::size_t kAuditAddresses = 5;
 
+// How many addresses, and the first few of them: all a line names, so that
+// a change of millions does not copy them.
+struct AuditedAddresses {
+  AuditedAddresses() = default;
+  AuditedAddresses(const Addresses& values)  // NOLINT(google-explicit-constructor)
+      : total(values.size()),
+        first(values.begin(),
+              values.begin() + static_cast<std::ptrdiff_t>(std::min(total, kAuditAddresses))) {}
+  std::size_t total = 0;
+  Addresses first;
+};
+
 struct AuditCounts {
-  Addresses added;
-  Addresses removed;
-  Addresses updated;  // label or expiry changed
-  std::size_t count = 0;               // addresses on the list afterwards
+  AuditedAddresses added;
+  AuditedAddresses removed;
+  AuditedAddresses updated;  // label or expiry changed
+  std::size_t count = 0;     // addresses on the list afterwards
 };
 
 // One change of one list, logged when the command ends: the counts once

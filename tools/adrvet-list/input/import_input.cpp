@@ -52,6 +52,8 @@ class FileNotes {
   }
   // The notes of the addresses in `kept` (ascending) of `set`, to `devices`.
   void move_into(std::uint32_t set, const Addresses& kept, std::vector<RequestedDevice>& devices);
+  // Whether `set` has any notes at all: a list without is not searched.
+  [[nodiscard]] bool holds(std::uint32_t set) const { return sets_.contains(set); }
 
  private:
   bool wanted_;
@@ -227,8 +229,10 @@ ImportCount import_input(const std::string& input, const PeerFormat& format,
     invalid.add(line.number, problem, "");
   } else {
     const std::size_t first = values.size();
-    sets[importer->chosen_set()].move_into(values);
-    if (devices != nullptr) {
+    PeerStatements& chosen = sets[importer->chosen_set()];
+    count.duplicates += chosen.finish_compaction();
+    chosen.move_into(values);
+    if (devices != nullptr && notes.holds(importer->chosen_set())) {
       Addresses kept(values.begin() + static_cast<std::ptrdiff_t>(first), values.end());
       sort_unique(kept);
       notes.move_into(importer->chosen_set(), kept, *devices);

@@ -6,12 +6,23 @@
 
 namespace adrvet_list {
 
-std::size_t PeerStatements::compact() { return removed_.empty() ? sort_unique(added_) : 0; }
+std::size_t PeerStatements::compact() {
+  if (!removed_.empty()) {
+    return 0;
+  }
+  const std::size_t dropped = sort_unique_after(added_, sorted_);
+  sorted_ = added_.size();
+  return dropped;
+}
 
 void PeerStatements::move_into(Addresses& values) {
   if (removed_.empty()) {
-    values.insert(values.end(), added_.begin(), added_.end());
-    added_.clear();
+    if (values.empty()) {
+      values.swap(added_);  // no copy of what may be millions of addresses
+    } else {
+      values.insert(values.end(), added_.begin(), added_.end());
+    }
+    flush();
     return;
   }
   // The last removal of each address decides: an addition before it is

@@ -55,18 +55,18 @@ void sort_low_bytes(std::uint64_t* data, std::size_t count, std::size_t top, Add
 // size, whose fresh pages cost more than the sort), then each of the 256
 // parts, by then a fraction of a megabyte for big lists, is sorted by the
 // bytes below while it stays in the cache.
-void radix_sort(Addresses& values) {
+void radix_sort(std::uint64_t* values, std::size_t size) {
   std::uint64_t differ = 0;
-  for (const std::uint64_t v : values) {
-    differ |= v ^ values.front();
+  for (std::size_t i = 0; i < size; ++i) {
+    differ |= values[i] ^ values[0];
   }
   if (differ == 0) {
     return;
   }
   const std::size_t top = static_cast<std::size_t>(std::bit_width(differ) - 1) / 8;
   Counts begin{};
-  for (const std::uint64_t v : values) {
-    ++begin[byte_of(v, top)];
+  for (std::size_t i = 0; i < size; ++i) {
+    ++begin[byte_of(values[i], top)];
   }
   std::size_t at = 0;
   for (auto& c : begin) {
@@ -74,7 +74,7 @@ void radix_sort(Addresses& values) {
   }
   Counts next = begin;
   for (std::size_t d = 0; d < kBuckets; ++d) {
-    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : values.size();
+    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : size;
     while (next[d] < end) {  // each swap puts one value where it belongs
       std::uint64_t v = values[next[d]];
       for (std::size_t home = byte_of(v, top); home != d; home = byte_of(v, top)) {
@@ -85,22 +85,61 @@ void radix_sort(Addresses& values) {
   }
   Addresses scratch;
   for (std::size_t d = 0; d < kBuckets; ++d) {
-    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : values.size();
-    sort_low_bytes(values.data() + begin[d], end - begin[d], top, scratch);
+    const std::size_t end = d + 1 < kBuckets ? begin[d + 1] : size;
+    sort_low_bytes(values + begin[d], end - begin[d], top, scratch);
   }
+}
+
+// Sorts values[from, to) ascending and drops its duplicates; gives the new end.
+std::size_t sort_unique_range(Addresses& values, std::size_t from, std::size_t to) {
+  constexpr std::size_t kRadixFrom = 1U << 12U;  // below this, comparisons win
+  std::uint64_t* data = values.data() + from;
+  if (to - from < kRadixFrom) {
+    std::sort(data, values.data() + to);
+  } else {
+    radix_sort(data, to - from);
+  }
+  return static_cast<std::size_t>(std::unique(data, values.data() + to) - values.data());
+}
+
+// Merges ascending values[0, middle) and values[middle, end) in place,
+// from the back, through a copy of the second (the smaller, as pack's input
+// grows) in wiped memory, unlike std::inplace_merge's buffer.
+void merge_in_place(Addresses& values, std::size_t middle, std::size_t end) {
+  const Addresses second(values.begin() + static_cast<std::ptrdiff_t>(middle),
+                         values.begin() + static_cast<std::ptrdiff_t>(end));
+  std::size_t first_left = middle;
+  std::size_t second_left = second.size();
+  std::size_t out = end;
+  while (second_left > 0) {
+    if (first_left > 0 && values[first_left - 1] > second[second_left - 1]) {
+      values[--out] = values[--first_left];
+    } else {
+      values[--out] = second[--second_left];
+    }
+  }  // what is left of the first part is where it belongs
 }
 
 }  // namespace
 
 std::size_t sort_unique(Addresses& values) {
-  constexpr std::size_t kRadixFrom = 1U << 12U;  // below this, comparisons win
-  if (values.size() < kRadixFrom) {
-    std::sort(values.begin(), values.end());
-  } else {
-    radix_sort(values);
+  if (strictly_ascending(values)) {  // a list read back, or input sorted while read
+    return 0;
   }
   const std::size_t before = values.size();
-  values.erase(std::unique(values.begin(), values.end()), values.end());
+  values.resize(sort_unique_range(values, 0, before));
+  return before - values.size();
+}
+
+std::size_t sort_unique_after(Addresses& values, std::size_t sorted) {
+  const std::size_t before = values.size();
+  if (sorted == 0 || sorted >= before) {
+    return sort_unique(values);
+  }
+  const std::size_t end = sort_unique_range(values, sorted, before);
+  merge_in_place(values, sorted, end);
+  const auto last = std::unique(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(end));
+  values.erase(last, values.end());
   return before - values.size();
 }
 

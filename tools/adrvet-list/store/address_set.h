@@ -10,6 +10,10 @@ namespace adrvet_list {
 // Sorts ascending and drops duplicates; returns how many were dropped.
 std::size_t sort_unique(Addresses& values);
 
+// The same for values whose first `sorted` are ascending and distinct
+// already: only the rest is sorted, then merged in.
+std::size_t sort_unique_after(Addresses& values, std::size_t sorted);
+
 // True when every value is greater than the one before it, as in every list
 // adrvet-list writes.
 bool strictly_ascending(const Addresses& values);

@@ -163,6 +163,9 @@ bool write_pair(orbitforge::util::FileUpdate& update, const std::string& path, P
   if (change.list_payload && !write_payload(update, path, std::move(*change.list_payload), key)) {
     return false;
   }
+  if (change.write_listed && !write_list(update, path, change.listed, key)) {
+    return false;
+  }
   // The entries of addresses that left the list go once the list is
   // written. Should that fail, the pair is still consistent: readers ignore
   // them, and the next change drops them.

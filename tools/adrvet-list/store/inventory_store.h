@@ -70,6 +70,7 @@ struct PairChange {
   Inventory inventory;
   bool inventory_changed = false;  // beyond what the file holds now
   Addresses listed;                // the addresses of the new list, ascending
+  bool write_listed = false;       // the new list is `listed`, written a piece at a time
 };
 
 // For a writer: the inventory under the lock, keeping the entries of

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -264,18 +265,28 @@ bool load_usable_list(const std::string& list_argument, int key_version, LoadedL
   return true;
 }
 
+namespace {
+
+// `count` addresses from `values` as canonical lines at `out`, in place:
+// each terminator becomes the line feed.
+void format_lines(const std::uint64_t* values, std::size_t count, unsigned char* out) {
+  auto* at = reinterpret_cast<char*>(out);
+  for (std::size_t i = 0; i < count; ++i) {
+    orbitforge::mac::format_address(values[i], ':', at);
+    at[orbitforge::mac::kFormattedSize - 1] = '\n';
+    at += orbitforge::mac::kFormattedSize;
+  }
+}
+
+}  // namespace
+
 orbitforge::util::SecretBytes canonical_payload(const Addresses& values) {
   // Room to become the container in place when it is written.
   orbitforge::util::SecretBytes payload;
   payload.reserve(values.size() * orbitforge::mac::kFormattedSize +
                   orbitforge::util::kContainerOverheadBytes);
   payload.resize(values.size() * orbitforge::mac::kFormattedSize);
-  auto* at = reinterpret_cast<char*>(payload.data());
-  for (const std::uint64_t value : values) {  // in place: the terminator becomes the line feed
-    orbitforge::mac::format_address(value, ':', at);
-    at[orbitforge::mac::kFormattedSize - 1] = '\n';
-    at += orbitforge::mac::kFormattedSize;
-  }
+  format_lines(values.data(), values.size(), payload.data());
   return payload;
 }
 
@@ -296,7 +307,40 @@ bool write_payload(orbitforge::util::FileUpdate& update, const std::string& path
 
 bool write_list(orbitforge::util::FileUpdate& update, const std::string& path,
                 const Addresses& values, const orbitforge::util::Key& key) {
-  return write_payload(update, path, canonical_payload(values), key);
+  // Formatted, encrypted and written a piece at a time, each piece still in
+  // the cache when it is encrypted: neither the text nor the container is
+  // ever whole in memory, so no fresh pages are cleared for them and none
+  // wiped.
+  constexpr std::size_t kPieceLines = std::size_t{1} << 14U;  // 288 KiB
+  bool produced = false;
+  bool too_large = false;
+  const orbitforge::util::FileResult written =
+      update.commit_stream([&](orbitforge::util::ContentSink& sink) {
+        produced = true;
+        orbitforge::util::ContainerWriter writer(sink, key);
+        orbitforge::util::SecretBytes piece(std::min(values.size(), kPieceLines) *
+                                            orbitforge::mac::kFormattedSize);
+        for (std::size_t first = 0; first < values.size(); first += kPieceLines) {
+          const std::size_t lines = std::min(values.size() - first, kPieceLines);
+          format_lines(values.data() + first, lines, piece.data());
+          if (!writer.append(piece.data(), lines * orbitforge::mac::kFormattedSize)) {
+            too_large = writer.too_large();
+            return !too_large;  // a failure of the sink is the commit's to report
+          }
+        }
+        (void)writer.finish();
+        return true;
+      });
+  if (!produced) {  // a FIFO or device named as the list: written whole, as before
+    return write_payload(update, path, canonical_payload(values), key);
+  }
+  if (too_large || !written.ok()) {
+    report_write_failure(path, too_large ? orbitforge::util::FileResult::failure(
+                                               orbitforge::util::FileStatus::too_large)
+                                         : written);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace adrvet_list
