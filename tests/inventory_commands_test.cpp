@@ -195,6 +195,7 @@ TEST_F(Inventories, ImportsKeepLabelsAndExpiries) {
   for (const char* format : {"hostapd", "dnsmasq", "dnsmasq-hosts", "freeradius", "nft", "ipset"}) {
     SCOPED_TRACE(format);
     const bool timed = std::string(format) == "nft" || std::string(format) == "ipset";
+    const bool dated = std::string(format) == "freeradius";  // a time, not the seconds left
     std::vector<std::string> args = {"export", "-k", "S", "--format", format, list_};
     if (timed) {
       args.insert(args.begin() + 5, "--timeouts");
@@ -217,6 +218,8 @@ TEST_F(Inventories, ImportsKeepLabelsAndExpiries) {
       if (timed && rows[i][1] != "-") {
         // The seconds left, counted again from the import: within a minute.
         EXPECT_TRUE(fields[1] >= rows[i][1] && fields[1] <= iso(now + 7200 + 60)) << fields[1];
+      } else if (dated) {
+        EXPECT_EQ(fields[1], rows[i][1]) << "the Expiration";
       } else if (!timed) {
         EXPECT_EQ(fields[1], "-") << "no place for an expiry";
       }
@@ -249,6 +252,9 @@ TEST_F(Inventories, ImportsKeepLabelsAndExpiries) {
        ":1: the label is longer than 255 bytes"},
       {"ipset", "add s 00:11:22:33:44:77 timeout 99999999999999\n",
        ":1: a timeout that is not a number of seconds"},
+      // A time already passed, as --expires refuses one.
+      {"freeradius", "# old\n00-11-22-33-44-77 Expiration := \"Jan 1 2001 UTC\"\n",
+       ":2: that time has passed"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.format);
@@ -319,8 +325,17 @@ TEST_F(Inventories, AddFromTakesTheFilesNotesAndTheCommandLineFillsIn) {
              "\t\t\t     aa:bb:cc:00:00:03,\n"
              "\t\t\t     02:00:00:00:00:09 }\n\t}\n}\n");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
-  const std::vector<std::string> add = {"add",  "-k",    "S",  "--from", "nft", "--label",
-                                        "new", "--expires", "2d", list_,    dir_.file("set.nft")};
+  const std::vector<std::string> add = {"add",
+                                        "-k",
+                                        "S",
+                                        "--from",
+                                        "nft",
+                                        "--label",
+                                        "new",
+                                        "--expires",
+                                        "2d",
+                                        list_,
+                                        dir_.file("set.nft")};
   auto result = list_tool(add);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_NE(result.err.find("label or expiry changed: aa:bb:cc:00:00:01 aa:bb:cc:00:00:02 "
@@ -335,7 +350,7 @@ TEST_F(Inventories, AddFromTakesTheFilesNotesAndTheCommandLineFillsIn) {
     const char* label;
     std::int64_t expires_after;  // seconds from the test's start
   } want[] = {
-      {"02:00:00:00:00:09", "new", 2 * 86400},  // new: both options
+      {"02:00:00:00:00:09", "new", 2 * 86400},    // new: both options
       {"aa:bb:cc:00:00:01", "kiosk", 2 * 86400},  // the file's comment, --expires
       {"aa:bb:cc:00:00:02", "new", 3600},         // --label, the file's timeout
       {"aa:bb:cc:00:00:03", "new", 2 * 86400},    // nothing from the file: both options

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <map>
 #include <random>
 #include <sstream>
@@ -29,6 +31,7 @@ struct Imported {
   std::size_t skipped = 0;
   // The label and seconds left the file gives each address, the last said.
   std::map<std::uint64_t, std::pair<std::string, std::int64_t>> notes;
+  std::map<std::uint64_t, std::int64_t> expires_at;  // the times a file names
 };
 
 const PeerFormat& format_named(std::string_view name) {
@@ -56,6 +59,7 @@ Imported import_text(const PeerFormat& format, const std::string& text,
         case ParsedLine::Kind::address:
           sets[parsed.set].push_back(parsed.value);
           result.notes[parsed.value] = {std::string(parsed.label), parsed.seconds_left};
+          result.expires_at[parsed.value] = parsed.expires_at;
           break;
         case ParsedLine::Kind::removal:
           std::erase(sets[parsed.set], parsed.value);
@@ -604,6 +608,65 @@ TEST(PeerImport, FreeradiusSkipsReplyItems) {
   EXPECT_EQ(got.values, (std::vector<std::uint64_t>{kA, kB}));
 }
 
+// FreeRADIUS's Expiration check item, in the forms rlm_expiration reads
+// (checked against freeradius -XC), is the entry's expiry, a written date
+// taken in local time whatever zone it names, as the server takes it (a
+// live server at UTC+9 turned "... UTC" away nine hours early); any other
+// check item, or another operator, still keeps the entry out.
+TEST(PeerImport, FreeradiusExpirationIsTheExpiry) {
+  constexpr std::int64_t kEndOf2026 = 1798761599;  // 2026-12-31T23:59:59Z
+  constexpr std::int64_t kLastDay = kEndOf2026 - 86399;
+  const char* const old_tz = std::getenv("TZ");
+  const std::string saved = old_tz != nullptr ? old_tz : "";
+  ::setenv("TZ", "JST-9", 1);  // a local time nine hours ahead of UTC
+  ::tzset();
+  constexpr std::int64_t kAhead = 9 * 3600;
+  const struct {
+    std::string entry;
+    std::int64_t expires_at;
+    std::string reason;
+  } cases[] = {
+      {"Expiration := \"Dec 31 2026 23:59:59 UTC\"", kEndOf2026 - kAhead, ""},
+      {"expiration:=\"31 Dec 2026 GMT\"", kLastDay - kAhead, ""},
+      {"Expiration := \"december 31 2026 23:59 utc\"", kEndOf2026 - 59 - kAhead, ""},
+      {"Expiration := \"Dec 31 2026 12:00 JST\"", kLastDay + 3 * 3600, ""},
+      {"Expiration := 1798761599", kEndOf2026, ""},              // the one form free of zones
+      {"Expiration := \"Dec 31 2026\"", kLastDay - kAhead, ""},  // local midnight
+      {"Expiration := \"Dec 31 2026 09:00\"", kLastDay, ""},
+      {"Expiration := \"Dec 31 2026 12:00 CET\"", 0, "a time zone FreeRADIUS does not read"},
+      {"Expiration := \"2026-12-31T23:59:59Z\"", 0, "not a date FreeRADIUS writes"},
+      {"Expiration := \"Dec 32 2026\"", 0, "no such day"},
+      {"Expiration := \"Feb 29 2027\"", 0, "no such day"},
+      {"Expiration := \"Dec 31 2026 24:00\"", 0, "no such time of day"},
+      {"Expiration := \"Dec 31 10000\"", 0, "the year must lie between 1970 and 9999"},
+      {"Expiration := 99999999999999", 0, "the year must lie between 1970 and 9999"},
+      {"Expiration := \"Dec 31 2026 23:59:59 +0200\"", 0, "a time zone FreeRADIUS does not read"},
+      {"Expiration == \"Dec 31 2026\"", 0, "check items"},
+      {"Expiration := \"Dec 31 2026\", Auth-Type := Accept", 0, "check items"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry);
+    const Imported got =
+        import_text(format_named("freeradius"), "# desk\n00-11-22-33-44-55 " + c.entry + "\n");
+    if (c.reason.empty()) {
+      EXPECT_TRUE(got.invalid.empty()) << got.invalid.front();
+      ASSERT_EQ(got.values, std::vector<std::uint64_t>{kA});
+      EXPECT_EQ(got.expires_at.at(kA), c.expires_at);
+      EXPECT_EQ(got.notes.at(kA).first, "desk");
+    } else {
+      ASSERT_EQ(got.invalid.size(), 1U);
+      EXPECT_NE(got.invalid[0].find(c.reason), std::string::npos) << got.invalid[0];
+      EXPECT_TRUE(got.values.empty());
+    }
+  }
+  if (old_tz != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
 TEST(PeerNames, NftAndIpset) {
   for (const char* name : {"adrvet", "lab_macs", "a-b", "a.b", "_x", "SET", "Table1"}) {
     EXPECT_EQ(adrvet_list::peers::nft_name_problem(name), nullptr) << name;
@@ -709,7 +772,9 @@ TEST(PeerImport, NftJsonListOutput) {
        json_set(type + timeouts + R"("timeout": 1.5, )", a),
        {kA},
        "1: a timeout that is not a number of seconds"},
-      {"nft", json_set(type, R"({"elem": {"val": )" + a + R"(, "comment": 7}})"), {},
+      {"nft",
+       json_set(type, R"({"elem": {"val": )" + a + R"(, "comment": 7}})"),
+       {},
        "1: a comment that is not a string"},
       {"nft",
        json_set(type + R"("flags": ["interval"], )", R"({"range": [)" + a + ", " + b + "]}"),
@@ -749,8 +814,7 @@ TEST(PeerImport, NftJsonLabelsAndTimeouts) {
     std::int64_t seconds;
   } cases[] = {
       {json_set(type, a + R"("comment": "desk \"1\""}})"), "desk \"1\"", kNone},
-      {json_set(type, a + R"("timeout": 300, "expires": 299, "comment": "guest"}})"), "guest",
-       299},
+      {json_set(type, a + R"("timeout": 300, "expires": 299, "comment": "guest"}})"), "guest", 299},
       {json_set(type, a + R"("timeout": 300}})"), "", 300},
       {json_set(type + R"("timeout": 3600, )", a + R"("expires": 3596}})"), "", 3596},
       {json_set(type + R"("timeout": 3600, )", R"("00:11:22:33:44:55")"), "", 3600},
@@ -981,6 +1045,26 @@ TEST(PeerExport, TimeoutsGiveTheSecondsLeft) {
   EXPECT_EQ(
       adrvet_list::export_text(format_named("nft"), {kA, kB}, names, left_out).find("timeout"),
       std::string::npos);
+}
+
+// FreeRADIUS entries carry their expiry, with or without --timeouts, as an
+// Expiration in seconds since the epoch (the server's zone cannot bend it)
+// that the import reads back to the second.
+TEST(PeerExport, FreeradiusWritesTheExpiration) {
+  adrvet_list::ExportNotes notes;
+  notes.notes = {{kA, "desk", 0, 1798761599}, {kB, "", 0, 0}};
+  adrvet_list::ExportNames names;
+  names.notes = &notes;
+  Addresses left_out;
+  const std::string radius =
+      adrvet_list::export_text(format_named("freeradius"), {kA, kB}, names, left_out);
+  EXPECT_EQ(radius,
+            "# desk\n00-11-22-33-44-55 Expiration := 1798761599\n"
+            "3C-22-FB-12-34-56\n");
+  const Imported back = import_text(format_named("freeradius"), radius);
+  EXPECT_TRUE(back.invalid.empty());
+  EXPECT_EQ(back.expires_at.at(kA), 1798761599);
+  EXPECT_EQ(back.expires_at.at(kB), ParsedLine::kForever);
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ if [ -n "$problem" ]; then
   exit "$failed"
 fi
 new_netns ns radius
-ip netns exec "$ns" timeout 120 freeradius -X -d "$conf" >"$work/radiusd.log" 2>&1 &
+# Nine hours ahead of UTC: an Expiration read as local time would be off.
+ip netns exec "$ns" env TZ=JST-9 timeout 120 freeradius -X -d "$conf" >"$work/radiusd.log" 2>&1 &
 radius_job=$!
 at_exit "kill $radius_job"
 if ! wait_for "$work/radiusd.log" "Ready to process requests" 20; then
@@ -110,6 +111,33 @@ for row in "${rows[@]}"; do
   expect_not "... and the import refuses the entry" \
     "$ADRVET_LIST" pack -k S --quiet --from freeradius "$work/row.txt" "$work/row.dat"
 done
+
+# Expiries reach the server as Expiration, in seconds since the epoch (the
+# server at UTC+9 reads a written date in its own zone): a device whose time
+# is still to come is admitted, one whose time has passed since the export
+# is turned away. The import reads the times back to the second, and refuses
+# the one that has passed, as --expires would.
+guest=$(sed -n 7p "$work/macs.txt")
+gone=$(sed -n 8p "$work/macs.txt")
+list add -k S --quiet --label guest --expires 2h "$work/list.dat" "$guest"
+list add -k S --quiet --expires 1s "$work/list.dat" "$gone"
+gone_at=$(date -d "$(list show -k S "$work/list.dat" | awk -v a="$gone" '$1 == a { print $2 }')" +%s)
+while [ "$(date +%s)" -le "$gone_at" ]; do sleep 0.2; done
+list export -k S --format freeradius --output "$conf/authorized_macs" "$work/list.dat"
+expect "the server reloads the export with two Expirations" hup_until_reloaded
+expect "... written as Expiration := SECONDS" grep -Eq \
+  "^$(upper_hyphen "$guest") Expiration := [0-9]+\$" "$conf/authorized_macs"
+expect "a future Expiration: Access-Accept (the server runs at UTC+9)" accepted "$guest"
+expect "an Expiration passed: Access-Reject" rejected "$gone"
+expect "... and the import refuses it, saying why" bash -c "
+  ! '$ADRVET_LIST' pack -k S --quiet --from freeradius '$conf/authorized_macs' '$work/back.dat' \
+    2>'$work/back.err' && grep -q ':[0-9]*: that time has passed' '$work/back.err'"
+list prune -k S --quiet "$work/list.dat" >/dev/null
+list export -k S --format freeradius --output "$work/pruned.radius" "$work/list.dat"
+expect "once pruned, the import reads the expiries back to the second" bash -c "
+  '$ADRVET_LIST' pack -k S --quiet --from freeradius '$work/pruned.radius' '$work/back.dat' &&
+  diff <('$ADRVET_LIST' show -k S '$work/list.dat' | cut -f1,2) \
+       <('$ADRVET_LIST' show -k S '$work/back.dat' | cut -f1,2)"
 
 # sync: checked by the default, freeradius -XC on a server of its own around
 # the new file; reloaded by a restart, which the server confirms by coming

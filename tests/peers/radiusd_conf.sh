@@ -52,6 +52,7 @@ client localhost {
 modules {
 \$INCLUDE $stock/mods-available/always
 \$INCLUDE $stock/mods-available/expr
+\$INCLUDE $stock/mods-available/expiration
 \$INCLUDE $conf/module.conf
 }
 policy {

@@ -30,10 +30,15 @@ struct ParsedLine {
   // element's comment, a host name, the comment line above it; empty for
   // none) and how many seconds the peer keeps it (kForever: no timeout).
   // Unchecked: the importer checks them as --label and --expires are.
+  // An expiry the file gives as a time, not as seconds left (FreeRADIUS's
+  // Expiration), in seconds since the epoch; kForever for none.
   std::string_view label;
   std::int64_t seconds_left = kForever;
+  std::int64_t expires_at = kForever;
   static constexpr std::int64_t kForever = -1;
-  [[nodiscard]] bool has_notes() const { return !label.empty() || seconds_left != kForever; }
+  [[nodiscard]] bool has_notes() const {
+    return !label.empty() || seconds_left != kForever || expires_at != kForever;
+  }
 };
 
 // One line: an address in any notation ADRVET accepts for an entered address

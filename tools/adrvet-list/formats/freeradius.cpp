@@ -4,6 +4,7 @@
 
 #include "formats/label_text.h"
 #include "formats/peers.h"
+#include "formats/radius_date.h"
 #include "formats/text.h"
 
 namespace adrvet_list::peers {
@@ -57,6 +58,38 @@ bool is_rewritten_form(std::string_view name) {
   return true;
 }
 
+// The one check item the entry line may carry: `Expiration := "DATE"`,
+// which the files module moves to the control items without comparing
+// anything, so that the entry still matches; rlm_expiration then turns the
+// device away from DATE on. False when `check_items` is anything else.
+bool is_expiration(std::string_view check_items, std::string_view& date) {
+  constexpr std::string_view kName = "expiration";
+  std::string_view rest = text::trim(check_items);
+  if (rest.size() < kName.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kName.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(rest[i])) != kName[i]) {
+      return false;
+    }
+  }
+  rest = text::trim(rest.substr(kName.size()));
+  if (!rest.starts_with(":=")) {
+    return false;
+  }
+  rest = text::trim(rest.substr(2));
+  if (rest.size() >= 2 && rest.front() == '"') {
+    const std::size_t close = rest.find('"', 1);
+    if (close + 1 != rest.size()) {
+      return false;  // more check items after it
+    }
+    date = rest.substr(1, close - 1);
+    return true;
+  }
+  date = rest;  // unquoted: one word, such as seconds since the epoch
+  return !rest.empty() && rest.find_first_of(" \t,\"") == std::string_view::npos;
+}
+
 class FreeradiusReader final : public PeerReader {
  protected:
   void take(std::string_view line) override {
@@ -73,6 +106,16 @@ class FreeradiusReader final : public PeerReader {
     }
     std::string_view check_items;
     const std::string_view name = text::first_word(trimmed, check_items);
+    std::string_view expiration;
+    RadiusDate expires;
+    if (is_expiration(check_items, expiration)) {
+      expires = parse_radius_date(expiration);
+      if (expires.problem != nullptr) {
+        add_invalid(expiration, expires.problem);
+        return;
+      }
+      check_items = {};
+    }
     if (name == "$INCLUDE" || name == "$-INCLUDE") {
       add_invalid(trimmed, "an include is not followed; import the included file");
     } else if (name == "DEFAULT") {
@@ -91,6 +134,7 @@ class FreeradiusReader final : public PeerReader {
       add_address(unquote(name));
       if (ParsedLine* entry = last_address()) {
         entry->label = above;
+        entry->expires_at = expiration.empty() ? ParsedLine::kForever : expires.seconds;
       }
     }
   }
@@ -114,6 +158,11 @@ void write_freeradius(std::string& out, const Addresses& values, const ExportNam
       if (out[i] >= 'a' && out[i] <= 'f') {
         out[i] = static_cast<char>(out[i] - 'a' + 'A');
       }
+    }
+    // Seconds since the epoch: FreeRADIUS reads a written date in its own
+    // local time, whatever zone it names.
+    if (const DeviceNote* note = note_of(names, value); note != nullptr && note->expires > 0) {
+      out += " Expiration := " + std::to_string(note->expires);
     }
     out += '\n';
   }

@@ -16,11 +16,13 @@
 namespace adrvet_list {
 
 // What the inventory gives an export for one address: its label (empty
-// for none) and, for --timeouts, the seconds it has left (0: no expiry).
+// for none), its expiry (seconds since the epoch, 0: none) and, for
+// --timeouts, the seconds it has left (0: no expiry).
 struct DeviceNote {
   std::uint64_t address = 0;
   std::string label;
   std::int64_t seconds_left = 0;
+  std::int64_t expires = 0;
 };
 
 // Which set an import reads from a file that holds several (--name, and

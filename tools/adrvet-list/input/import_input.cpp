@@ -73,6 +73,17 @@ const char* FileNotes::add(const ParsedLine& parsed) {
     // A peer's last second still counts: an entry never expires on import.
     device.notes.expires = now_ + std::max<std::int64_t>(parsed.seconds_left, 1);
   }
+  if (parsed.expires_at != ParsedLine::kForever) {
+    // A time the file names is held to --expires's rules: one that has
+    // passed would make an entry that prune removes at once.
+    if (parsed.expires_at <= now_) {
+      return "that time has passed";
+    }
+    if (parsed.expires_at > kLatestTime) {
+      return "the year must lie between 1970 and 9999";
+    }
+    device.notes.expires = parsed.expires_at;
+  }
   sets_[parsed.set].push_back(std::move(device));
   return nullptr;
 }
@@ -157,7 +168,10 @@ void take_line(PeerReader& reader, const InputLine& line, bool quiet, LimitedRep
     }
     if (notes.wanted() && parsed.has_notes()) {
       if (const char* problem = notes.add(parsed)) {
-        invalid.add(line.number, problem, quoted_excerpt(parsed.label));
+        // The label, or the entry, whichever the reason is about.
+        const bool label_at_fault = !parsed.label.empty() && label_problem(parsed.label) != nullptr;
+        invalid.add(line.number, problem,
+                    quoted_excerpt(label_at_fault ? parsed.label : parsed.content));
         continue;
       }
     } else if (notes.wanted()) {

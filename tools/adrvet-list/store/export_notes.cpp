@@ -44,8 +44,8 @@ ExportNotes load_export_notes(const std::string& list_path, int key_version, boo
     }
     const std::string_view label = loaded.inventory.label_of(entry);
     const std::int64_t left = timeouts && expires ? entry.expires - now : 0;
-    if (!label.empty() || left > 0) {
-      notes.notes.push_back({entry.address, std::string(label), left});
+    if (!label.empty() || expires) {
+      notes.notes.push_back({entry.address, std::string(label), left, expires ? entry.expires : 0});
     }
   }
   if (!expired.empty()) {

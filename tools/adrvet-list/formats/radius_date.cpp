@@ -1,0 +1,156 @@
+#include "formats/radius_date.h"
+
+#include <array>
+#include <cctype>
+#include <ctime>
+#include <vector>
+
+#include "formats/text.h"
+
+namespace adrvet_list::peers {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMonths = {
+    "january", "february", "march",     "april",   "may",      "june",
+    "july",    "august",   "september", "october", "november", "december"};
+
+constexpr const char* kShape =
+    "not a date FreeRADIUS writes: \"Dec 31 2026 23:59:59 UTC\", \"31 Dec 2026\" and the like";
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+// 1 to 12 for a month's name, whole or its first three letters; 0 for none.
+int month_named(std::string_view word) {
+  const std::string name = lower(word);
+  for (std::size_t i = 0; i < kMonths.size(); ++i) {
+    if (name == kMonths[i] || (name.size() == 3 && kMonths[i].starts_with(name))) {
+      return static_cast<int>(i) + 1;
+    }
+  }
+  return 0;
+}
+
+// A number of 1 to `digits` decimal digits, or -1.
+int number_of(std::string_view word, std::size_t digits) {
+  if (word.empty() || word.size() > digits) {
+    return -1;
+  }
+  int value = 0;
+  for (const char c : word) {
+    if (c < '0' || c > '9') {
+      return -1;
+    }
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// "HH:MM" or "HH:MM:SS" into `tm`; false when it is neither.
+bool read_time_of_day(std::string_view word, std::tm& tm) {
+  std::vector<int> parts;
+  while (!word.empty()) {
+    const std::size_t colon = word.find(':');
+    parts.push_back(number_of(word.substr(0, colon), 2));
+    word = colon == std::string_view::npos ? std::string_view() : word.substr(colon + 1);
+    if (colon != std::string_view::npos && word.empty()) {
+      return false;
+    }
+  }
+  if (parts.size() < 2 || parts.size() > 3 || parts[0] < 0 || parts[0] > 23 || parts[1] < 0 ||
+      parts[1] > 59 || (parts.size() == 3 && (parts[2] < 0 || parts[2] > 59))) {
+    return false;
+  }
+  tm.tm_hour = parts[0];
+  tm.tm_min = parts[1];
+  tm.tm_sec = parts.size() == 3 ? parts[2] : 0;
+  return true;
+}
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month) {
+  constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
+}
+
+// Seconds since the epoch of a string of digits, or a problem.
+RadiusDate epoch_seconds(std::string_view word) {
+  constexpr std::int64_t kLatest = 253402300799;  // 9999-12-31T23:59:59Z
+  std::int64_t seconds = 0;
+  for (const char c : word) {
+    seconds = seconds * 10 + (c - '0');
+    if (seconds > kLatest) {
+      return {0, "the year must lie between 1970 and 9999"};
+    }
+  }
+  return {seconds, nullptr};
+}
+
+// The zone names FreeRADIUS lets pass: UTC, GMT and the local zone's own.
+bool is_zone_read_as_local(std::string_view word) {
+  ::tzset();
+  const std::string zone = lower(word);
+  return zone == "utc" || zone == "gmt" || zone == lower(::tzname[0]) || zone == lower(::tzname[1]);
+}
+
+}  // namespace
+
+RadiusDate parse_radius_date(std::string_view text) {
+  const std::vector<std::string_view> words = text::words(text);
+  if (words.size() == 1 && words[0].find_first_not_of("0123456789") == std::string_view::npos) {
+    return epoch_seconds(words[0]);
+  }
+  if (words.size() < 3 || words.size() > 5) {
+    return {0, kShape};
+  }
+  std::tm tm{};
+  int month = month_named(words[0]);
+  int day = number_of(words[1], 2);
+  if (month == 0) {
+    month = month_named(words[1]);
+    day = number_of(words[0], 2);
+  }
+  const int year = number_of(words[2], 5);
+  if (month == 0 || day < 0 || year < 0) {
+    return {0, kShape};
+  }
+  if (year < 1970 || year > 9999) {
+    return {0, "the year must lie between 1970 and 9999"};
+  }
+  if (day < 1 || day > days_in_month(year, month)) {
+    return {0, "no such day"};
+  }
+  std::size_t next = 3;
+  if (next < words.size() && words[next].find(':') != std::string_view::npos) {
+    if (!read_time_of_day(words[next], tm)) {
+      return {0, "no such time of day"};
+    }
+    ++next;
+  }
+  if (next < words.size()) {
+    if (!is_zone_read_as_local(words[next])) {
+      return {0, "a time zone FreeRADIUS does not read; it takes the time as its local time"};
+    }
+    ++next;
+  }
+  if (next != words.size()) {
+    return {0, kShape};
+  }
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_isdst = -1;  // local time: whatever the rules say for that day
+  const std::time_t seconds = std::mktime(&tm);
+  if (seconds == static_cast<std::time_t>(-1)) {
+    return {0, "no such time here"};
+  }
+  return {static_cast<std::int64_t>(seconds), nullptr};
+}
+
+}  // namespace adrvet_list::peers
