@@ -1,5 +1,6 @@
 #include "formats/nft_json.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -22,12 +23,7 @@ constexpr std::array<std::string_view, 10> kCommands = {
     "add", "create", "insert", "delete", "destroy", "flush", "replace", "reset", "rename", "list"};
 
 bool is_command(std::string_view key) {
-  for (const std::string_view command : kCommands) {
-    if (key == command) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(kCommands, [key](std::string_view command) { return key == command; });
 }
 
 const std::string* string_member(const Json& object, const char* key) {
@@ -80,7 +76,9 @@ void classify_annotated(const Json& annotated, NftJsonElement& element) {
   const auto value = annotated.find("val");
   if (!annotated.is_object() || value == annotated.end()) {
     element.problem = kNotAnElement;
-  } else if (value->is_string()) {
+    return;
+  }
+  if (value->is_string()) {
     take_notes(annotated, element);
     element.address = value->get_ref<const std::string&>();
   } else if (value->is_object() && (value->contains("range") || value->contains("prefix"))) {
@@ -195,7 +193,7 @@ void NftJsonInput::read_document(NftJsonSink& sink) {
     if (key == "set") {
       read_set(item.begin().value(), i, sink);
     } else if (is_command(key)) {
-      sink.json_invalid(keep(where + "." + key),
+      sink.json_invalid(keep(std::string(where).append(".").append(key)),
                         "a command of an 'nft -j -f' file; what 'nft -j list ruleset' prints "
                         "is read");
     }
@@ -209,7 +207,7 @@ void NftJsonInput::read_set(const Json& set, std::size_t item, NftJsonSink& sink
   const std::string* table = set.is_object() ? string_member(set, "table") : nullptr;
   const std::string* name = set.is_object() ? string_member(set, "name") : nullptr;
   if (family == nullptr || table == nullptr || name == nullptr) {
-    sink.json_invalid(keep(where), "a set without the strings \"family\", \"table\" and \"name\"");
+    sink.json_invalid(keep(where), R"(a set without the strings "family", "table" and "name")");
     return;
   }
   const std::string* type = string_member(set, "type");
