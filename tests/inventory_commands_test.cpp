@@ -775,7 +775,10 @@ TEST_F(Inventories, ACommonOriginShowsWhatAnEntryPerAddressShows) {
     EXPECT_EQ(list_tool({"diff", "-k", "S", packed, lined}).exit_status, 0)
         << "round " << round << " seed " << seed;
   }
-  EXPECT_LT(file_size(lined + "/engine.dat.inventory"), earlier_size / 4);
+  // Folded as pack's list is: no larger than it after the same changes. A
+  // fixed share of the old size fails when the draw adds many labels.
+  EXPECT_LE(file_size(lined + "/engine.dat.inventory"), file_size(packed + "/engine.dat.inventory"))
+      << "seed " << seed;
 }
 
 // The system log, as the tool sees it: /dev/log is the test's own socket,
