@@ -2,16 +2,14 @@
 
 #include <ctime>
 
+#include "formats/calendar.h"
+
 namespace adrvet_list {
 namespace {
 
 constexpr std::int64_t kDay = 86400;
 constexpr int kFirstYear = 1970;
 constexpr int kLastYear = 9999;
-
-constexpr bool is_leap(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
 
 // Leap years in [1, year).
 constexpr std::int64_t leaps_before(std::int64_t year) {
@@ -21,11 +19,6 @@ constexpr std::int64_t leaps_before(std::int64_t year) {
 
 constexpr std::int64_t days_before_year(std::int64_t year) {
   return 365 * (year - kFirstYear) + leaps_before(year) - leaps_before(kFirstYear);
-}
-
-constexpr int days_in_month(std::int64_t year, int month) {
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
 }
 
 // Reads exactly `width` decimal digits at `at`, advancing it.

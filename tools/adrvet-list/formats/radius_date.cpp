@@ -5,6 +5,7 @@
 #include <ctime>
 #include <vector>
 
+#include "formats/calendar.h"
 #include "formats/text.h"
 
 namespace adrvet_list::peers {
@@ -70,13 +71,6 @@ bool read_time_of_day(std::string_view word, std::tm& tm) {
   tm.tm_min = parts[1];
   tm.tm_sec = parts.size() == 3 ? parts[2] : 0;
   return true;
-}
-
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int days_in_month(int year, int month) {
-  constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
 }
 
 // Seconds since the epoch of a string of digits, or a problem.
