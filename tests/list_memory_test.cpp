@@ -3,13 +3,21 @@
 // test watches is searched for a marker address that the list holds.
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <vector>
 
+#include "base/large_memory.h"
+#include "base/secret_bytes.h"
 #include "crypto/key_versions.h"
 #include "fs/file_update.h"
 #include "store/address_set.h"
@@ -22,11 +30,10 @@ constexpr std::uint64_t kMarker = 0x3C5AD17E9B42ULL;
 std::atomic<bool> watching{false};
 std::atomic<int> found{0};
 
-void search(void* block) {
+void search(const void* block, std::size_t size) {
   if (block == nullptr || !watching.load()) {
     return;
   }
-  const std::size_t size = malloc_usable_size(block);
   const auto* words = static_cast<const std::uint64_t*>(block);
   for (std::size_t i = 0; i < size / sizeof(std::uint64_t); ++i) {
     if (words[i] == kMarker) {
@@ -36,7 +43,20 @@ void search(void* block) {
   }
 }
 
+void search(void* block) {
+  if (block != nullptr) {
+    search(block, malloc_usable_size(block));
+  }
+}
+
 }  // namespace
+
+// Large buffers are mapped on their own and given back with munmap: the
+// program's own definition is the one the library calls.
+extern "C" int munmap(void* block, std::size_t size) noexcept {
+  search(block, size);
+  return static_cast<int>(::syscall(SYS_munmap, block, size));
+}
 
 void* operator new(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) {
@@ -78,7 +98,8 @@ TEST(ListMemory, TheSearchFindsAnUnwipedBlock) {
 // Small lists (sorted by comparison) and large ones (by the radix sort, with
 // its scratch), through load, sort, merge and difference.
 TEST(ListMemory, DecodedAddressesAreWipedFromLoadToDifference) {
-  for (const std::size_t size : {std::size_t{3}, std::size_t{20000}}) {
+  // 3 and 20,000 from the heap; 1,000,000 (8 MB) mapped on its own.
+  for (const std::size_t size : {std::size_t{3}, std::size_t{20000}, std::size_t{1000000}}) {
     adrvet_test::TempDir dir;
     const std::string path = dir.file("engine.dat");
     const auto key = orbitforge::util::key_for_version(1);
@@ -104,6 +125,50 @@ TEST(ListMemory, DecodedAddressesAreWipedFromLoadToDifference) {
     });
     EXPECT_EQ(left, 0) << size << " addresses";
   }
+}
+
+TEST(ListMemory, TheSearchFindsAnUnwipedMapping) {
+  EXPECT_EQ(blocks_left_with_marker([] {
+              void* block = orbitforge::util::allocate_large(orbitforge::util::kLargeMemoryBytes);
+              static_cast<std::uint64_t*>(block)[12345] = kMarker;
+              orbitforge::util::release_large(block, orbitforge::util::kLargeMemoryBytes);
+            }),
+            1);
+}
+
+// Sizes on both sides of the threshold and off huge-page multiples: the
+// memory is zeroed, aligned for its type, and a vector keeps its contents
+// as it grows from the heap into a mapping and shrinks back.
+TEST(ListMemory, LargeBuffersHoldWhatIsWrittenAcrossTheThreshold) {
+  constexpr std::size_t kThreshold = orbitforge::util::kLargeMemoryBytes;
+  for (const std::size_t bytes :
+       {kThreshold - 1, kThreshold, kThreshold + 1, 3 * kThreshold + 8, std::size_t{40} << 20U}) {
+    orbitforge::util::SecretBytes buffer(bytes);
+    ASSERT_EQ(buffer.size(), bytes);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % alignof(std::max_align_t), 0U);
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](unsigned char c) { return c == 0; }))
+        << bytes;
+    buffer.front() = 1;
+    buffer.back() = 2;
+    EXPECT_EQ(buffer.front() + buffer.back(), 3) << bytes;
+  }
+  Addresses grown;
+  for (std::uint64_t i = 0; i < 3 * kThreshold / sizeof(std::uint64_t); ++i) {
+    grown.push_back(i * 0x9E3779B97F4A7C15ULL);
+  }
+  grown.resize(100);
+  grown.shrink_to_fit();
+  for (std::uint64_t i = 0; i < grown.size(); ++i) {
+    ASSERT_EQ(grown[i], i * 0x9E3779B97F4A7C15ULL) << i;
+  }
+}
+
+TEST(ListMemory, AnImpossibleSizeIsRefusedNotWrapped) {
+  orbitforge::util::WipingAllocator<std::uint64_t> allocator;
+  EXPECT_THROW((void)allocator.allocate(std::numeric_limits<std::size_t>::max() / 4),
+               std::bad_array_new_length);
+  EXPECT_THROW((void)orbitforge::util::allocate_large(std::numeric_limits<std::size_t>::max()),
+               std::bad_alloc);
 }
 
 }  // namespace

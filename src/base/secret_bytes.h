@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <vector>
 
+#include "base/large_memory.h"
 #include "base/wipe.h"
 
 namespace orbitforge::util {
@@ -18,10 +20,22 @@ struct WipingAllocator {
   template <typename U>
   WipingAllocator(const WipingAllocator<U>& /*other*/) noexcept {
   }  // NOLINT(google-explicit-constructor)
-  T* allocate(std::size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
+  T* allocate(std::size_t count) {
+    if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) {
+      throw std::bad_array_new_length();
+    }
+    const std::size_t bytes = count * sizeof(T);
+    return static_cast<T*>(bytes >= kLargeMemoryBytes ? allocate_large(bytes)
+                                                      : ::operator new(bytes));
+  }
   void deallocate(T* data, std::size_t count) noexcept {
-    wipe(data, count * sizeof(T));
-    ::operator delete(data);
+    const std::size_t bytes = count * sizeof(T);
+    wipe(data, bytes);
+    if (bytes >= kLargeMemoryBytes) {
+      release_large(data, bytes);
+    } else {
+      ::operator delete(data);
+    }
   }
   template <typename U>
   bool operator==(const WipingAllocator<U>& /*other*/) const noexcept {
