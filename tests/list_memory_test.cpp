@@ -129,11 +129,29 @@ TEST(ListMemory, DecodedAddressesAreWipedFromLoadToDifference) {
 
 TEST(ListMemory, TheSearchFindsAnUnwipedMapping) {
   EXPECT_EQ(blocks_left_with_marker([] {
-              void* block = orbitforge::util::allocate_large(orbitforge::util::kLargeMemoryBytes);
+              constexpr std::size_t kBytes = std::size_t{1} << 20U;
+              void* block = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+              ASSERT_NE(block, MAP_FAILED);
               static_cast<std::uint64_t*>(block)[12345] = kMarker;
-              orbitforge::util::release_large(block, orbitforge::util::kLargeMemoryBytes);
+              ::munmap(block, kBytes);
             }),
             1);
+}
+
+// Only the pages written are wiped: markers in the first page, past the
+// first 64 MiB looked at, and in the last page of an odd size.
+TEST(ListMemory, LargeBuffersAreWipedWhereverWritten) {
+  constexpr std::size_t kBytes = (std::size_t{100} << 20U) + 24;
+  const int left = blocks_left_with_marker([] {
+    void* block = orbitforge::util::allocate_large(kBytes);
+    auto* words = static_cast<std::uint64_t*>(block);
+    for (const std::size_t at : {std::size_t{0}, (std::size_t{70} << 20U) / 8, kBytes / 8 - 1}) {
+      words[at] = kMarker;
+    }
+    orbitforge::util::release_large(block, kBytes);
+  });
+  EXPECT_EQ(left, 0);
 }
 
 // Sizes on both sides of the threshold and off huge-page multiples: the

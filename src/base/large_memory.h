@@ -15,7 +15,8 @@ inline constexpr std::size_t kLargeMemoryBytes = std::size_t{4} << 20U;
 // throws std::bad_alloc when there is none.
 void* allocate_large(std::size_t bytes);
 
-// Gives back what allocate_large(bytes) returned.
+// Wipes what was written into what allocate_large(bytes) returned, and
+// gives it back.
 void release_large(void* data, std::size_t bytes) noexcept;
 
 }  // namespace orbitforge::util

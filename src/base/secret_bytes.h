@@ -30,10 +30,10 @@ struct WipingAllocator {
   }
   void deallocate(T* data, std::size_t count) noexcept {
     const std::size_t bytes = count * sizeof(T);
-    wipe(data, bytes);
     if (bytes >= kLargeMemoryBytes) {
-      release_large(data, bytes);
+      release_large(data, bytes);  // wipes what was written
     } else {
+      wipe(data, bytes);
       ::operator delete(data);
     }
   }
