@@ -79,9 +79,12 @@ TEST(SortUnique, SortedInputIsLeftAndUnsortedOrDuplicatedInputSorted) {
     Addresses out;
     std::size_t dropped;
   } cases[] = {
-      {{1, 2, 3}, {1, 2, 3}, 0}, {{1, 1, 2}, {1, 2}, 1},  // ascending, not strictly: still
-                                                          // de-duplicated
-      {{3, 2, 1}, {1, 2, 3}, 0}, {{2, 1, 2, 1}, {1, 2}, 2}, {{}, {}, 0},
+      {{1, 2, 3}, {1, 2, 3}, 0},
+      {{1, 1, 2}, {1, 2}, 1},  // ascending, not strictly: still
+                               // de-duplicated
+      {{3, 2, 1}, {1, 2, 3}, 0},
+      {{2, 1, 2, 1}, {1, 2}, 2},
+      {{}, {}, 0},
   };
   for (auto c : cases) {
     EXPECT_EQ(adrvet_list::sort_unique(c.in), c.dropped);
@@ -214,6 +217,39 @@ TEST(LargePack, OverAnUnusableListEveryAddressIsSaidToEnter) {
                             "(00:11:22:33:44:55)"),
             std::string::npos)
       << packed.err;
+}
+
+// The list packed over is read piece by piece when it is in pack's own
+// layout and whole otherwise: either way the same addresses were there.
+TEST(LargePack, OverAListInAnyLayoutTheSameChangeIsSaid) {
+  struct Case {
+    const char* layout;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"pack's own", "00:11:22:33:44:0a\n00:11:22:33:44:0b\n00:11:22:33:44:0c\n"},
+      {"upper case", "00:11:22:33:44:0A\n00:11:22:33:44:0B\n00:11:22:33:44:0C\n"},
+      {"out of order, repeated",
+       "00:11:22:33:44:0c\n00:11:22:33:44:0a\n00:11:22:33:44:0c\n00:11:22:33:44:0b\n"},
+      {"bare digits", "00112233440a\n00112233440b\n00112233440c\n"},
+      {"dashes", "00-11-22-33-44-0a\n00-11-22-33-44-0b\n00-11-22-33-44-0c\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("list").c_str(), 0700), 0);
+    ASSERT_TRUE(
+        orbitforge::util::write_container((dir.file("list") + "/engine.dat").c_str(),
+                                          reinterpret_cast<const unsigned char*>(c.text.data()),
+                                          c.text.size(), orbitforge::util::key_for_version(1)));
+    const ProcessResult packed =
+        adrvet_test::run_list_tool({"pack", "-k", "S", "-", dir.file("list")},
+                                   "00:11:22:33:44:0b\n00:11:22:33:44:0c\n00:11:22:33:44:0d\n");
+    ASSERT_EQ(packed.exit_status, 0) << c.layout << ": " << packed.err;
+    EXPECT_NE(packed.err.find("replaced a list of 3 addresses: 1 left (00:11:22:33:44:0a), "
+                              "1 entered (00:11:22:33:44:0d)"),
+              std::string::npos)
+        << c.layout << ": " << packed.err;
+  }
 }
 
 }  // namespace

@@ -81,7 +81,12 @@ Addresses old_addresses(const ListSource& source, const std::string& dest, int k
   if (!source.exists()) {
     return {};
   }
-  LoadedList old = source.list(orbitforge::util::key_for_version(key_version));
+  const orbitforge::util::Key key = orbitforge::util::key_for_version(key_version);
+  if (Addresses values; source.canonical_values(key, values)) {
+    sort_unique(values);
+    return values;
+  }
+  LoadedList old = source.list(key);
   if (!old.usable()) {
     if (!quiet) {
       warning("%s: it does not open as a list under -k %s (%s); it is replaced whole", dest.c_str(),

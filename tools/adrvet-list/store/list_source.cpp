@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/messages.h"
+#include "store/list_stream.h"
 
 namespace adrvet_list {
 namespace {
@@ -33,6 +34,11 @@ bool ListSource::exists() const {
 
 LoadedList ListSource::list(const orbitforge::util::Key& key) const {
   return update_ != nullptr ? load_list(*update_, key) : load_list(path_, key);
+}
+
+bool ListSource::canonical_values(const orbitforge::util::Key& key, Addresses& values) const {
+  return update_ != nullptr ? read_canonical_values(*update_, key, values)
+                            : read_canonical_values(path_, key, values);
 }
 
 LoadedInventory ListSource::inventory(int key_version) const {

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "common/addresses.h"
 #include "crypto/crypto.h"
 #include "fs/file_update.h"
 #include "store/inventory_store.h"
@@ -22,6 +23,9 @@ class ListSource {
 
   [[nodiscard]] bool exists() const;
   [[nodiscard]] LoadedList list(const orbitforge::util::Key& key) const;
+  // The list's addresses when it is in the canonical layout, its text never
+  // whole in memory; false, with `values` empty, when list() must read it.
+  [[nodiscard]] bool canonical_values(const orbitforge::util::Key& key, Addresses& values) const;
   [[nodiscard]] LoadedInventory inventory(int key_version) const;
 
  private:

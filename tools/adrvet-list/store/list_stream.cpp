@@ -132,15 +132,15 @@ std::uint64_t decode_line(const unsigned char* line) {
 
 }  // namespace
 
-bool read_canonical_values(const std::string& path, const orbitforge::util::Key& key,
-                           Addresses& values) {
-  values.clear();
-  orbitforge::util::ContainerReader reader;
-  if (reader.open(path.c_str(), key) != orbitforge::util::ContainerStatus::ok ||
-      reader.payload_size() % kCanonicalLineBytes != 0) {
+namespace {
+
+// The addresses of an opened list in the canonical layout, a piece at a
+// time; false, with `values` empty, for any other text.
+bool decode_canonical(orbitforge::util::ContainerReader& reader, Addresses& values) {
+  const std::uint64_t size = reader.payload_size();
+  if (size % kCanonicalLineBytes != 0) {
     return false;
   }
-  const std::uint64_t size = reader.payload_size();
   values.reserve(static_cast<std::size_t>(size / kCanonicalLineBytes));
   constexpr std::size_t kPieceBytes = kPieceLines * kCanonicalLineBytes;
   orbitforge::util::SecretBytes piece(
@@ -158,6 +158,25 @@ bool read_canonical_values(const std::string& path, const orbitforge::util::Key&
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool read_canonical_values(const std::string& path, const orbitforge::util::Key& key,
+                           Addresses& values) {
+  values.clear();
+  orbitforge::util::ContainerReader reader;
+  return reader.open(path.c_str(), key) == orbitforge::util::ContainerStatus::ok &&
+         decode_canonical(reader, values);
+}
+
+bool read_canonical_values(const orbitforge::util::FileUpdate& update,
+                           const orbitforge::util::Key& key, Addresses& values) {
+  values.clear();
+  orbitforge::util::ContainerReader reader;
+  orbitforge::util::OpenDetails details;
+  return reader.open(update, key, details) == orbitforge::util::ContainerStatus::ok &&
+         decode_canonical(reader, values);
 }
 
 LineMerge::LineMerge(const StreamRequest& request, Output output)

@@ -61,6 +61,9 @@ StreamOutcome stream_change(orbitforge::util::FileUpdate& update, const orbitfor
 // list, which load_list then reads (and says what is wrong with it).
 bool read_canonical_values(const std::string& path, const orbitforge::util::Key& key,
                            Addresses& values);
+// The same for the list of a locked update, as it is under the lock.
+bool read_canonical_values(const orbitforge::util::FileUpdate& update,
+                           const orbitforge::util::Key& key, Addresses& values);
 
 // A lower-case canonical line as two numbers that order as its address
 // does: its bytes 0-7 and 9-16 read big-endian (byte 8 is always ':').
