@@ -27,8 +27,8 @@ __attribute__((target("avx2"))) std::uint64_t look_at_wide(const unsigned char* 
     b = _mm256_xor_si256(b, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32)));
   }
   const __m256i both = _mm256_xor_si256(a, b);
-  auto all = static_cast<std::uint64_t>(_mm256_extract_epi64(both, 0) ^
-                                        _mm256_extract_epi64(both, 3));
+  auto all =
+      static_cast<std::uint64_t>(_mm256_extract_epi64(both, 0) ^ _mm256_extract_epi64(both, 3));
   for (; i < size; ++i) {
     all ^= data[i];
   }

@@ -145,6 +145,7 @@ TEST(ListMemory, LargeBuffersAreWipedWhereverWritten) {
   constexpr std::size_t kBytes = (std::size_t{100} << 20U) + 24;
   const int left = blocks_left_with_marker([] {
     void* block = orbitforge::util::allocate_large(kBytes);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20U), 0U);
     auto* words = static_cast<std::uint64_t*>(block);
     for (const std::size_t at : {std::size_t{0}, (std::size_t{70} << 20U) / 8, kBytes / 8 - 1}) {
       words[at] = kMarker;

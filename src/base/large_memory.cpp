@@ -13,7 +13,6 @@ namespace orbitforge::util {
 namespace {
 
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20U;
-
 constexpr std::size_t kPageBytes = 4096;
 
 std::size_t mapped_length(std::size_t bytes) {
@@ -55,16 +54,16 @@ void* allocate_large(std::size_t bytes) {
   if (mapped == MAP_FAILED) {
     throw std::bad_alloc();
   }
-  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + kHugePageBytes - 1) & ~std::uintptr_t{kHugePageBytes - 1};
-  const std::size_t head = aligned - start;
+  auto* const first = static_cast<unsigned char*>(mapped);
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(first) % kHugePageBytes;
+  const std::size_t head = misalignment == 0 ? 0 : kHugePageBytes - misalignment;
   if (head != 0) {
-    (void)::munmap(mapped, head);
+    (void)::munmap(first, head);
   }
+  unsigned char* const data = first + head;
   if (const std::size_t tail = reserved - head - length; tail != 0) {
-    (void)::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    (void)::munmap(data + length, tail);
   }
-  auto* data = reinterpret_cast<void*>(aligned);
   // Advice only: where transparent huge pages are off, ordinary pages serve.
   (void)::madvise(data, length, MADV_HUGEPAGE);
   return data;
