@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/large_memory.h"
@@ -21,6 +23,7 @@
 #include "crypto/key_versions.h"
 #include "fs/file_update.h"
 #include "store/address_set.h"
+#include "store/inventory.h"
 #include "store/list_store.h"
 #include "support/test_support.h"
 
@@ -125,6 +128,29 @@ TEST(ListMemory, DecodedAddressesAreWipedFromLoadToDifference) {
     });
     EXPECT_EQ(left, 0) << size << " addresses";
   }
+}
+
+// The inventory's entries hold addresses too: read back from its payload
+// and given up, none of them is left in freed memory.
+TEST(ListMemory, InventoryEntriesAreWiped) {
+  orbitforge::util::SecretBytes payload;
+  {
+    adrvet_list::Inventory written;
+    const std::uint32_t origin = written.add_origin(1798761599, "root");
+    for (const std::uint64_t address : {std::uint64_t{0x0011223344ULL}, kMarker}) {
+      written.entries.push_back(
+          {address, adrvet_list::Inventory::kNever, origin, written.add_label("printer")});
+    }
+    payload = written.serialize();
+  }
+  const int left = blocks_left_with_marker([&] {
+    std::string problem;
+    const std::optional<adrvet_list::Inventory> read =
+        adrvet_list::Inventory::parse(payload, problem);
+    ASSERT_TRUE(read.has_value()) << problem;
+    EXPECT_NE(read->find(kMarker), nullptr);
+  });
+  EXPECT_EQ(left, 0);
 }
 
 TEST(ListMemory, TheSearchFindsAnUnwipedMapping) {

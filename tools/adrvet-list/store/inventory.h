@@ -87,8 +87,11 @@ class Inventory {
   // how many were dropped.
   std::size_t keep_only(const Addresses& listed);
 
+  // Addresses say who may connect, as the list does: wiped when given back.
+  using Entries = std::vector<Entry, orbitforge::util::WipingAllocator<Entry>>;
+
   // Entries in ascending order of address, at most one per address.
-  std::vector<Entry> entries;
+  Entries entries;
 
  private:
   [[nodiscard]] std::string_view text_at(std::uint64_t at, std::uint64_t size) const;

@@ -85,7 +85,7 @@ InventoryEdit apply_requests(Inventory& inventory, const std::vector<RequestedDe
     return edit;
   }
   const std::uint32_t origin = added.empty() ? Inventory::kNone : inventory.add_origin(now, user);
-  std::vector<Inventory::Entry> merged;
+  Inventory::Entries merged;
   merged.reserve(inventory.entries.size() + added.size());
   auto old = inventory.entries.begin();
   auto is_new = added.begin();
