@@ -237,10 +237,7 @@ TEST(LargePack, OverAListInAnyLayoutTheSameChangeIsSaid) {
   for (const Case& c : cases) {
     TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("list").c_str(), 0700), 0);
-    ASSERT_TRUE(
-        orbitforge::util::write_container((dir.file("list") + "/engine.dat").c_str(),
-                                          reinterpret_cast<const unsigned char*>(c.text.data()),
-                                          c.text.size(), orbitforge::util::key_for_version(1)));
+    ASSERT_TRUE(adrvet_test::write_list_text(dir.file("list") + "/engine.dat", c.text));
     const ProcessResult packed =
         adrvet_test::run_list_tool({"pack", "-k", "S", "-", dir.file("list")},
                                    "00:11:22:33:44:0b\n00:11:22:33:44:0c\n00:11:22:33:44:0d\n");

@@ -153,13 +153,6 @@ TEST(LineMerge, RefusesWhatItCannotMergeInOnePass) {
   (void)rng;
 }
 
-// A list written as its payload says, with no inventory beside it.
-void write_list(const std::string& path, const std::string& text) {
-  ASSERT_TRUE(orbitforge::util::write_container(path.c_str(),
-                                                reinterpret_cast<const unsigned char*>(text.data()),
-                                                text.size(), orbitforge::util::key_for_version(1)));
-}
-
 std::string unpacked(const std::string& path) {
   const adrvet_test::ProcessResult result =
       adrvet_test::run_list_tool({"unpack", "-k", "S", path, "-"});
@@ -182,7 +175,7 @@ TEST(StreamedUpdate, AddAndRemoveOnLargeRandomListsAgreeWithTheSetModel) {
   const std::string path = dir.file("engine.dat");
   // Unicast, globally administered: no warnings on standard error.
   Addresses model = random_set(rng, 30000, 0xfcffffffffffULL);
-  write_list(path, text_of(model));
+  ASSERT_TRUE(adrvet_test::write_list_text(path, text_of(model)));
   for (int round = 0; round < 6; ++round) {
     const bool adding = round % 2 == 0;
     Addresses requested = random_set(rng, 1 + rng() % 5, 0xfcffffffffffULL);
@@ -224,7 +217,7 @@ TEST(StreamedUpdate, ListsInOtherLayoutsOrOrdersAreRewrittenAsTheWholeListPathDi
   for (const Case& c : cases) {
     TempDir dir;
     const std::string path = dir.file("engine.dat");
-    write_list(path, c.text);
+    ASSERT_TRUE(adrvet_test::write_list_text(path, c.text));
     const adrvet_test::ProcessResult result =
         adrvet_test::run_list_tool({"add", "-k", "S", path, "02:00:00:00:00:05"});
     EXPECT_EQ(result.exit_status, 0) << c.name << ": " << result.err;
@@ -238,7 +231,7 @@ TEST(StreamedUpdate, AChangeThatChangesNothingLeavesTheFileAsItWas) {
   const std::string path = dir.file("engine.dat");
   std::mt19937_64 rng(adrvet_test::test_seed());
   const Addresses listed = random_set(rng, 20000, 0xfcffffffffffULL);
-  write_list(path, text_of(listed));
+  ASSERT_TRUE(adrvet_test::write_list_text(path, text_of(listed)));
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   const adrvet_test::Bytes bytes = adrvet_test::read_file(path);
@@ -261,7 +254,7 @@ TEST(StreamedUpdate, AChangeThatChangesNothingLeavesTheFileAsItWas) {
 TEST(StreamedUpdate, RemovingTheLastAddressesStillNeedsAllowEmpty) {
   TempDir dir;
   const std::string path = dir.file("engine.dat");
-  write_list(path, "00:00:00:00:00:01\n00:00:00:00:00:02\n");
+  ASSERT_TRUE(adrvet_test::write_list_text(path, "00:00:00:00:00:01\n00:00:00:00:00:02\n"));
   const adrvet_test::Bytes bytes = adrvet_test::read_file(path);
   const std::vector<std::string> args = {"remove",           "-k", "S", path, "00:00:00:00:00:01",
                                          "00:00:00:00:00:02"};
@@ -281,7 +274,7 @@ TEST(StreamedUpdate, CutShortAndWrongKeyListsAreRefusedAsBefore) {
   const Addresses listed = random_set(rng, 20000, 0xfcffffffffffULL);
   TempDir dir;
   const std::string path = dir.file("engine.dat");
-  write_list(path, text_of(listed));
+  ASSERT_TRUE(adrvet_test::write_list_text(path, text_of(listed)));
   const adrvet_test::Bytes whole = adrvet_test::read_file(path);
   struct Case {
     const char* name;
@@ -323,7 +316,7 @@ TEST(StreamedUpdate, ALargeListIsUpdatedInLessMemoryThanItsText) {
       ASSERT_EQ(made.exit_status, 0) << made.err;
       ASSERT_TRUE(adrvet_test::file_exists(path + ".inventory"));
     } else {
-      write_list(path, text_of(listed));
+      ASSERT_TRUE(adrvet_test::write_list_text(path, text_of(listed)));
     }
     adrvet_test::ProcessOptions options;
     options.address_space_limit = std::uint64_t{16} << 20U;
@@ -376,7 +369,7 @@ TEST(StreamedCheck, LargeListsInEveryLayoutAnswerAsAdrvetDoes) {
   for (const Case& c :
        {Case{"canonical", canonical}, Case{"upper case", upper}, Case{"bare digits", bare}}) {
     TempDir dir;
-    write_list(dir.file("engine.dat"), c.text);
+    ASSERT_TRUE(adrvet_test::write_list_text(dir.file("engine.dat"), c.text));
     std::vector<std::string> args = {"check", "-k", "S", dir.path()};
     args.insert(args.end(), probes.begin(), probes.end());
     std::string expected;
@@ -407,7 +400,7 @@ TEST(StreamedCheck, UnusableLargeListsAreReportedAsBefore) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    write_list(dir.file("engine.dat"), c.payload);
+    ASSERT_TRUE(adrvet_test::write_list_text(dir.file("engine.dat"), c.payload));
     const adrvet_test::ProcessResult result =
         adrvet_test::run_list_tool({"check", "-k", c.key, dir.path(), "00:00:00:00:00:01"});
     EXPECT_EQ(result.exit_status, 1) << c.name;

@@ -24,6 +24,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "crypto/container.h"
+#include "crypto/key_versions.h"
+
 namespace adrvet_test {
 
 TempDir::TempDir() {
@@ -51,6 +54,12 @@ void write_file(const std::string& path, const Bytes& bytes) {
 
 void write_file(const std::string& path, const std::string& text) {
   write_file(path, to_bytes(text));
+}
+
+bool write_list_text(const std::string& path, const std::string& text) {
+  return orbitforge::util::write_container(path.c_str(),
+                                           reinterpret_cast<const unsigned char*>(text.data()),
+                                           text.size(), orbitforge::util::key_for_version(1));
 }
 
 Bytes read_file(const std::string& path) {

@@ -30,6 +30,10 @@ class TempDir {
 
 void write_file(const std::string& path, const Bytes& bytes);
 void write_file(const std::string& path, const std::string& text);
+// A list container at `path` whose payload is `text` as given (any layout,
+// as another tool may have written it), under key version 1 (S); no
+// inventory beside it. False when it could not be written.
+[[nodiscard]] bool write_list_text(const std::string& path, const std::string& text);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 std::vector<std::string> list_directory(const std::string& path);
