@@ -8,8 +8,6 @@ namespace adrvet_list {
 namespace {
 
 constexpr std::int64_t kDay = 86400;
-constexpr int kFirstYear = 1970;
-constexpr int kLastYear = 9999;
 
 // Leap years in [1, year).
 constexpr std::int64_t leaps_before(std::int64_t year) {
@@ -62,7 +60,7 @@ const char* read_fields(std::string_view text, Fields& f) {
       "not a time: YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ (UTC) or a duration such as 90m, 12h, 7d";
   std::size_t at = 0;
   if (text.find_first_not_of("0123456789") > 4) {
-    return "the year must lie between 1970 and 9999";
+    return kYearRangeProblem;
   }
   if (!read_number(text, at, 4, f.year) || !expect(text, at, '-') ||
       !read_number(text, at, 2, f.month) || !expect(text, at, '-') ||
@@ -86,7 +84,7 @@ const char* read_fields(std::string_view text, Fields& f) {
     }
   }
   if (f.year < kFirstYear || f.year > kLastYear) {
-    return "the year must lie between 1970 and 9999";
+    return kYearRangeProblem;
   }
   if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > days_in_month(f.year, f.month)) {
     return "no such day";

@@ -6,13 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "formats/calendar.h"  // kLatestTime
+
 namespace adrvet_list {
 
-// The latest time the inventory holds: 9999-12-31T23:59:59Z.
-inline constexpr std::int64_t kLatestTime = 253402300799;
-
 struct ParsedTime {
-  std::int64_t seconds = 0;  // since the epoch
+  std::int64_t seconds = 0;       // since the epoch
   const char* problem = nullptr;  // why the text is refused, or nullptr
 };
 

@@ -65,13 +65,8 @@ bool is_rewritten_form(std::string_view name) {
 bool is_expiration(std::string_view check_items, std::string_view& date) {
   constexpr std::string_view kName = "expiration";
   std::string_view rest = text::trim(check_items);
-  if (rest.size() < kName.size()) {
+  if (text::lower_ascii(rest.substr(0, kName.size())) != kName) {
     return false;
-  }
-  for (std::size_t i = 0; i < kName.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(rest[i])) != kName[i]) {
-      return false;
-    }
   }
   rest = text::trim(rest.substr(kName.size()));
   if (!rest.starts_with(":=")) {
@@ -162,7 +157,8 @@ void write_freeradius(std::string& out, const Addresses& values, const ExportNam
     // Seconds since the epoch: FreeRADIUS reads a written date in its own
     // local time, whatever zone it names.
     if (const DeviceNote* note = note_of(names, value); note != nullptr && note->expires > 0) {
-      out += " Expiration := " + std::to_string(note->expires);
+      out += " Expiration := ";
+      out += std::to_string(note->expires);
     }
     out += '\n';
   }

@@ -1,7 +1,6 @@
 #include "formats/radius_date.h"
 
 #include <array>
-#include <cctype>
 #include <ctime>
 #include <vector>
 
@@ -16,19 +15,11 @@ constexpr std::array<std::string_view, 12> kMonths = {
     "july",    "august",   "september", "october", "november", "december"};
 
 constexpr const char* kShape =
-    "not a date FreeRADIUS writes: \"Dec 31 2026 23:59:59 UTC\", \"31 Dec 2026\" and the like";
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return out;
-}
+    R"(not a date FreeRADIUS writes: "Dec 31 2026 23:59:59 UTC", "31 Dec 2026" and the like)";
 
 // 1 to 12 for a month's name, whole or its first three letters; 0 for none.
 int month_named(std::string_view word) {
-  const std::string name = lower(word);
+  const std::string name = text::lower_ascii(word);
   for (std::size_t i = 0; i < kMonths.size(); ++i) {
     if (name == kMonths[i] || (name.size() == 3 && kMonths[i].starts_with(name))) {
       return static_cast<int>(i) + 1;
@@ -75,12 +66,11 @@ bool read_time_of_day(std::string_view word, std::tm& tm) {
 
 // Seconds since the epoch of a string of digits, or a problem.
 RadiusDate epoch_seconds(std::string_view word) {
-  constexpr std::int64_t kLatest = 253402300799;  // 9999-12-31T23:59:59Z
   std::int64_t seconds = 0;
   for (const char c : word) {
     seconds = seconds * 10 + (c - '0');
-    if (seconds > kLatest) {
-      return {0, "the year must lie between 1970 and 9999"};
+    if (seconds > kLatestTime) {
+      return {0, kYearRangeProblem};
     }
   }
   return {seconds, nullptr};
@@ -89,8 +79,9 @@ RadiusDate epoch_seconds(std::string_view word) {
 // The zone names FreeRADIUS lets pass: UTC, GMT and the local zone's own.
 bool is_zone_read_as_local(std::string_view word) {
   ::tzset();
-  const std::string zone = lower(word);
-  return zone == "utc" || zone == "gmt" || zone == lower(::tzname[0]) || zone == lower(::tzname[1]);
+  const std::string zone = text::lower_ascii(word);
+  return zone == "utc" || zone == "gmt" || zone == text::lower_ascii(::tzname[0]) ||
+         zone == text::lower_ascii(::tzname[1]);
 }
 
 }  // namespace
@@ -114,8 +105,8 @@ RadiusDate parse_radius_date(std::string_view text) {
   if (month == 0 || day < 0 || year < 0) {
     return {0, kShape};
   }
-  if (year < 1970 || year > 9999) {
-    return {0, "the year must lie between 1970 and 9999"};
+  if (year < kFirstYear || year > kLastYear) {
+    return {0, kYearRangeProblem};
   }
   if (day < 1 || day > days_in_month(year, month)) {
     return {0, "no such day"};

@@ -27,6 +27,16 @@ std::string_view first_word(std::string_view text, std::string_view& rest) {
   return text.substr(0, end);
 }
 
+std::string lower_ascii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
 std::vector<std::string_view> words(std::string_view text) {
   std::vector<std::string_view> result;
   std::string_view rest = trim(text);

@@ -24,6 +24,10 @@ std::string_view first_word(std::string_view text, std::string_view& rest);
 
 std::vector<std::string_view> words(std::string_view text);
 
+// `text` with its ASCII letters in lower case: names the peers take in any
+// case (FreeRADIUS attributes, month names).
+std::string lower_ascii(std::string_view text);
+
 bool is_comment_or_blank(std::string_view trimmed);
 
 // A time as nft and ipset write it, in whole seconds (milliseconds round

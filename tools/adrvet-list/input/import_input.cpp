@@ -80,7 +80,7 @@ const char* FileNotes::add(const ParsedLine& parsed) {
       return "that time has passed";
     }
     if (parsed.expires_at > kLatestTime) {
-      return "the year must lie between 1970 and 9999";
+      return kYearRangeProblem;
     }
     device.notes.expires = parsed.expires_at;
   }
